@@ -1,0 +1,41 @@
+#include "firmware/byte_source.h"
+
+namespace firmware {
+
+bool FileByteSource::open(const std::string& path) {
+    close();
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) return false;
+    buffer_.resize(kBufferSize);
+    return true;
+}
+
+void FileByteSource::close() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+    position_ = 0;
+    filled_ = 0;
+}
+
+bool FileByteSource::refill() {
+    if (file_ == nullptr) return false;
+    filled_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    position_ = 0;
+    return filled_ != 0;
+}
+
+bool readWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    bytes.clear();
+    std::uint8_t chunk[64 * 1024];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) != 0) {
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+}  // namespace firmware
