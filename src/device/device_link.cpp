@@ -18,6 +18,8 @@ DeviceLink::~DeviceLink() {
     if (holding_) unlockVolume();
 }
 
-bool DeviceLink::holdsVolume() const { return holding_; }
+bool DeviceLink::holdsVolume() const {
+    return holding_;
+}
 
 }  // namespace device

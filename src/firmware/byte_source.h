@@ -13,7 +13,7 @@ namespace firmware {
 // byte by byte; where the bytes come from (a host file, a simulated medium, a
 // buffer in a test) is the caller's business.
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
 
     // The next raw byte; false once the data is used up.
@@ -22,7 +22,7 @@ public:
 
 // Bytes held in memory; the span must outlive the source.
 class MemoryByteSource final : public ByteSource {
-public:
+  public:
     explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     bool readByte(std::uint8_t& byte) override {
@@ -31,7 +31,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::span<const std::uint8_t> bytes_;
     std::size_t position_ = 0;
 };
@@ -39,7 +39,7 @@ private:
 // A host file read through a buffer: a firmware file is read one byte at a
 // time, and one read call per byte is needlessly slow.
 class FileByteSource final : public ByteSource {
-public:
+  public:
     FileByteSource() = default;
     ~FileByteSource() override { close(); }
     FileByteSource(const FileByteSource&) = delete;
@@ -56,7 +56,7 @@ public:
         return true;
     }
 
-private:
+  private:
     static constexpr std::size_t kBufferSize = 64 * 1024;
 
     bool refill();

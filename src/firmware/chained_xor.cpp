@@ -13,7 +13,9 @@ ChainedDecoderState& chainedDecoderState() {
     return state;
 }
 
-void resetChainedDecoder() { chainedDecoderState() = ChainedDecoderState{}; }
+void resetChainedDecoder() {
+    chainedDecoderState() = ChainedDecoderState{};
+}
 
 bool readChainedChar(ByteSource& file, char& character) {
     ChainedDecoderState& state = chainedDecoderState();

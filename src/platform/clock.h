@@ -7,7 +7,7 @@ namespace platform {
 // Time, so that every wait of the programs (lock retries, format polls, the
 // pause before the format dialog) costs no real time on the simulated machine.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
 
     virtual void Sleep(win::DWORD milliseconds) = 0;

@@ -11,7 +11,7 @@ namespace platform {
 // Lengths are in/out as on the platform: the buffer's size in, what was
 // written (or is needed) out.
 class Registry {
-public:
+  public:
     virtual ~Registry() = default;
 
     virtual win::LONG RegOpenKeyExA(win::HKEY key, const char* subKey, win::DWORD options,

@@ -10,7 +10,7 @@ namespace platform {
 // call; arguments the programs always pass as null are left out (the current
 // process is implied where the platform takes its handle).
 class System {
-public:
+  public:
     virtual ~System() = default;
 
     virtual win::BOOL GetVersionExA(win::OSVERSIONINFOA* version) = 0;

@@ -11,7 +11,7 @@ namespace platform {
 // close box; WM_SYSCOMMAND, WM_PAINT, WM_POWERBROADCAST, ...), so every
 // decision about them lives in the portable dialog classes.
 class DialogProcedure {
-public:
+  public:
     virtual ~DialogProcedure() = default;
 
     // The dialog's window procedure. Returns true when the message was
@@ -30,7 +30,7 @@ public:
 // call. Templates, strings and icons come from the resource module set with
 // setResourceModule (the language library), or from the program itself.
 class Ui {
-public:
+  public:
     virtual ~Ui() = default;
 
     // The module that resources are looked up in from now on; null goes back

@@ -8,7 +8,7 @@ namespace platform {
 // templates and overlapped structures are always null for these programs and
 // are left out.
 class Volumes {
-public:
+  public:
     virtual ~Volumes() = default;
 
     // invalidHandleValue() on failure; GetLastError then tells why.

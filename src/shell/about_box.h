@@ -8,7 +8,7 @@ inline constexpr int kAboutBoxTemplate = 100;
 
 // The About box: a plain dialog, built when needed, without the suspend rule.
 class AboutBox : public Dialog {
-public:
+  public:
     explicit AboutBox(platform::Ui& ui) : Dialog(ui, kAboutBoxTemplate) {}
 };
 

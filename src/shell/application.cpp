@@ -22,7 +22,9 @@ bool Application::pumpMessage() {
     return true;
 }
 
-bool Application::onIdle(long /*count*/) { return false; }
+bool Application::onIdle(long /*count*/) {
+    return false;
+}
 
 void Application::pumpPendingMessages() {
     win::MSG message{};

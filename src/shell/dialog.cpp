@@ -18,7 +18,9 @@ std::map<win::HWND, Dialog*>& openDialogs() {
 
 }  // namespace
 
-Dialog::~Dialog() { detach(); }
+Dialog::~Dialog() {
+    detach();
+}
 
 win::INT_PTR Dialog::doModal() {
     const win::INT_PTR result = ui_.DialogBoxParamA(templateId_, this);
@@ -94,7 +96,9 @@ bool Dialog::windowProc(win::HWND dialog, win::UINT message, win::WPARAM wParam,
     }
 }
 
-bool Dialog::preTranslateMessage(const win::MSG& /*message*/) { return false; }
+bool Dialog::preTranslateMessage(const win::MSG& /*message*/) {
+    return false;
+}
 
 bool refuseSuspend(win::UINT message, win::WPARAM wParam, win::LRESULT& result) {
     if (message != win::WM_POWERBROADCAST) return false;

@@ -9,7 +9,7 @@ namespace shell {
 // to onInitDialog, the OK and Cancel commands to onOK and onCancel, and so on.
 // Subclasses override only what they change.
 class Dialog : public platform::DialogProcedure {
-public:
+  public:
     Dialog(platform::Ui& ui, int templateId) : ui_(ui), templateId_(templateId) {}
     ~Dialog() override;
     Dialog(const Dialog&) = delete;
@@ -34,7 +34,7 @@ public:
     // The dialog that owns a window, if it is one of ours and still open.
     static Dialog* fromWindow(win::HWND window);
 
-protected:
+  protected:
     platform::Ui& ui() { return ui_; }
 
     virtual bool onInitDialog() { return true; }
@@ -45,7 +45,7 @@ protected:
     virtual bool onPaint() { return false; }
     virtual bool onQueryDragIcon(win::LRESULT& /*icon*/) { return false; }
 
-private:
+  private:
     void attach(win::HWND window);
     void detach();
 

@@ -15,13 +15,13 @@ inline constexpr win::WPARAM kSysCommandMask = 0xFFF0;
 // Each program's dialog adds its own OK action (and the update program its
 // Escape rule).
 class MainDialog : public Dialog {
-public:
+  public:
     explicit MainDialog(platform::Ui& ui);
 
     bool windowProc(win::HWND dialog, win::UINT message, win::WPARAM wParam, win::LPARAM lParam,
                     win::LRESULT& result) override;
 
-protected:
+  protected:
     // Base initialisation: About entry (when string 101 is not empty) and icons.
     bool onInitDialog() override;
     bool onSysCommand(win::WPARAM command) override;
@@ -30,7 +30,7 @@ protected:
 
     win::HICON appIcon() const { return appIcon_; }
 
-private:
+  private:
     win::HICON appIcon_;
 };
 

@@ -8,7 +8,7 @@ namespace shell {
 // template and returns the button that closed it. It refuses suspend
 // requests while open.
 class NoticeDialog : public Dialog {
-public:
+  public:
     NoticeDialog(platform::Ui& ui, int templateId) : Dialog(ui, templateId) {}
 
     bool windowProc(win::HWND dialog, win::UINT message, win::WPARAM wParam, win::LPARAM lParam,

@@ -1,0 +1,226 @@
+#include "sim/sim_system.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+using sim::SimSystem;
+using sim::SystemSetup;
+
+class SimSystemTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ =
+            std::filesystem::temp_directory_path() /
+            ("sim_system_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(folder_);
+        std::ofstream(folder_ / "firmtable.txt", std::ios::binary) << "table bytes";
+        setup_.hostProgramFolder = folder_.string();
+        setup_.currentDirectory = "C:\\Tools\\Kavo";
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+
+    std::filesystem::path folder_;
+    SystemSetup setup_;
+    sim::MutexTable mutexes_;
+};
+
+// Asks the token for its groups the way the administrator test does and
+// tells whether the builtin group is there enabled.
+bool tokenHoldsEnabled(SimSystem& system, win::DWORD rid) {
+    win::HANDLE token = nullptr;
+    EXPECT_EQ(system.OpenProcessToken(win::TOKEN_QUERY, &token), win::TRUE);
+    win::DWORD needed = 0;
+    EXPECT_EQ(system.GetTokenInformation(token, win::TokenGroups, nullptr, 0, &needed), win::FALSE);
+    EXPECT_EQ(system.GetLastError(), static_cast<win::DWORD>(win::ERROR_INSUFFICIENT_BUFFER));
+    std::vector<std::uint64_t> block((needed + 7) / 8);
+    EXPECT_EQ(system.GetTokenInformation(token, win::TokenGroups, block.data(), needed, &needed),
+              win::TRUE);
+    win::PSID wanted = nullptr;
+    EXPECT_EQ(system.AllocateAndInitializeSid(&win::SECURITY_NT_AUTHORITY, 2,
+                                              win::SECURITY_BUILTIN_DOMAIN_RID, rid, &wanted),
+              win::TRUE);
+    const auto* groups = reinterpret_cast<const win::TOKEN_GROUPS*>(block.data());
+    bool member = false;
+    for (win::DWORD i = 0; i < groups->GroupCount; ++i) {
+        if (system.EqualSid(wanted, groups->Groups[i].Sid) &&
+            (groups->Groups[i].Attributes & win::SE_GROUP_ENABLED) != 0) {
+            member = true;
+        }
+    }
+    system.FreeSid(wanted);
+    system.CloseHandle(token);
+    return member;
+}
+
+TEST_F(SimSystemTest, TokenGroupsTellEnabledFromDenyOnlyMembership) {
+    struct Case {
+        const char* name;
+        std::vector<sim::TokenGroup> groups;
+        bool administrator;
+    };
+    const Case cases[] = {
+        {"enabled", {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED}}, true},
+        {"deny only", {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_USE_FOR_DENY_ONLY}}, false},
+        {"users only", {{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED}}, false},
+        {"none", {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        setup_.tokenGroups = c.groups;
+        SimSystem system(setup_, mutexes_);
+        EXPECT_EQ(tokenHoldsEnabled(system, win::DOMAIN_ALIAS_RID_ADMINS), c.administrator);
+        EXPECT_EQ(system.openHandleCount(), 0u);
+        EXPECT_EQ(system.liveSidCount(), 0u);
+    }
+}
+
+TEST_F(SimSystemTest, MutexNameStaysTakenUntilEveryHolderEnds) {
+    auto first = std::make_unique<SimSystem>(setup_, mutexes_);
+    first->CreateMutexA("Velcrest");
+    EXPECT_EQ(first->GetLastError(), 0u);
+    {
+        SimSystem second(setup_, mutexes_);
+        second.CreateMutexA("Velcrest");
+        EXPECT_EQ(second.GetLastError(), static_cast<win::DWORD>(win::ERROR_ALREADY_EXISTS));
+        second.CreateMutexA("Ardlow");
+        EXPECT_EQ(second.GetLastError(), 0u);
+    }
+    EXPECT_FALSE(mutexes_.exists("Ardlow"));
+    first.reset();
+    EXPECT_FALSE(mutexes_.exists("Velcrest"));
+}
+
+TEST_F(SimSystemTest, PowerOffNeedsTheShutdownPrivilegeEnabled) {
+    SimSystem system(setup_, mutexes_);
+    EXPECT_EQ(system.ExitWindowsEx(win::EWX_POWEROFF | win::EWX_FORCE, 0), win::FALSE);
+    EXPECT_FALSE(system.powerOffRequested());
+
+    win::HANDLE token = nullptr;
+    ASSERT_EQ(system.OpenProcessToken(win::TOKEN_ADJUST_PRIVILEGES | win::TOKEN_QUERY, &token),
+              win::TRUE);
+    win::TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    ASSERT_EQ(system.LookupPrivilegeValueA(win::SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid),
+              win::TRUE);
+    privileges.Privileges[0].Attributes = win::SE_PRIVILEGE_ENABLED;
+    EXPECT_EQ(system.AdjustTokenPrivileges(token, win::FALSE, &privileges, sizeof privileges),
+              win::TRUE);
+    system.CloseHandle(token);
+    EXPECT_EQ(system.ExitWindowsEx(win::EWX_POWEROFF | win::EWX_FORCE, 0), win::TRUE);
+    EXPECT_TRUE(system.powerOffRequested());
+    EXPECT_EQ(system.powerOffFlags(), win::EWX_POWEROFF | win::EWX_FORCE);
+}
+
+TEST_F(SimSystemTest, FileProbeOnADriveRoot) {
+    bool present = true;
+    setup_.drives['E'] = {win::DRIVE_REMOVABLE, [&] { return present; }, {"DCIM", "photo.jpg"}};
+    setup_.drives['F'] = {win::DRIVE_REMOVABLE, [] { return true; }, {}};
+    SimSystem system(setup_, mutexes_);
+    win::WIN32_FIND_DATAA found{};
+
+    const win::HANDLE search = system.FindFirstFileA("E:\\*.*", &found);
+    ASSERT_NE(search, win::invalidHandleValue());
+    EXPECT_STREQ(found.cFileName, "DCIM");
+    EXPECT_EQ(system.FindClose(search), win::TRUE);
+
+    struct Case {
+        const char* pattern;
+        bool mediumPresent;
+        win::DWORD error;
+    };
+    const Case failures[] = {
+        {"F:\\*.*", true, static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND)},
+        {"E:\\*.*", false, static_cast<win::DWORD>(win::ERROR_NOT_READY)},
+        {"Q:\\*.*", true, static_cast<win::DWORD>(win::ERROR_PATH_NOT_FOUND)},
+    };
+    for (const Case& c : failures) {
+        SCOPED_TRACE(c.pattern);
+        present = c.mediumPresent;
+        EXPECT_EQ(system.FindFirstFileA(c.pattern, &found), win::invalidHandleValue());
+        EXPECT_EQ(system.GetLastError(), c.error);
+    }
+    EXPECT_EQ(system.openHandleCount(), 0u);
+}
+
+TEST_F(SimSystemTest, DrivesAndTheirTypes) {
+    setup_.drives['C'] = {win::DRIVE_FIXED, [] { return true; }, {}};
+    setup_.drives['E'] = {win::DRIVE_REMOVABLE, [] { return true; }, {}};
+    SimSystem system(setup_, mutexes_);
+    EXPECT_EQ(system.GetLogicalDrives(), (1u << 2) | (1u << 4));
+    EXPECT_EQ(system.GetDriveTypeA("E:\\"), win::DRIVE_REMOVABLE);
+    EXPECT_EQ(system.GetDriveTypeA("e:\\"), win::DRIVE_REMOVABLE);
+    EXPECT_EQ(system.GetDriveTypeA("C:\\"), win::DRIVE_FIXED);
+    EXPECT_EQ(system.GetDriveTypeA("G:\\"), win::DRIVE_NO_ROOT_DIR);
+}
+
+TEST_F(SimSystemTest, CurrentDirectoryReportsTheSizeItNeeds) {
+    SimSystem system(setup_, mutexes_);
+    char small[4] = {};
+    EXPECT_EQ(system.GetCurrentDirectoryA(sizeof small, small), setup_.currentDirectory.size() + 1);
+    std::vector<char> enough(setup_.currentDirectory.size() + 1);
+    EXPECT_EQ(system.GetCurrentDirectoryA(static_cast<win::DWORD>(enough.size()), enough.data()),
+              setup_.currentDirectory.size());
+    EXPECT_STREQ(enough.data(), "C:\\Tools\\Kavo");
+}
+
+TEST_F(SimSystemTest, FilesOfTheProgramFolderAreFoundAsWindowsWouldFindThem) {
+    SimSystem system(setup_, mutexes_);
+    struct Case {
+        const char* path;
+        bool opens;
+        win::DWORD error;
+    };
+    const Case cases[] = {
+        {".\\firmtable.txt", true, 0},
+        {"FIRMTABLE.TXT", true, 0},
+        {"C:\\tools\\KAVO\\firmtable.txt", true, 0},
+        {"sub\\..\\firmtable.txt", true, 0},
+        {"firmtable.txt\r", false, 123},
+        {"missing.s28", false, static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND)},
+        {"C:\\Other\\firmtable.txt", false, static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const win::HANDLE file = system.CreateFileA(c.path, win::GENERIC_READ, win::FILE_SHARE_READ,
+                                                    win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+        if (!c.opens) {
+            EXPECT_EQ(file, win::invalidHandleValue());
+            EXPECT_EQ(system.GetLastError(), c.error);
+            continue;
+        }
+        ASSERT_NE(file, win::invalidHandleValue());
+        EXPECT_EQ(system.GetFileSize(file, nullptr), 11u);
+        char bytes[32] = {};
+        win::DWORD read = 0;
+        EXPECT_EQ(system.ReadFile(file, bytes, 5, &read), win::TRUE);
+        EXPECT_EQ(read, 5u);
+        EXPECT_EQ(system.ReadFile(file, bytes + 5, sizeof bytes, &read), win::TRUE);
+        EXPECT_EQ(read, 6u);
+        EXPECT_STREQ(bytes, "table bytes");
+        EXPECT_EQ(system.CloseHandle(file), win::TRUE);
+    }
+    EXPECT_EQ(system.openHandleCount(), 0u);
+}
+
+TEST_F(SimSystemTest, LibrariesComeFromTheMachinesLoader) {
+    SimSystem system(setup_, mutexes_);
+    const auto english = reinterpret_cast<win::HMODULE>(std::uintptr_t{0x1000});
+    system.setLibraryLoader(
+        [&](const std::string& name) { return name == "KELDRA_ENG.dll" ? english : nullptr; },
+        [&](win::HMODULE module) { return module == english; });
+    EXPECT_EQ(system.LoadLibraryA("KELDRA_FRA.dll"), nullptr);
+    EXPECT_EQ(system.LoadLibraryA("KELDRA_ENG.dll"), english);
+    EXPECT_EQ(system.FreeLibrary(english), win::TRUE);
+    EXPECT_EQ(system.librariesFreed(), 1u);
+    EXPECT_EQ(system.librariesLoaded(),
+              (std::vector<std::string>{"KELDRA_FRA.dll", "KELDRA_ENG.dll"}));
+}
+
+}  // namespace
