@@ -113,13 +113,12 @@ InjectedFault InjectedFault::senseFlagsOnly(std::uint8_t flags) {
 
 SimVolumes::SimVolumes(platform::Clock& clock) : clock_(clock), nextHandle_(kFirstHandle) {}
 
-std::size_t SimVolumes::addVolume(char letter, ScsiDevice* device) {
+void SimVolumes::addVolume(char letter, ScsiDevice* device) {
     detach(letter);
     Volume volume;
     volume.letter = driveLetter(letter);
     volume.device = device;
     volumes_.push_back(volume);
-    return volumes_.size() - 1;
 }
 
 void SimVolumes::attach(char letter, ScsiDevice& device) {

@@ -146,7 +146,7 @@ class SimVolumes final : public platform::Volumes {
 
     win::BOOL fail(win::DWORD error);
     Volume* attachedVolume(char letter);
-    std::size_t addVolume(char letter, ScsiDevice* device);
+    void addVolume(char letter, ScsiDevice* device);
     bool otherHandlesOpen(std::size_t volume, win::HANDLE except) const;
     bool takeFault(std::uint8_t operationCode, char letter, InjectedFault& fault);
 
