@@ -600,9 +600,11 @@ class Parser {
             !readNumber(control.rect.y, "the y of the ICON control"))
             return false;
         if (!isPunct(',')) return true;
-        if (!advance() || !readNumber(control.rect.width, "the width of the ICON control") ||
-            !expectComma("the width") ||
-            !readNumber(control.rect.height, "the height of the ICON control"))
+        // An icon control takes the size of its icon: the width and height
+        // written are not kept in the compiled template either.
+        int ignored = 0;
+        if (!advance() || !readNumber(ignored, "the width of the ICON control") ||
+            !expectComma("the width") || !readNumber(ignored, "the height of the ICON control"))
             return false;
         return readTrailingStyles(control, extended);
     }
