@@ -109,24 +109,11 @@ void UpdateDialog::quit() {
 }
 
 void UpdateDialog::onOK() {
-    if (updateStart_.doModal() == win::IDCANCEL) return quit();
-    std::string tableText;
-    {
-        SystemFile table(system_);
-        if (!table.open(kFirmwareTablePath) || !readFirmwareTableText(table, tableText)) {
-            if (fileCannotOpen_.doModal() == win::IDOK) quit();
-            return;
-        }
-        const int matches = searchReaders(tableText);
-        table.close();
-        if (matches == 0) {
-            if (noReader_.doModal() == win::IDOK) quit();
-            return;
-        }
-        // Only the first reader is updated; the user learns that there are
-        // others before anything is written.
-        if (matches > 1) severalReaders_.doModal();
+    if (updateStart_.doModal() == win::IDCANCEL) {
+        quit();
+        return;
     }
+    if (!findReader()) return;
     switch (probeMedium()) {
         case MediumState::Ready:
             break;
@@ -138,10 +125,38 @@ void UpdateDialog::onOK() {
     }
     waitUntilWritable();
     deviceLink.identifyUsbParent(selectedDriveRoot);
-    if (lookUpFirmwareRow() == 0) return quit();
+    if (lookUpFirmwareRow() == 0) {
+        quit();
+        return;
+    }
+    // The main window goes; the command goes on with the flash.
     endDialog(win::IDCANCEL);
-    if (flashFirmware(selectedDriveRoot) == 0) return quit();
+    if (flashFirmware(selectedDriveRoot) == 0) {
+        quit();
+        return;
+    }
     completeHandOff();
+}
+
+// The table is read, then every removable drive asked; false when the
+// command ends here (the user was told why).
+bool UpdateDialog::findReader() {
+    std::string tableText;
+    SystemFile table(system_);
+    if (!table.open(kFirmwareTablePath) || !readFirmwareTableText(table, tableText)) {
+        if (fileCannotOpen_.doModal() == win::IDOK) quit();
+        return false;
+    }
+    const int matches = searchReaders(tableText);
+    table.close();
+    if (matches == 0) {
+        if (noReader_.doModal() == win::IDOK) quit();
+        return false;
+    }
+    // Only the first reader is updated; the user learns that there are
+    // others before anything is written.
+    if (matches > 1) severalReaders_.doModal();
+    return true;
 }
 
 // Every removable drive gets an INQUIRY; the first one from the reader's
