@@ -125,7 +125,7 @@ void FormatDialog::followProgress() {
     while (formatStillRunning(sense)) {
         // A quit met here is posted again, so it ends the program once the
         // format is over rather than in the middle of it.
-        application_.pumpPendingMessages();
+        if (application_.pumpPendingMessages()) quitDuringFormat_ = true;
         progressDialog_.setPosition(progressIndication(sense));
         services_.clock.Sleep(kPollIntervalMs);
         poll(sense);
@@ -165,7 +165,10 @@ void FormatDialog::finish() {
     } else {
         standAloneDoneNotice_.doModal();
     }
-    endDialog(win::IDOK);
+    // A quit asked for during the format ends the dialog without OK, so
+    // start-up keeps the marker. Left to the modal loop, the result would
+    // depend on whether the loop sees the quit or the end first.
+    if (!quitDuringFormat_) endDialog(win::IDOK);
 }
 
 // The main dialog stays up until the quit request ends its modal loop, which

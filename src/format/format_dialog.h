@@ -67,6 +67,7 @@ class FormatDialog : public shell::MainDialog {
   private:
     platform::Services services_;
     shell::Application& application_;
+    bool quitDuringFormat_ = false;
 };
 
 }  // namespace format

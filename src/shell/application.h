@@ -8,7 +8,7 @@ namespace shell {
 // message-pump step and the idle step that the long loops (the block loop of
 // the flash, the progress polls of the format) run between commands.
 class Application {
-public:
+  public:
     explicit Application(platform::Ui& ui) : ui_(ui) {}
     virtual ~Application() = default;
     Application(const Application&) = delete;
@@ -23,13 +23,14 @@ public:
 
     // One pass of the long loops' housekeeping: dispatch every pending
     // message (posting the quit message again when one is met, so it still
-    // ends the program when the loop is over), then idle until done.
-    void pumpPendingMessages();
+    // ends the program when the loop is over), then idle until done. True
+    // when a quit message was met.
+    bool pumpPendingMessages();
 
-protected:
+  protected:
     platform::Ui& ui() { return ui_; }
 
-private:
+  private:
     platform::Ui& ui_;
 };
 
