@@ -86,15 +86,39 @@ InjectedFault InjectedFault::answer(ScsiReply reply) {
     return fault;
 }
 
+InjectedFault InjectedFault::answerAfterData(std::uint8_t status, std::vector<std::uint8_t> sense) {
+    InjectedFault fault;
+    fault.deviceMovesData = true;
+    fault.reply.status = status;
+    fault.reply.sense = std::move(sense);
+    return fault;
+}
+
+InjectedFault InjectedFault::checkCondition(std::uint8_t byte2, std::uint8_t asc,
+                                            std::uint8_t ascq) {
+    return answer(sim::checkCondition(byte2, asc, ascq));
+}
+
+InjectedFault InjectedFault::checkConditionWithoutSense() {
+    ScsiReply reply;
+    reply.status = kStatusCheckCondition;
+    return answer(reply);
+}
+
+InjectedFault InjectedFault::senseFlagsOnly(std::uint8_t flags) {
+    ScsiReply reply;
+    reply.sense = fixedSense(flags, kAscNone, 0);
+    return answer(reply);
+}
+
 SimVolumes::SimVolumes(platform::Clock& clock) : clock_(clock), nextHandle_(kFirstHandle) {}
 
-std::size_t SimVolumes::addVolume(char letter, ScsiDevice* device) {
+void SimVolumes::addVolume(char letter, ScsiDevice* device) {
     detach(letter);
     Volume volume;
     volume.letter = driveLetter(letter);
     volume.device = device;
     volumes_.push_back(volume);
-    return volumes_.size() - 1;
 }
 
 void SimVolumes::attach(char letter, ScsiDevice& device) {
@@ -277,14 +301,18 @@ win::BOOL SimVolumes::passThrough(const PassThroughCall& call) {
     }
     if (call.volume.device == nullptr) return fail(kErrorInvalidFunction);
 
-    ScsiReply reply;
     InjectedFault fault;
-    if (takeFault(request.Cdb[0], call.volume.letter, fault)) {
-        if (fault.callReturnsFalse) return fail(fault.error);
-        reply = std::move(fault.reply);
-    } else {
+    const bool faulty = takeFault(request.Cdb[0], call.volume.letter, fault);
+    if (faulty && fault.callReturnsFalse) return fail(fault.error);
+    ScsiReply reply;
+    if (!faulty || fault.deviceMovesData) {
         reply = call.volume.device->execute(ScsiCommand{
             std::span<const std::uint8_t>(request.Cdb, request.CdbLength), request.DataIn, data});
+    }
+    if (faulty) {
+        reply.status = fault.reply.status;
+        reply.sense = std::move(fault.reply.sense);
+        if (!fault.deviceMovesData) reply.transferred = fault.reply.transferred;
     }
 
     const std::size_t senseLength =

@@ -55,13 +55,21 @@ struct ControlRecord {
 };
 
 // What a fault puts in place of the device's answer: either the call itself
-// fails, or the given reply comes back as if the device had sent it.
+// fails, or the given status and sense come back as if the device had sent
+// them, with or without the device having moved its data first.
 struct InjectedFault {
     static InjectedFault callFails(
         win::DWORD error = static_cast<win::DWORD>(win::ERROR_IO_DEVICE));
     static InjectedFault answer(ScsiReply reply);
+    static InjectedFault answerAfterData(std::uint8_t status, std::vector<std::uint8_t> sense);
+    // The usual ones by name.
+    static InjectedFault checkCondition(std::uint8_t byte2, std::uint8_t asc, std::uint8_t ascq);
+    static InjectedFault checkConditionWithoutSense();
+    // Good status, but a sense byte 2 that holds only FILEMARK, EOM or ILI.
+    static InjectedFault senseFlagsOnly(std::uint8_t flags);
 
     bool callReturnsFalse = false;
+    bool deviceMovesData = false;
     win::DWORD error = 0;
     ScsiReply reply;
 };
@@ -138,7 +146,7 @@ class SimVolumes final : public platform::Volumes {
 
     win::BOOL fail(win::DWORD error);
     Volume* attachedVolume(char letter);
-    std::size_t addVolume(char letter, ScsiDevice* device);
+    void addVolume(char letter, ScsiDevice* device);
     bool otherHandlesOpen(std::size_t volume, win::HANDLE except) const;
     bool takeFault(std::uint8_t operationCode, char letter, InjectedFault& fault);
 
