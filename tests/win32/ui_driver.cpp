@@ -1,0 +1,357 @@
+// Starts one of the programs as a user would and goes through its dialogs:
+// each dialog that comes up is named by the template it was made from,
+// its caption and texts are written down, a picture of it is taken, and the
+// button the plan names for it is pressed, until the program ends.
+//
+//   ui_driver --program Velcrest.exe --library KELDRA_ENG.dll
+//             --press 133=2,150=1 --expect 133,150,136
+//             --shots FOLDER --name velcrest_ENG [--timeout MILLISECONDS]
+//
+// The library is the one the program loads for the locale it runs under;
+// the driver opens every template of it unseen to know each dialog again by
+// its caption and texts. A template without a plan entry gets OK. Exit code
+// 0 when the dialogs came in the expected order and the program ended by
+// itself with exit code 0.
+
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kPollMs = 100;
+// Time for a dialog that has just come up to paint itself before its picture is taken.
+constexpr DWORD kSettleMs = 700;
+constexpr DWORD kDefaultTimeoutMs = 60000;
+constexpr int kUnknownTemplate = -1;
+constexpr int kOkButton = IDOK;
+constexpr char kDialogClass[] = "#32770";
+constexpr WORD kBitmapSignature = 0x4D42;  // "BM"
+constexpr WORD kBitsPerPixel = 24;
+constexpr LONG kRowAlignment = 4;
+
+struct Options {
+    std::string program;
+    std::string library;
+    std::map<int, int> press;  // template -> button
+    std::vector<int> expected;
+    std::string shots = ".";
+    std::string name = "program";
+    DWORD timeoutMs = kDefaultTimeoutMs;
+};
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream stream(text);
+    for (std::string part; std::getline(stream, part, separator);)
+        if (!part.empty()) parts.push_back(part);
+    return parts;
+}
+
+std::optional<int> number(const std::string& text) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || end == nullptr || *end != '\0') return std::nullopt;
+    return static_cast<int>(value);
+}
+
+bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
+    for (int index = 1; index < argc; ++index) {
+        const std::string option = argv[index];
+        if (index + 1 >= argc) {
+            error = option + " needs a value";
+            return false;
+        }
+        const std::string value = argv[++index];
+        if (option == "--program") {
+            options.program = value;
+        } else if (option == "--library") {
+            options.library = value;
+        } else if (option == "--shots") {
+            options.shots = value;
+        } else if (option == "--name") {
+            options.name = value;
+        } else if (option == "--timeout") {
+            const auto milliseconds = number(value);
+            if (!milliseconds || *milliseconds <= 0) {
+                error = "--timeout takes a number of milliseconds";
+                return false;
+            }
+            options.timeoutMs = static_cast<DWORD>(*milliseconds);
+        } else if (option == "--press") {
+            for (const std::string& entry : split(value, ',')) {
+                const auto equals = entry.find('=');
+                const auto dialog = number(entry.substr(0, equals));
+                const auto button =
+                    equals == std::string::npos ? std::nullopt : number(entry.substr(equals + 1));
+                if (!dialog || !button) {
+                    error = "--press takes TEMPLATE=BUTTON,..., not " + entry;
+                    return false;
+                }
+                options.press[*dialog] = *button;
+            }
+        } else if (option == "--expect") {
+            for (const std::string& entry : split(value, ',')) {
+                const auto dialog = number(entry);
+                if (!dialog) {
+                    error = "--expect takes TEMPLATE,..., not " + entry;
+                    return false;
+                }
+                options.expected.push_back(*dialog);
+            }
+        } else {
+            error = "unknown option " + option;
+            return false;
+        }
+    }
+    if (options.program.empty() || options.library.empty()) {
+        error = "--program and --library are needed";
+        return false;
+    }
+    return true;
+}
+
+std::string windowText(HWND window) {
+    const int length = ::GetWindowTextLengthA(window);
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const int copied = ::GetWindowTextA(window, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(copied < 0 ? 0 : copied));
+    return text;
+}
+
+std::string className(HWND window) {
+    char name[64] = {};
+    const int length = ::GetClassNameA(window, name, static_cast<int>(sizeof name));
+    return std::string(name, static_cast<std::size_t>(length < 0 ? 0 : length));
+}
+
+// What a person sees of a dialog: its caption and the texts of its
+// controls, in their order.
+struct DialogFace {
+    std::string caption;
+    std::vector<std::string> texts;
+
+    bool operator==(const DialogFace&) const = default;
+    bool operator<(const DialogFace& other) const {
+        return caption != other.caption ? caption < other.caption : texts < other.texts;
+    }
+};
+
+BOOL CALLBACK collectText(HWND control, LPARAM face) {
+    reinterpret_cast<DialogFace*>(face)->texts.push_back(windowText(control));
+    return TRUE;
+}
+
+DialogFace faceOf(HWND dialog) {
+    DialogFace face{windowText(dialog), {}};
+    ::EnumChildWindows(dialog, collectText, reinterpret_cast<LPARAM>(&face));
+    return face;
+}
+
+INT_PTR CALLBACK silentDialog(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+BOOL CALLBACK collectTemplateId(HMODULE, LPCSTR, LPSTR name, LONG_PTR ids) {
+    // Numbered templates only: that is all the libraries hold.
+    const auto value = reinterpret_cast<ULONG_PTR>(name);
+    if (value <= 0xFFFF)
+        reinterpret_cast<std::vector<int>*>(ids)->push_back(static_cast<int>(value));
+    return TRUE;
+}
+
+// Every template of the library, opened unseen, by the face it shows.
+std::map<DialogFace, int> templateFaces(HMODULE library) {
+    std::vector<int> ids;
+    ::EnumResourceNamesA(library, RT_DIALOG, collectTemplateId, reinterpret_cast<LONG_PTR>(&ids));
+    std::map<DialogFace, int> faces;
+    for (const int id : ids) {
+        const HWND dialog =
+            ::CreateDialogParamA(library, reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(id)),
+                                 nullptr, silentDialog, 0);
+        if (dialog == nullptr) continue;
+        faces.emplace(faceOf(dialog), id);
+        ::DestroyWindow(dialog);
+    }
+    return faces;
+}
+
+struct Search {
+    DWORD processId;
+    const std::set<HWND>* handled;
+    HWND found = nullptr;
+};
+
+// Top-level windows come topmost first, so the first new one is the one in front.
+BOOL CALLBACK findNewDialog(HWND window, LPARAM search) {
+    auto& wanted = *reinterpret_cast<Search*>(search);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != wanted.processId || className(window) != kDialogClass) return TRUE;
+    if (::IsWindowVisible(window) == FALSE || wanted.handled->count(window) != 0) return TRUE;
+    wanted.found = window;
+    return FALSE;
+}
+
+bool writeBitmap(const std::string& path, HWND window) {
+    RECT area{};
+    if (::GetWindowRect(window, &area) == FALSE) return false;
+    const LONG width = area.right - area.left;
+    const LONG height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return false;
+    const HDC screen = ::GetDC(nullptr);
+    const HDC memory = ::CreateCompatibleDC(screen);
+    const HBITMAP picture = ::CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ previous = ::SelectObject(memory, picture);
+    ::BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    ::SelectObject(memory, previous);
+
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = height;  // bottom-up, as the file format keeps its rows
+    header.biPlanes = 1;
+    header.biBitCount = kBitsPerPixel;
+    header.biCompression = BI_RGB;
+    const LONG rowBytes =
+        (width * (kBitsPerPixel / 8) + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
+    std::vector<char> pixels(static_cast<std::size_t>(rowBytes * height));
+    const int rows = ::GetDIBits(memory, picture, 0, static_cast<UINT>(height), pixels.data(),
+                                 reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS);
+    ::DeleteObject(picture);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    if (rows != height) return false;
+
+    BITMAPFILEHEADER file{};
+    file.bfType = kBitmapSignature;
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&header), sizeof header);
+    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+    return static_cast<bool>(out);
+}
+
+// Presses the button as a click does, through the button itself.
+bool press(HWND dialog, int button) {
+    const HWND control = ::GetDlgItem(dialog, button);
+    if (control == nullptr) return false;
+    return ::PostMessageA(control, BM_CLICK, 0, 0) != FALSE;
+}
+
+std::string joined(const std::vector<int>& ids) {
+    std::string text;
+    for (const int id : ids) {
+        if (!text.empty()) text += ',';
+        text += std::to_string(id);
+    }
+    return text;
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+int run(const Options& options) {
+    INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&classes);
+    const HMODULE library = ::LoadLibraryA(options.library.c_str());
+    if (library == nullptr) {
+        std::printf("cannot load %s (error %lu)\n", options.library.c_str(), ::GetLastError());
+        return EXIT_FAILURE;
+    }
+    const std::map<DialogFace, int> faces = templateFaces(library);
+    std::printf("%s: %zu templates known\n", options.library.c_str(), faces.size());
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string commandLine = "\"" + options.program + "\"";
+    const std::string folder = folderOf(options.program);
+    if (::CreateProcessA(options.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                         nullptr, folder.c_str(), &startup, &process) == FALSE) {
+        std::printf("cannot start %s (error %lu)\n", options.program.c_str(), ::GetLastError());
+        return EXIT_FAILURE;
+    }
+
+    std::set<HWND> handled;
+    std::vector<int> seen;
+    bool ended = false;
+    for (DWORD waited = 0; waited < options.timeoutMs; waited += kPollMs) {
+        if (::WaitForSingleObject(process.hProcess, kPollMs) == WAIT_OBJECT_0) {
+            ended = true;
+            break;
+        }
+        Search search{process.dwProcessId, &handled};
+        ::EnumWindows(findNewDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found == nullptr) continue;
+        ::Sleep(kSettleMs);
+        waited += kSettleMs;
+        const HWND dialog = search.found;
+        handled.insert(dialog);
+        const DialogFace face = faceOf(dialog);
+        const auto known = faces.find(face);
+        const int id = known == faces.end() ? kUnknownTemplate : known->second;
+        seen.push_back(id);
+
+        const std::string shot = options.shots + "\\" + options.name + "_" +
+                                 std::to_string(seen.size()) + "_" + std::to_string(id) + ".bmp";
+        const bool pictured = writeBitmap(shot, dialog);
+        const auto planned = options.press.find(id);
+        const int button = planned == options.press.end() ? kOkButton : planned->second;
+        std::printf("dialog %d \"%s\"\n", id, face.caption.c_str());
+        for (const std::string& text : face.texts)
+            if (!text.empty()) std::printf("    | %s\n", text.c_str());
+        std::printf("    picture %s%s\n", shot.c_str(), pictured ? "" : " FAILED");
+        if (!press(dialog, button)) {
+            std::printf("    cannot press button %d\n", button);
+            break;
+        }
+        std::printf("    pressed %d\n", button);
+        std::fflush(stdout);
+    }
+
+    DWORD exitCode = 0;
+    if (!ended) {
+        std::printf("%s did not end within %lu ms; stopped\n", options.program.c_str(),
+                    options.timeoutMs);
+        ::TerminateProcess(process.hProcess, EXIT_FAILURE);
+        ::WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    ::GetExitCodeProcess(process.hProcess, &exitCode);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    ::FreeLibrary(library);
+
+    std::printf("seen %s, expected %s, exit code %lu\n", joined(seen).c_str(),
+                joined(options.expected).c_str(), exitCode);
+    const bool asExpected = ended && exitCode == 0 && seen == options.expected;
+    std::printf("%s\n", asExpected ? "as expected" : "NOT as expected");
+    return asExpected ? EXIT_SUCCESS : EXIT_FAILURE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        std::printf("ui_driver: %s\n", error.c_str());
+        return EXIT_FAILURE;
+    }
+    return run(options);
+}
