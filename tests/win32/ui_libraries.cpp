@@ -53,42 +53,120 @@ constexpr LONG kButtonTextMargin = 3;
 constexpr LONG kStaticTypeMask = 0x1F;  // SS_TYPEMASK
 
 struct TextNeed {
-    LONG width;
-    LONG height;
+    LONG width;   // of the widest line
+    LONG height;  // of all lines
 };
 
-// The room the text takes in the control's own font, broken into lines at
-// the control's width as the control itself breaks it.
-TextNeed textNeed(HWND control, const std::string& text, UINT format) {
+// Full-width characters (CJK ideographs, kana, hangul, full-width forms):
+// Windows may break a line next to any of them, as it does at a space.
+bool isFullWidth(wchar_t c) {
+    return (c >= 0x1100 && c <= 0x11FF) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+// The text as shown: "&" marks the mnemonic and is not drawn, "&&" is one "&".
+std::wstring withoutPrefix(const std::wstring& text) {
+    std::wstring shown;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        if (text[index] == L'&' && index + 1 < text.size()) ++index;
+        shown += text[index];
+    }
+    return shown;
+}
+
+std::wstring wideText(HWND control) {
+    const int length = ::GetWindowTextLengthW(control);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = ::GetWindowTextW(control, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(copied < 0 ? 0 : copied));
+    return text;
+}
+
+// The room a text takes in the control's own font when broken into lines
+// at the control's width as Windows breaks a static control's text: at
+// spaces, next to full-width characters and at line ends. (Wine's own
+// line breaking knows only the spaces, so it cannot be asked.)
+TextNeed textNeed(HWND control, const std::wstring& text, bool wrap) {
     const HDC dc = ::GetDC(control);
-    const auto font = reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0));
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0));
     const HGDIOBJ previous = ::SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
     RECT client{};
     ::GetClientRect(control, &client);
-    RECT need{0, 0, client.right, 0};
-    ::DrawTextA(dc, text.c_str(), -1, &need, format | DT_CALCRECT);
+    const auto widthOf = [dc](const std::wstring& piece) {
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, piece.c_str(), static_cast<int>(piece.size()), &size);
+        return size.cx;
+    };
+
+    TextNeed need{0, metrics.tmHeight};
+    std::wstring line;
+    const auto endLine = [&] {
+        need.width = std::max(need.width, widthOf(line));
+        line.clear();
+    };
+    // Pieces no line break may fall inside: a word, a run of spaces, one
+    // full-width character, a line end.
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = start + 1;
+        const wchar_t first = text[start];
+        if (first != L'\n' && first != L'\r' && !isFullWidth(first)) {
+            const bool spaces = first == L' ';
+            while (end < text.size() && text[end] != L'\n' && text[end] != L'\r' &&
+                   !isFullWidth(text[end]) && (text[end] == L' ') == spaces)
+                ++end;
+        }
+        const std::wstring piece = text.substr(start, end - start);
+        start = end;
+        if (piece == L"\r") continue;
+        if (piece == L"\n") {
+            endLine();
+            need.height += metrics.tmHeight;
+            continue;
+        }
+        if (wrap && !line.empty() && piece[0] != L' ' && widthOf(line + piece) > client.right) {
+            // Spaces at the end of a broken line take no room.
+            while (!line.empty() && line.back() == L' ') line.pop_back();
+            endLine();
+            need.height += metrics.tmHeight;
+        }
+        if (line.empty() && piece[0] == L' ' && need.height > metrics.tmHeight) continue;
+        line += piece;
+    }
+    endLine();
     ::SelectObject(dc, previous);
     ::ReleaseDC(control, dc);
-    return TextNeed{need.right - need.left, need.bottom - need.top};
+    return need;
+}
+
+std::string utf8(const std::wstring& text) {
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string converted(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, converted.data(), size, nullptr, nullptr);
+    converted.resize(converted.size() - 1);
+    return converted;
 }
 
 void expectTextFits(HWND control) {
-    const std::string text = windowText(control);
+    const std::wstring text = wideText(control);
     if (text.empty()) return;
     const std::string kind = className(control);
-    const auto style = static_cast<LONG>(::GetWindowLongPtrA(control, GWL_STYLE));
+    const auto style = static_cast<LONG>(::GetWindowLongPtrW(control, GWL_STYLE));
     RECT client{};
     ::GetClientRect(control, &client);
-    SCOPED_TRACE(kind + " \"" + text + "\"");
+    SCOPED_TRACE(kind + " \"" + utf8(text) + "\"");
     if (sameClass(kind, "Static")) {
         const LONG type = style & kStaticTypeMask;
         if (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT) return;  // an icon, a frame
-        const UINT prefix = (style & SS_NOPREFIX) != 0 ? DT_NOPREFIX : 0u;
-        const TextNeed need = textNeed(control, text, DT_WORDBREAK | DT_EXPANDTABS | prefix);
+        const std::wstring shown = (style & SS_NOPREFIX) != 0 ? text : withoutPrefix(text);
+        const TextNeed need = textNeed(control, shown, true);
         EXPECT_LE(need.height, client.bottom) << "the text needs more lines than it has";
         EXPECT_LE(need.width, client.right) << "a word is wider than its line";
     } else if (sameClass(kind, "Button")) {
-        const TextNeed need = textNeed(control, text, DT_SINGLELINE);
+        const TextNeed need = textNeed(control, withoutPrefix(text), false);
         EXPECT_LE(need.width + 2 * kButtonTextMargin, client.right) << "the button is too narrow";
     }
 }

@@ -19,12 +19,27 @@ target_compile_definitions(win32_ui_tests PRIVATE
 set_target_properties(win32_ui_tests PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${VELCREST_WINDOWS_PROGRAM_DIR})
 add_dependencies(win32_ui_tests ${VELCREST_LANGUAGE_LIBRARIES})
-# Windows need a screen: each run gets the display there is or a virtual one.
+# Windows need a screen: each run gets the display there is or a virtual
+# one, and the prefix of the user-interface tests.
+set(ui_prefix ${PROJECT_BINARY_DIR}/wineprefix-ui)
+set(ui_display_run bash ${CMAKE_CURRENT_LIST_DIR}/ui_display_run --prefix ${ui_prefix})
 set_target_properties(win32_ui_tests PROPERTIES CROSSCOMPILING_EMULATOR
-  "bash;${CMAKE_CURRENT_LIST_DIR}/ui_display_run;${CMAKE_CROSSCOMPILING_EMULATOR}")
+  "${ui_display_run};${CMAKE_CROSSCOMPILING_EMULATOR}")
+# A library's texts reach its dialogs through the code page of the system
+# locale, as they reach the programs' dialogs: each library is checked under
+# the locale that makes the programs choose it.
 gtest_discover_tests(win32_ui_tests DISCOVERY_TIMEOUT 120
   WORKING_DIRECTORY ${VELCREST_WINDOWS_PROGRAM_DIR}
+  TEST_FILTER "-Built/LanguageLibrary.*"
   PROPERTIES LABELS "windows;display")
+foreach(library IN LISTS VELCREST_LANGUAGE_LIBRARIES)
+  string(REGEX MATCH "[A-Z]+$" language ${library})
+  add_test(NAME ui_library_${library}
+    COMMAND ${ui_display_run} --language ${language} ${CMAKE_CROSSCOMPILING_EMULATOR}
+      $<TARGET_FILE:win32_ui_tests> --gtest_filter=Built/LanguageLibrary.*/${library})
+  set_tests_properties(ui_library_${library} PROPERTIES
+    WORKING_DIRECTORY ${VELCREST_WINDOWS_PROGRAM_DIR} LABELS "windows;display")
+endforeach()
 
 # The programs as a user meets them, with no reader attached: a driver
 # starts each one under wine, goes through its dialogs pressing the buttons
@@ -65,7 +80,7 @@ if(TARGET Velcrest AND TARGET Ardlow)
           --language ${language} --library ${library}.dll
           --press ${buttons} --expect ${expected}
           --pictures ${PROJECT_BINARY_DIR}/ui_pictures
-          --prefix ${PROJECT_BINARY_DIR}/wineprefix-ui)
+          --prefix ${ui_prefix})
       # One screen for all: a picture must show only the dialog it is of.
       set_tests_properties(ui_driver_${program}_${language} PROPERTIES
         RESOURCE_LOCK ui_screen LABELS "windows;display" TIMEOUT 300)
