@@ -97,6 +97,16 @@ class DeviceLink {
     int mediaWritable = 1;
 
   private:
+    // Opens the volume of driveRoot as every command needs it; on failure runs
+    // the owner's open-failure action and gives the invalid handle.
+    win::HANDLE openVolume(std::string_view driveRoot);
+    // Fills, sends and judges one request over an open handle, leaving the
+    // outcome in lastSenseCode; the handle stays open either way.
+    int sendRequest(win::HANDLE handle, const std::uint8_t* cdb, std::uint8_t cdbLength,
+                    void* dataBuffer, std::uint8_t dataDirection, std::uint32_t transferLength);
+    int lockWithRetries(win::HANDLE handle);
+    win::BOOL releaseHeldHandle();
+
     platform::Volumes& volumes_;
     platform::Registry& registry_;
     platform::Clock& clock_;

@@ -44,6 +44,7 @@ inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LONG ERROR_KEY_DELETED = 1018;
 inline constexpr LONG ERROR_IO_DEVICE = 1117;
 
 // Registry access rights.

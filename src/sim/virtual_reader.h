@@ -1,0 +1,114 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/win_api.h"
+#include "sim/scsi_device.h"
+
+namespace sim {
+
+// What the reader calls itself in its INQUIRY data; longer texts are cut to
+// the field, shorter ones padded with blanks.
+struct ReaderIdentity {
+    std::string vendor;
+    std::string product;
+    std::string revision;
+};
+
+// One firmware block as the reader took it.
+struct ReceivedBlock {
+    std::uint16_t number = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+inline constexpr std::size_t kReaderBlockSize = 512;
+inline constexpr win::DWORD kDefaultFormatDurationMs = 20000;
+inline constexpr std::uint8_t kModeWriteProtectBit = 0x80;
+// The 16-bit progress indication counts in 65536ths; it shows 65535 at most.
+inline constexpr std::uint32_t kProgressDenominator = 0x10000;
+inline constexpr std::uint16_t kProgressMax = 0xFFFF;
+
+// A USB flash-media reader as the programs meet it: standard INQUIRY, TEST
+// UNIT READY, REQUEST SENSE and MODE SENSE(10) answers, and the two vendor
+// commands, the firmware block write and the format. It is a plain device:
+// anything that hands it a CDB and a data buffer can drive it, with or without
+// the simulated volumes in between.
+class VirtualReader final : public ScsiDevice {
+  public:
+    VirtualReader(platform::Clock& clock, ReaderIdentity identity);
+
+    ScsiReply execute(const ScsiCommand& command) override;
+
+    const ReaderIdentity& identity() const { return identity_; }
+    void setIdentity(ReaderIdentity identity) { identity_ = std::move(identity); }
+
+    // The medium. Taking it out stops a format that is running.
+    void insertMedium() { mediumPresent_ = true; }
+    void removeMedium();
+    bool mediumPresent() const { return mediumPresent_; }
+    // Byte 3 of the mode parameter header: bit 7 is the write-protect switch.
+    void setDeviceSpecificParameter(std::uint8_t value) { deviceSpecificParameter_ = value; }
+    void setWriteProtected(bool writeProtected);
+    // Reported once, by the next command that reports unit attentions.
+    void raiseUnitAttention(std::uint8_t asc = kAscMediumChanged, std::uint8_t ascq = 0);
+
+    // Firmware blocks. A block 0 (the header) begins a new stream.
+    void refuseBlock(std::uint16_t number) { refusedBlocks_.insert(number); }
+    const std::vector<ReceivedBlock>& receivedBlocks() const { return received_; }
+    // The header and every block taken, in the order they came.
+    std::vector<std::uint8_t> getReceivedStream() const;
+
+    // The format: accepted at once, then NOT READY with rising progress for
+    // the format's duration of (virtual) time, then ready again.
+    void setFormatDuration(win::DWORD milliseconds) { formatDurationMs_ = milliseconds; }
+    void refuseFormat(bool refuse) { refuseFormat_ = refuse; }
+    bool formatInProgress();
+    std::uint16_t formatProgress();
+    int completedFormats();
+    int abortedFormats() const { return abortedFormats_; }
+
+  private:
+    struct SenseTriple {
+        std::uint8_t byte2;
+        std::uint8_t asc;
+        std::uint8_t ascq;
+    };
+
+    void settleFormat();
+    win::DWORD formatElapsed() const;
+    std::optional<SenseTriple> notReadyCondition();
+    std::optional<ScsiReply> takeUnitAttention();
+
+    ScsiReply testUnitReady();
+    ScsiReply inquiry(const ScsiCommand& command);
+    ScsiReply requestSense(const ScsiCommand& command);
+    ScsiReply modeSense10(const ScsiCommand& command);
+    ScsiReply vendorCommand(const ScsiCommand& command);
+    ScsiReply writeFirmwareBlock(const ScsiCommand& command);
+    ScsiReply startFormat(const ScsiCommand& command);
+
+    platform::Clock& clock_;
+    ReaderIdentity identity_;
+    bool mediumPresent_ = true;
+    std::uint8_t deviceSpecificParameter_ = 0;
+    std::optional<SenseTriple> unitAttention_;
+
+    std::set<std::uint16_t> refusedBlocks_;
+    std::vector<ReceivedBlock> received_;
+
+    win::DWORD formatDurationMs_ = kDefaultFormatDurationMs;
+    bool refuseFormat_ = false;
+    bool formatting_ = false;
+    win::DWORD formatStartTick_ = 0;
+    int completedFormats_ = 0;
+    int abortedFormats_ = 0;
+};
+
+}  // namespace sim
