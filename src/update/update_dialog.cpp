@@ -1,0 +1,196 @@
+#include "update/update_dialog.h"
+
+#include <array>
+#include <cstdlib>
+#include <string_view>
+
+#include "shell/about_box.h"
+#include "update/update_templates.h"
+
+namespace update {
+
+namespace {
+
+static_assert(templateNumber(UpdateTemplate::MainDialog) == shell::kMainDialogTemplate);
+static_assert(templateNumber(UpdateTemplate::AboutBox) == shell::kAboutBoxTemplate);
+
+constexpr int kDriveCount = 26;
+constexpr char kFirstDriveLetter = 'A';
+constexpr const char* kRootSuffix = ":\\";
+constexpr char kDriveListSeparator = ',';
+constexpr const char* kAllFilesPattern = "*.*";
+
+// The INQUIRY fields the reader search reads, as (offset, length).
+constexpr std::size_t kVendorOffset = 8;
+constexpr std::size_t kVendorLength = 8;
+constexpr std::size_t kProductOffset = 16;
+constexpr std::size_t kProductLength = 16;
+constexpr std::size_t kRevisionOffset = 32;
+constexpr std::size_t kRevisionLength = 4;
+constexpr std::string_view kTrailingWhiteSpace = " \t\r\n\v\f";
+
+std::string driveRoot(int driveNumber) {
+    std::string root(1, static_cast<char>(kFirstDriveLetter + driveNumber));
+    root += kRootSuffix;
+    return root;
+}
+
+// The text before the first separator, taken off the front of the list
+// together with the separator.
+std::string takeFirstEntry(std::string& list) {
+    const std::size_t separator = list.find(kDriveListSeparator);
+    std::string entry = list.substr(0, separator);
+    list.erase(0, separator == std::string::npos ? list.size() : separator + 1);
+    return entry;
+}
+
+// An INQUIRY text field as the reader search reads it: up to its first zero
+// byte, trailing white space removed.
+std::string inquiryText(const std::array<std::uint8_t, device::kInquiryLength>& reply,
+                        std::size_t offset, std::size_t length) {
+    std::string text;
+    for (std::size_t index = offset; index < offset + length && reply[index] != 0; ++index) {
+        text += static_cast<char>(reply[index]);
+    }
+    const std::size_t last = text.find_last_not_of(kTrailingWhiteSpace);
+    text.erase(last == std::string::npos ? 0 : last + 1);
+    return text;
+}
+
+}  // namespace
+
+UpdateDialog::UpdateDialog(const platform::Services& services, shell::Application& application)
+    : MainDialog(services.ui),
+      noReader_(services.ui, templateNumber(UpdateTemplate::NoReader)),
+      progress_(services.ui, templateNumber(UpdateTemplate::Progress), kProgressBarControl),
+      readerNotReady_(services.ui, templateNumber(UpdateTemplate::ReaderNotReady)),
+      updateComplete_(services.ui, templateNumber(UpdateTemplate::UpdateComplete)),
+      powerOffPrompt_(services.ui, templateNumber(UpdateTemplate::PowerOffPrompt)),
+      severalReaders_(services.ui, templateNumber(UpdateTemplate::SeveralReaders)),
+      writeProtected_(services.ui, templateNumber(UpdateTemplate::WriteProtected)),
+      updateStart_(services.ui, templateNumber(UpdateTemplate::UpdateStart)),
+      deviceAccessFailure_(services.ui, templateNumber(UpdateTemplate::DeviceAccessFailure)),
+      noTableRow_(services.ui, templateNumber(UpdateTemplate::NoTableRow)),
+      flashFailure_(services.ui, templateNumber(UpdateTemplate::FlashFailure)),
+      fileCannotOpen_(services.ui, templateNumber(UpdateTemplate::FileCannotOpen)),
+      deviceLink(services.volumes, services.registry, services.clock,
+                 device::WriteProtectRule::AnyBitProtects),
+      system_(services.system),
+      registry_(services.registry),
+      application_(application) {
+    deviceLink.setOpenFailureAction([this] { deviceAccessFailure_.doModal(); });
+}
+
+bool UpdateDialog::preTranslateMessage(const win::MSG& message) {
+    if (shell::isEscapeKeyDown(message)) return true;
+    return MainDialog::preTranslateMessage(message);
+}
+
+bool UpdateDialog::onInitDialog() {
+    MainDialog::onInitDialog();
+    scanRemovableDrives();
+    if (removableDriveCount == 0 && noReader_.doModal() == win::IDOK) onCancel();
+    return true;
+}
+
+void UpdateDialog::scanRemovableDrives() {
+    const win::DWORD present = system_.GetLogicalDrives();
+    for (int number = 0; number < kDriveCount; ++number) {
+        if ((present & (win::DWORD{1} << number)) == 0) continue;
+        if (system_.GetDriveTypeA(driveRoot(number).c_str()) != win::DRIVE_REMOVABLE) continue;
+        removableDriveList += std::to_string(number);
+        removableDriveList += kDriveListSeparator;
+        ++removableDriveCount;
+    }
+}
+
+void UpdateDialog::quit() {
+    ui().PostQuitMessage(0);
+}
+
+void UpdateDialog::onOK() {
+    if (updateStart_.doModal() == win::IDCANCEL) return quit();
+    std::string tableText;
+    {
+        SystemFile table(system_);
+        if (!table.open(kFirmwareTablePath) || !readFirmwareTableText(table, tableText)) {
+            if (fileCannotOpen_.doModal() == win::IDOK) quit();
+            return;
+        }
+        const int matches = searchReaders(tableText);
+        table.close();
+        if (matches == 0) {
+            if (noReader_.doModal() == win::IDOK) quit();
+            return;
+        }
+        // Only the first reader is updated; the user learns that there are
+        // others before anything is written.
+        if (matches > 1) severalReaders_.doModal();
+    }
+    switch (probeMedium()) {
+        case MediumState::Ready:
+            break;
+        case MediumState::PoweredOff:
+            endDialog(win::IDOK);
+            return;
+        case MediumState::NotReady:
+            return;
+    }
+    waitUntilWritable();
+    deviceLink.identifyUsbParent(selectedDriveRoot);
+    if (lookUpFirmwareRow() == 0) return quit();
+    endDialog(win::IDCANCEL);
+    if (flashFirmware(selectedDriveRoot) == 0) return quit();
+    completeHandOff();
+}
+
+// Every removable drive gets an INQUIRY; the first one from the reader's
+// vendor whose product the table names is the reader. Later drives are still
+// asked, and counted when they match too.
+int UpdateDialog::searchReaders(const std::string& tableText) {
+    const std::int32_t drivesToTry = removableDriveCount;
+    std::string remaining = removableDriveList;
+    int matches = 0;
+    for (std::int32_t pass = 0; pass < drivesToTry; ++pass) {
+        const std::string root = driveRoot(std::atoi(takeFirstEntry(remaining).c_str()));
+        std::array<std::uint8_t, device::kInquiryLength> reply{};
+        deviceLink.inquiry(root, reply);
+        const std::string vendor = inquiryText(reply, kVendorOffset, kVendorLength);
+        const std::string product = inquiryText(reply, kProductOffset, kProductLength);
+        if (tableText.find(product) == std::string::npos || vendor != kReaderVendor) continue;
+        if (matches++ == 0) {
+            deviceLink.inquiryProduct = product;
+            deviceLink.inquiryVendor = vendor;
+            deviceLink.inquiryRevision = inquiryText(reply, kRevisionOffset, kRevisionLength);
+            selectedDriveRoot = root;
+        }
+    }
+    return matches;
+}
+
+// A medium with files is there and readable; an empty or missing one is
+// accepted when the reader says it is ready.
+UpdateDialog::MediumState UpdateDialog::probeMedium() {
+    win::WIN32_FIND_DATAA found{};
+    const std::string pattern = selectedDriveRoot + kAllFilesPattern;
+    const win::HANDLE search = system_.FindFirstFileA(pattern.c_str(), &found);
+    if (search != win::invalidHandleValue()) {
+        system_.FindClose(search);
+        return MediumState::Ready;
+    }
+    if (deviceLink.testUnitReady(selectedDriveRoot) == 1) return MediumState::Ready;
+    if (readerNotReady_.doModal() != win::IDOK) return MediumState::NotReady;
+    powerOff();
+    return MediumState::PoweredOff;
+}
+
+// The user has to remove the protection; there is no other way on.
+void UpdateDialog::waitUntilWritable() {
+    deviceLink.checkWriteProtect(selectedDriveRoot);
+    while (deviceLink.mediaWritable == 0) {
+        writeProtected_.doModal();
+        deviceLink.checkWriteProtect(selectedDriveRoot);
+    }
+}
+
+}  // namespace update
