@@ -64,6 +64,7 @@ class Lexer {
         token = Token{};
         token.line = line_;
         if (!error_.empty()) {
+            token.line = errorLine_;
             error = error_;
             return false;
         }
@@ -104,8 +105,8 @@ class Lexer {
                     ++at_;
                 }
                 if (at_ >= text_.size()) {
-                    error_ =
-                        "comment opened on line " + std::to_string(opened) + " is never closed";
+                    error_ = "comment is never closed";
+                    errorLine_ = opened;
                     return;
                 }
                 at_ += 2;
@@ -198,6 +199,8 @@ class Lexer {
         if (spelled.empty() || parsed.ec != std::errc{} ||
             parsed.ptr != spelled.data() + spelled.size() ||
             (at_ < text_.size() && isWordChar(text_[at_]))) {
+            while (at_ < text_.size() && isWordChar(text_[at_])) ++at_;
+            token.text = std::string(text_.substr(start, at_ - start));
             error = "'" + token.text + "' is not a number";
             return false;
         }
@@ -217,6 +220,7 @@ class Lexer {
     int line_ = 1;
     bool atLineStart_ = true;
     std::string error_;
+    int errorLine_ = 0;
 };
 
 // Named control ids the scripts may use; the platform's values.
@@ -323,7 +327,8 @@ class Parser {
                 word = "NOT ";
                 if (!advance()) return false;
             }
-            if (token_.kind != TokenKind::Word && token_.kind != TokenKind::Number)
+            if ((token_.kind != TokenKind::Word && token_.kind != TokenKind::Number) || isBegin() ||
+                isEnd())
                 return fail("expected a style word for " + std::string(what) + ", found " +
                             quoted(token_));
             word += token_.text;
@@ -600,9 +605,11 @@ class Parser {
             !readNumber(control.rect.y, "the y of the ICON control"))
             return false;
         if (!isPunct(',')) return true;
-        if (!advance() || !readNumber(control.rect.width, "the width of the ICON control") ||
-            !expectComma("the width") ||
-            !readNumber(control.rect.height, "the height of the ICON control"))
+        // An icon control takes the size of its icon: the width and height
+        // written are not kept in the compiled template either.
+        int ignored = 0;
+        if (!advance() || !readNumber(ignored, "the width of the ICON control") ||
+            !expectComma("the width") || !readNumber(ignored, "the height of the ICON control"))
             return false;
         return readTrailingStyles(control, extended);
     }
