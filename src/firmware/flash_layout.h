@@ -41,6 +41,20 @@ inline constexpr std::size_t kHeaderProductNameLength = 16;
 inline constexpr std::size_t kHeaderImageStartOffset = 0x34;
 inline constexpr std::size_t kHeaderImageLengthOffset = 0x38;
 inline constexpr std::size_t kHeaderChecksumOffset = 0x3C;
+// The fields follow each other in this order, and the last ends well inside
+// the block, so placing a field can never run past it.
+static_assert(kHeaderNameOffset + kHeaderNameLength == kHeaderVendorIdOffset);
+static_assert(kHeaderVendorIdOffset + 2 == kHeaderProductIdOffset);
+static_assert(kHeaderProductIdOffset + 2 == kHeaderRevisionOffset);
+static_assert(kHeaderRevisionOffset + 2 == kHeaderProductNameOffset);
+static_assert(kHeaderProductNameOffset + kHeaderProductNameLength + 2 == kHeaderImageStartOffset);
+static_assert(kHeaderImageStartOffset + 4 == kHeaderImageLengthOffset);
+static_assert(kHeaderImageLengthOffset + 4 == kHeaderChecksumOffset);
+static_assert(kHeaderChecksumOffset + 2 <= kBlockSize);
+// Block 1 to the largest count covers exactly the rest of the image.
+static_assert(kFirstBlockIndex + kMaxImageLength == kImageSize);
+static_assert(kMaxImageLength % kBlockSize == 0);
+
 // Bytes of the header that carry nothing are sent as zero (before scrambling).
 inline constexpr std::uint8_t kUnassignedHeaderByte = 0x00;
 inline constexpr std::uint8_t kProductNamePad = ' ';

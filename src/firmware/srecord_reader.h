@@ -28,6 +28,12 @@ inline constexpr std::uint32_t kHighestLoadAddress = 0x40000;
 // '0'-'9', 'A'-'F', 'a'-'f' give their value; every other character gives 0.
 std::uint8_t hexDigitValue(char character);
 
+// Reads two decoded characters as one hex pair: 16 x the first digit's value +
+// the second's. Like the format itself it has no notion of a short file, so a
+// missing character simply counts as 0; `endOfFile` is set when the data ran
+// out, and once it is set no further character is read.
+std::uint8_t readHexByte(ByteSource& file, bool& endOfFile);
+
 // Reads on to the next data record or the end of the file. Returns the number
 // of data bytes of a data record (placed from the buffer's start, its load
 // address in `address`), 0 at the end, kRecordChecksumError (-1) on a bad
