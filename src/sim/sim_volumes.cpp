@@ -86,6 +86,14 @@ InjectedFault InjectedFault::answer(ScsiReply reply) {
     return fault;
 }
 
+InjectedFault InjectedFault::answerAfterData(std::uint8_t status, std::vector<std::uint8_t> sense) {
+    InjectedFault fault;
+    fault.deviceMovesData = true;
+    fault.reply.status = status;
+    fault.reply.sense = std::move(sense);
+    return fault;
+}
+
 SimVolumes::SimVolumes(platform::Clock& clock) : clock_(clock), nextHandle_(kFirstHandle) {}
 
 std::size_t SimVolumes::addVolume(char letter, ScsiDevice* device) {
@@ -277,14 +285,18 @@ win::BOOL SimVolumes::passThrough(const PassThroughCall& call) {
     }
     if (call.volume.device == nullptr) return fail(kErrorInvalidFunction);
 
-    ScsiReply reply;
     InjectedFault fault;
-    if (takeFault(request.Cdb[0], call.volume.letter, fault)) {
-        if (fault.callReturnsFalse) return fail(fault.error);
-        reply = std::move(fault.reply);
-    } else {
+    const bool faulty = takeFault(request.Cdb[0], call.volume.letter, fault);
+    if (faulty && fault.callReturnsFalse) return fail(fault.error);
+    ScsiReply reply;
+    if (!faulty || fault.deviceMovesData) {
         reply = call.volume.device->execute(ScsiCommand{
             std::span<const std::uint8_t>(request.Cdb, request.CdbLength), request.DataIn, data});
+    }
+    if (faulty) {
+        reply.status = fault.reply.status;
+        reply.sense = std::move(fault.reply.sense);
+        if (!fault.deviceMovesData) reply.transferred = fault.reply.transferred;
     }
 
     const std::size_t senseLength =

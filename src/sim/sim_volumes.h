@@ -55,13 +55,16 @@ struct ControlRecord {
 };
 
 // What a fault puts in place of the device's answer: either the call itself
-// fails, or the given reply comes back as if the device had sent it.
+// fails, or the given status and sense come back as if the device had sent
+// them, with or without the device having moved its data first.
 struct InjectedFault {
     static InjectedFault callFails(
         win::DWORD error = static_cast<win::DWORD>(win::ERROR_IO_DEVICE));
     static InjectedFault answer(ScsiReply reply);
+    static InjectedFault answerAfterData(std::uint8_t status, std::vector<std::uint8_t> sense);
 
     bool callReturnsFalse = false;
+    bool deviceMovesData = false;
     win::DWORD error = 0;
     ScsiReply reply;
 };
