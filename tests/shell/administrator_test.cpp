@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "support/fake_system.h"
@@ -26,6 +27,10 @@ struct MembershipCase {
     int expectedReturn;
     int expectedMember;
 };
+
+void PrintTo(const MembershipCase& c, std::ostream* out) {
+    *out << c.description;
+}
 
 const MembershipCase kMembershipCases[] = {
     {"enabled administrator",
@@ -155,6 +160,10 @@ struct VersionCase {
     win::DWORD platformId;
     int expected;
 };
+
+void PrintTo(const VersionCase& c, std::ostream* out) {
+    *out << "platform " << c.platformId;
+}
 
 class WindowsNtTest : public testing::TestWithParam<VersionCase> {};
 

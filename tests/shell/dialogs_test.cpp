@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "shell/about_box.h"
@@ -34,6 +35,10 @@ struct SuspendCase {
     std::function<std::unique_ptr<shell::Dialog>(platform::Ui&)> make;
     bool refuses;
 };
+
+void PrintTo(const SuspendCase& c, std::ostream* out) {
+    *out << c.dialog;
+}
 
 const SuspendCase kSuspendCases[] = {
     {"notice", [](platform::Ui& ui) { return std::make_unique<shell::NoticeDialog>(ui, 151); },

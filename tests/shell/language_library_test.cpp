@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "support/fake_system.h"
@@ -14,6 +15,10 @@ struct CodeCase {
     const char* abbreviatedName;
     std::optional<std::string_view> code;
 };
+
+void PrintTo(const CodeCase& c, std::ostream* out) {
+    *out << '"' << c.abbreviatedName << '"';
+}
 
 // Every abbreviated name of the table, and the near misses that must not
 // match: other letter case, a prefix, a longer name, an empty one.
@@ -102,6 +107,10 @@ struct LoadCase {
     std::vector<std::string> expectedRequests;
     bool expectLoaded;
 };
+
+void PrintTo(const LoadCase& c, std::ostream* out) {
+    *out << c.description;
+}
 
 const LoadCase kLoadCases[] = {
     {"english locale, library present",

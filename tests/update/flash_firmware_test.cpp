@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "firmware/flash_layout.h"
+#include "update/update_dialog.h"
+#include "update_machine.h"
+
+namespace {
+
+using testsupport::UiCall;
+using update::UpdateTemplate;
+using updatetest::UpdateMachine;
+
+constexpr int k152 = 152;
+constexpr int k154 = 154;
+constexpr int k155 = 155;
+constexpr std::uint16_t kDemoBlocks = 32;  // 0x1000 bytes, one 16 KiB page
+
+// The update controller as the update command leaves it just before the
+// flash: the table row looked up, the main dialog ended.
+class FlashFirmwareTest : public testing::Test {
+  protected:
+    FlashFirmwareTest() {
+        machine.ui.setResourceModule(machine.library);
+        dialog = std::make_unique<update::UpdateDialog>(machine.services, machine.application);
+        dialog->firmwareFileName = updatetest::kFirmwareFile;
+        dialog->headerName = updatetest::kHeaderName;
+        dialog->deviceLink.usbVendorId = "0d9f";
+        dialog->deviceLink.usbProductId = "1002";
+        dialog->deviceLink.usbRevision = "0100";
+        dialog->deviceLink.inquiryProduct = updatetest::kNewProductName;
+    }
+
+    int flash() { return dialog->flashFirmware("E:\\"); }
+
+    std::vector<win::UINT> barMessages() const {
+        std::vector<win::UINT> messages;
+        for (const UiCall& call : machine.ui.callsNamed("SendDlgItemMessageA")) {
+            messages.push_back(call.message);
+        }
+        return messages;
+    }
+
+    bool progressShown() const { return !machine.ui.callsNamed("CreateDialogParamA").empty(); }
+
+    UpdateMachine machine;
+    std::unique_ptr<update::UpdateDialog> dialog;
+};
+
+TEST_F(FlashFirmwareTest, SendsHeaderAndEveryBlockAndSucceeds) {
+    EXPECT_EQ(flash(), 1);
+    const auto& received = machine.reader.receivedBlocks();
+    ASSERT_EQ(received.size(), kDemoBlocks + 1u);
+    for (std::size_t k = 0; k < received.size(); ++k) EXPECT_EQ(received[k].number, k);
+    EXPECT_TRUE(machine.shownTemplates().empty());
+    machine.expectEverythingReleased();
+}
+
+TEST_F(FlashFirmwareTest, KeepsTheDerivedValuesInTheController) {
+    ASSERT_EQ(flash(), 1);
+    EXPECT_EQ(dialog->flashPlan.header.imageStart, 0x10000u);
+    EXPECT_EQ(dialog->flashPlan.header.imageLength, 0x4000u);
+    EXPECT_EQ(dialog->firmwareImage.imageHighAddress, 0x13FFFu) << "stored back rounded";
+    EXPECT_EQ(dialog->flashPlan.header.headerProductId, 0x1002);
+    EXPECT_TRUE(dialog->flashPlan.scrambled);
+    const firmware::HeaderBlockFields received = firmware::parseHeaderBlock(
+        std::span<const std::uint8_t, firmware::kBlockSize>(
+            machine.reader.receivedBlocks().front().bytes.data(), firmware::kBlockSize),
+        true);
+    EXPECT_EQ(received, dialog->flashPlan.header);
+}
+
+TEST_F(FlashFirmwareTest, DrivesTheProgressBarBlockByBlock) {
+    ASSERT_EQ(flash(), 1);
+    const std::vector<UiCall> bar = machine.ui.callsNamed("SendDlgItemMessageA");
+    ASSERT_GE(bar.size(), 3u);
+    EXPECT_EQ(bar[0].id, update::kProgressBarControl);
+    EXPECT_EQ(bar[0].message, win::PBM_SETRANGE);
+    EXPECT_EQ(bar[0].lParam, win::LPARAM{kDemoBlocks} << 16);
+    EXPECT_EQ(bar[1].message, win::PBM_SETSTEP);
+    EXPECT_EQ(bar[1].wParam, 1u);
+    EXPECT_EQ(bar[2].message, win::PBM_SETPOS);
+    EXPECT_EQ(bar[2].wParam, 0u);
+    std::vector<win::UINT> expected = {win::PBM_SETRANGE, win::PBM_SETSTEP, win::PBM_SETPOS};
+    expected.insert(expected.end(), kDemoBlocks, win::PBM_STEPIT);
+    EXPECT_EQ(barMessages(), expected);
+    EXPECT_EQ(machine.ui.callsNamed("ShowWindow").size(), 1u);
+    EXPECT_EQ(machine.ui.callsNamed("RedrawWindow").size(), 1u);
+    EXPECT_EQ(machine.ui.callsNamed("DestroyWindow").size(), 1u);
+    EXPECT_EQ(machine.ui.openWindowCount(), 0u);
+}
+
+struct StopCase {
+    const char* description;
+    std::function<void(UpdateMachine&)> arrange;
+    std::vector<int> expectedShown;
+    bool expectProgress;
+    std::size_t expectedBlocks;
+};
+
+void PrintTo(const StopCase& c, std::ostream* out) {
+    *out << c.description;
+}
+
+// Every way the flash ends without success; in none of them is anything left
+// locked or open.
+const StopCase kStopCases[] = {
+    {"firmware file missing",
+     [](UpdateMachine& m) { m.system.files.erase(updatetest::kFirmwareFile); },
+     {k155},
+     false,
+     0},
+    {"checksum error in the file",
+     [](UpdateMachine& m) { m.setFirmware("S2081000001122334455\n"); },
+     {},
+     false,
+     0},
+    {"load address below the image",
+     [](UpdateMachine& m) {
+         m.setFirmware(updatetest::sRecord('1', 0x1000, {1, 2}));
+     },
+     {},
+     false,
+     0},
+    {"file holding no data record",
+     [](UpdateMachine& m) {
+         m.setFirmware(updatetest::sRecord('0', 0, {'X'}) + updatetest::sRecord('9', 0, {}));
+     },
+     {},
+     false,
+     0},
+    // A count too small for its address: accepted, but no byte is stored,
+    // and the high address ends up below the low one.
+    {"a record that carries no bytes",
+     [](UpdateMachine& m) { m.setFirmware("S30300012000DB\n"); },
+     {},
+     false,
+     0},
+    // The loader sees the error as the end of the file at a record boundary
+    // and would report a complete load of the first records.
+    {"read error between two records",
+     [](UpdateMachine& m) {
+         const std::string text = updatetest::firmwareText(0x10000, 0x1000);
+         std::size_t boundary = 0;
+         for (int line = 0; line < 3; ++line) boundary = text.find('\n', boundary) + 1;
+         // One key byte per line precedes the line's bytes in the file.
+         m.system.failReadsAfter = boundary + 3;
+     },
+     {},
+     false,
+     0},
+    {"header refused, OK stops",
+     [](UpdateMachine& m) { m.reader.refuseBlock(0); },
+     {k154},
+     true,
+     0},
+    {"block refused, OK stops", [](UpdateMachine& m) { m.reader.refuseBlock(5); }, {k154}, true, 5},
+    {"header refused, going on sends nothing more",
+     [](UpdateMachine& m) {
+         m.reader.refuseBlock(0);
+         m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
+     },
+     std::vector<int>(kDemoBlocks + 1u, k154), true, 0},
+    {"last block refused, going on",
+     [](UpdateMachine& m) {
+         m.reader.refuseBlock(kDemoBlocks);
+         m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
+     },
+     {k154},
+     true,
+     kDemoBlocks},
+};
+
+class FlashStopTest : public FlashFirmwareTest, public testing::WithParamInterface<StopCase> {};
+
+TEST_P(FlashStopTest, EndsWithoutSuccessAndReleasesEverything) {
+    const StopCase& c = GetParam();
+    c.arrange(machine);
+    EXPECT_EQ(flash(), 0) << c.description;
+    EXPECT_EQ(machine.shownTemplates(), c.expectedShown) << c.description;
+    EXPECT_EQ(progressShown(), c.expectProgress) << c.description;
+    EXPECT_EQ(machine.reader.receivedBlocks().size(), c.expectedBlocks) << c.description;
+    EXPECT_EQ(machine.ui.openWindowCount(), 0u) << c.description;
+    machine.expectEverythingReleased();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FlashStopTest, testing::ValuesIn(kStopCases));
+
+TEST_F(FlashFirmwareTest, LockRetriedUntilItHolds) {
+    struct LockCase {
+        win::INT_PTR answer;
+        std::size_t unlocksBeforeSuccess;
+    };
+    for (const LockCase c : {LockCase{win::IDOK, 1}, LockCase{win::IDCANCEL, 0}}) {
+        UpdateMachine local;
+        local.ui.setResourceModule(local.library);
+        auto controller = std::make_unique<update::UpdateDialog>(local.services, local.application);
+        controller->firmwareFileName = updatetest::kFirmwareFile;
+        controller->headerName = updatetest::kHeaderName;
+        // Busy for the six attempts of one lock, then free.
+        local.volumes.holdLockBusy('E', 6);
+        local.answer(UpdateTemplate::DeviceAccessFailure, c.answer);
+
+        EXPECT_EQ(controller->flashFirmware("E:\\"), 1) << "answer " << c.answer;
+        EXPECT_EQ(local.shownTemplates(), std::vector<int>{k152});
+        std::size_t unlocksBeforeSuccess = 0;
+        for (const sim::ControlRecord& control : local.volumes.controls()) {
+            if (control.controlCode == win::FSCTL_LOCK_VOLUME && control.succeeded) break;
+            if (control.controlCode == win::FSCTL_UNLOCK_VOLUME) ++unlocksBeforeSuccess;
+        }
+        EXPECT_EQ(unlocksBeforeSuccess, c.unlocksBeforeSuccess) << "answer " << c.answer;
+        EXPECT_EQ(local.reader.receivedBlocks().size(), kDemoBlocks + 1u);
+        local.expectEverythingReleased();
+    }
+}
+
+// A volume that cannot even be opened shows the notice twice per round: once
+// from the device link's open failure, once from the lock loop.
+TEST_F(FlashFirmwareTest, OpenFailureShowsTheNoticeFromBothPlaces) {
+    machine.volumes.failOpens(static_cast<win::DWORD>(win::ERROR_ACCESS_DENIED), 1);
+    EXPECT_EQ(flash(), 1);
+    EXPECT_EQ(machine.shownTemplates(), (std::vector<int>{k152, k152}));
+    machine.expectEverythingReleased();
+}
+
+// A quit arriving while the blocks go out does not stop the flash; it is
+// kept so that the program ends when the update command is over.
+TEST_F(FlashFirmwareTest, QuitDuringTheBlocksIsKeptForLater) {
+    machine.ui.PostQuitMessage(0);
+    EXPECT_EQ(flash(), 1);
+    EXPECT_EQ(machine.reader.receivedBlocks().size(), kDemoBlocks + 1u);
+    EXPECT_TRUE(machine.ui.quitPending());
+}
+
+TEST_F(FlashFirmwareTest, PendingMessagesArePumpedBeforeEachBlock) {
+    win::MSG paint{};
+    paint.message = win::WM_PAINT;
+    for (int i = 0; i < 3; ++i) machine.ui.post(paint);
+    EXPECT_EQ(flash(), 1);
+    EXPECT_EQ(machine.ui.callsNamed("DispatchMessageA").size(), 3u);
+}
+
+struct ScrambleCase {
+    const char* headerName;
+    bool scrambled;
+};
+
+TEST_F(FlashFirmwareTest, ScramblesOnlyForTheOneHeaderName) {
+    const ScrambleCase cases[] = {{updatetest::kHeaderName, true},
+                                  {"va-de-lo firmware update r01", false},
+                                  {"Other Update", false}};
+    for (const ScrambleCase& c : cases) {
+        UpdateMachine local;
+        local.ui.setResourceModule(local.library);
+        auto controller = std::make_unique<update::UpdateDialog>(local.services, local.application);
+        controller->firmwareFileName = updatetest::kFirmwareFile;
+        controller->headerName = c.headerName;
+        ASSERT_EQ(controller->flashFirmware("E:\\"), 1) << c.headerName;
+        EXPECT_EQ(controller->flashPlan.scrambled, c.scrambled) << c.headerName;
+        EXPECT_EQ(local.reader.getReceivedStream(),
+                  firmware::buildBlockStream(controller->firmwareImage, controller->flashPlan))
+            << c.headerName;
+    }
+}
+
+}  // namespace
