@@ -637,14 +637,18 @@ class ProcessObserver final : public UiObserver {
     explicit ProcessObserver(Machine::Impl& machine) : machine_(machine) {}
 
     void dialogShown(const DialogView& dialog) override {
+        shown_[dialog.templateId] = dialog;
         std::vector<EventField> fields = viewFields(dialog);
         machine_.record(EventKind::DialogShown, std::move(fields));
         machine_.dialogShown(dialog.templateId);
         machine_.fireDueTimeIncidents();
     }
     void dialogAnswered(int templateId, const UserAction& action) override {
-        machine_.record(EventKind::DialogAnswered,
-                        {{"template", std::int64_t{templateId}}, {"answer", action.describe()}});
+        std::vector<EventField> fields{{"template", std::int64_t{templateId}},
+                                       {"answer", action.describe()}};
+        if (const std::optional<std::string> label = buttonLabel(templateId, action))
+            fields.push_back({"button", *label});
+        machine_.record(EventKind::DialogAnswered, std::move(fields));
     }
     void answerRefused(int templateId, const UserAction& action,
                        const std::string& reason) override {
@@ -695,6 +699,19 @@ class ProcessObserver final : public UiObserver {
     }
 
   private:
+    // The text of the button an answer presses, as the person saw it.
+    std::optional<std::string> buttonLabel(int templateId, const UserAction& action) const {
+        const auto shown = shown_.find(templateId);
+        if (shown == shown_.end()) return std::nullopt;
+        for (const ButtonView& button : shown->second.buttons) {
+            const bool pressed =
+                (action.kind == UserActionKind::PressButton && button.id == action.buttonId) ||
+                (action.kind == UserActionKind::PressEnter && button.isDefault);
+            if (pressed) return withoutMnemonics(button.text);
+        }
+        return std::nullopt;
+    }
+
     static std::vector<EventField> viewFields(const DialogView& dialog) {
         std::vector<std::string> buttons;
         for (const ButtonView& button : dialog.buttons) {
@@ -715,6 +732,7 @@ class ProcessObserver final : public UiObserver {
 
     Machine::Impl& machine_;
     std::map<int, int> nextMark_;
+    std::map<int, DialogView> shown_;
 };
 
 }  // namespace
@@ -1225,7 +1243,7 @@ void Machine::restart() {
     powerOn();
 }
 
-void Machine::logOn(const std::function<void(const std::string&, const std::string&)>& run) {
+void Machine::logOn(const std::function<void(const std::string&)>& start) {
     Impl& m = *impl_;
     m.record(EventKind::LogOn, {});
     for (const std::string& name : m.registry.valueNames(kRunOnceKeyPath)) {
@@ -1234,10 +1252,14 @@ void Machine::logOn(const std::function<void(const std::string&, const std::stri
         const std::string command = textUpToZero(value->data);
         const bool removeAfter = !name.empty() && name.front() == kRunAfterPrefix;
         if (!removeAfter) m.registry.deleteValue(kRunOnceKeyPath, name);
-        m.record(EventKind::RunOnce, {{"name", name},
-                                      {"command", command},
-                                      {"removed", std::string(removeAfter ? "after" : "before")}});
-        run(name, command);
+        const ResolvedCommand resolved = resolveCommandLine(command);
+        std::vector<EventField> fields{{"name", name},
+                                       {"command", command},
+                                       {"removed", std::string(removeAfter ? "after" : "before")},
+                                       {"starts", resolved.windowsPath}};
+        if (resolved.programFile) fields.push_back({"program", *resolved.programFile});
+        m.record(EventKind::RunOnce, std::move(fields));
+        if (resolved.programFile) start(*resolved.programFile);
         if (removeAfter) m.registry.deleteValue(kRunOnceKeyPath, name);
     }
 }

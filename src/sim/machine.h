@@ -224,9 +224,9 @@ class Machine {
     // Windows restarts without a program asking (the user does it).
     void restart();
     // The log-on after a power-on: each run-once value is removed and its
-    // command run (values named with a leading '!' are removed after).
-    void logOn(const std::function<void(const std::string& valueName,
-                                        const std::string& commandLine)>& run);
+    // command run (values named with a leading '!' are removed after); a
+    // command that leads to one of the program files is handed to `start`.
+    void logOn(const std::function<void(const std::string& programFile)>& start);
     ResolvedCommand resolveCommandLine(std::string_view commandLine) const;
 
     // --- inspection -------------------------------------------------------------
