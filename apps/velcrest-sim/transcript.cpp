@@ -34,8 +34,12 @@ std::string lead(const MachineEvent& event) {
     return text.data();
 }
 
+// Built by appending: GCC 12 sees a false overlap in literal + string chains.
 std::string quoted(const std::string& text) {
-    return "\"" + text + "\"";
+    std::string result(1, '"');
+    result += text;
+    result += '"';
+    return result;
 }
 
 std::string hex(std::int64_t value) {

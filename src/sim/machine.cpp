@@ -206,11 +206,23 @@ std::vector<EventField> valueFields(win::DWORD type, const std::vector<win::BYTE
     return fields;
 }
 
+// Built by appending: GCC 12 sees a false overlap in literal + string chains.
+std::string quotedText(std::string_view text) {
+    std::string quoted(1, '"');
+    quoted.append(text);
+    quoted += '"';
+    return quoted;
+}
+
 std::string identityText(const DeviceIdentity& identity) {
-    return "\"" + trimmedRight(identity.inquiry.vendor) + "\" \"" +
-           trimmedRight(identity.inquiry.product) + "\" \"" +
-           trimmedRight(identity.inquiry.revision) + "\", USB " +
-           usbText(identity.vendorId, identity.productId, identity.deviceRevision);
+    std::string text = quotedText(trimmedRight(identity.inquiry.vendor));
+    text += ' ';
+    text += quotedText(trimmedRight(identity.inquiry.product));
+    text += ' ';
+    text += quotedText(trimmedRight(identity.inquiry.revision));
+    text += ", USB ";
+    text += usbText(identity.vendorId, identity.productId, identity.deviceRevision);
+    return text;
 }
 
 DeviceIdentity identityOf(const ScenarioReader& reader) {
