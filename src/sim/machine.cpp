@@ -805,10 +805,9 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
         setup.drives[reader.letter] = std::move(simDrive);
         readers.push_back(std::move(reader));
     }
-    for (const ScenarioDrive& drive : drives) {
-        if (drive.type != win::DRIVE_REMOVABLE && drive.type != win::DRIVE_CDROM)
-            simVolumes.attachPlainDisk(drive.letter);
-    }
+    // Every drive letter has a volume that opens, a floppy drive without a
+    // disk too; only the readers answer pass-through commands.
+    for (const ScenarioDrive& drive : drives) simVolumes.attachPlainDisk(drive.letter);
 
     layRegistry();
     for (const RegistryFault& fault : scenario.registryFaults) registry.injectFault(fault);

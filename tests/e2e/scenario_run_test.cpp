@@ -185,6 +185,30 @@ TEST(ExampleScenarios, EveryFileIsRunByTheTable) {
         << "a new example scenario belongs in the table above";
 }
 
+TEST(ExampleScenarios, TheFullExampleOfTheDocumentationRuns) {
+    std::ifstream in(std::filesystem::path(VELCREST_SOURCE_DIR) / "docs" / "scenarios.md");
+    std::ostringstream document;
+    document << in.rdbuf();
+    const std::string text = document.str();
+    const std::size_t start = text.find("```json\n");
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t end = text.find("```", start + 8);
+    ASSERT_NE(end, std::string::npos);
+    const sim::ScenarioReading reading =
+        sim::readScenarioText(text.substr(start + 8, end - start - 8), kScenarios);
+    ASSERT_TRUE(reading.ok()) << *reading.error;
+    const simrun::RunResult result = simrun::runScenario(reading.scenario);
+
+    EXPECT_EQ(result.exitStatus, simrun::kExitScenarioEnded);
+    EXPECT_TRUE(result.summary.showed("Velcrest.exe", 146)) << "two readers";
+    EXPECT_EQ(timesShown(result.summary, "Velcrest.exe", 147), 2u);
+    EXPECT_FALSE(result.summary.showed("Velcrest.exe", 152)) << "the lock's own retries cover two";
+    EXPECT_TRUE(result.summary.machine.readers[0].firmware.written());
+    EXPECT_EQ(result.summary.machine.powerCycles, 1) << "the restart after the declined power-off";
+    EXPECT_TRUE(result.summary.showed("Ardlow.exe", 140));
+    expectNothingLeftOpen(result);
+}
+
 // --- power-off declined, the loop guard, a second instance ------------------------
 
 TEST(ScenarioRun, ADeclinedPowerOffLeavesTheHandOffUntilTheUserRestarts) {
