@@ -20,8 +20,6 @@ constexpr const char* kRootSuffix = ":\\";
 constexpr char kDriveListSeparator = ',';
 constexpr const char* kAllFilesPattern = "*.*";
 
-// The INQUIRY fields the reader search reads, as (offset, length).
-
 std::string driveRoot(int driveNumber) {
     std::string root(1, static_cast<char>(kFirstDriveLetter + driveNumber));
     root += kRootSuffix;
