@@ -24,11 +24,19 @@ constexpr std::uint32_t kS3AddressBytes = 4;
 constexpr std::uint32_t kChecksumBytes = 1;
 constexpr unsigned kByteBits = 8;
 constexpr std::uint8_t kByteMask = 0xFF;
+constexpr unsigned kNibbleBits = 4;
+constexpr unsigned kNibbleMask = 0xF;
+constexpr std::uint32_t kS0AddressBytes = 2;
+// A fixed linear congruential generator, so every run loads the same bytes.
+constexpr std::uint32_t kGeneratorSeed = 0x2545F491u;
+constexpr std::uint32_t kGeneratorMultiplier = 1664525u;
+constexpr std::uint32_t kGeneratorIncrement = 1013904223u;
+constexpr unsigned kGeneratorOutputShift = 24;
 
 void appendHexByte(std::string& text, std::uint8_t value, std::uint8_t& sum) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    text += kDigits[value >> 4];
-    text += kDigits[value & 0xF];
+    text += kDigits[value >> kNibbleBits];
+    text += kDigits[value & kNibbleMask];
     sum = static_cast<std::uint8_t>(sum + value);
 }
 
@@ -52,10 +60,10 @@ void appendRecord(std::string& text, char type, std::uint32_t address, unsigned 
 
 std::vector<std::uint8_t> firmwareBytes() {
     std::vector<std::uint8_t> bytes(kDataLength);
-    std::uint32_t state = 0x2545F491u;
+    std::uint32_t state = kGeneratorSeed;
     for (std::uint8_t& byte : bytes) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<std::uint8_t>(state >> 24);
+        state = state * kGeneratorMultiplier + kGeneratorIncrement;
+        byte = static_cast<std::uint8_t>(state >> kGeneratorOutputShift);
     }
     return bytes;
 }
@@ -64,7 +72,7 @@ std::vector<std::uint8_t> encodedMaximalFirmware() {
     const std::vector<std::uint8_t> data = firmwareBytes();
     std::string text;
     const std::uint8_t title[] = {'b', 'e', 'n', 'c', 'h'};
-    appendRecord(text, '0', 0, 2, title, sizeof title);
+    appendRecord(text, '0', 0, kS0AddressBytes, title, sizeof title);
     for (std::uint32_t offset = 0; offset < kDataLength; offset += kRecordDataBytes) {
         appendRecord(text, '3', kFirstAddress + offset, kS3AddressBytes, data.data() + offset,
                      kRecordDataBytes);
@@ -125,6 +133,10 @@ BENCHMARK(BM_LoadMaximalFirmware)->Unit(benchmark::kMillisecond);
 void BM_BuildMaximalStream(benchmark::State& state) {
     auto image = std::make_unique<firmware::FirmwareImage>();
     if (!loadFile(state, *image)) return;
+    if (firmware::planFlash(*image, kIdentity).blockCount != firmware::kMaxBlockCount) {
+        state.SkipWithError("the generated firmware is not maximal");
+        return;
+    }
     for (auto _ : state) {
         const firmware::FlashPlan plan = firmware::planFlash(*image, kIdentity);
         std::vector<std::uint8_t> stream = firmware::buildBlockStream(*image, plan);

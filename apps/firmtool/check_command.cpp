@@ -43,7 +43,7 @@ void printFirmware(const RowCheck& check) {
     if (!check.firmware) return;
     const FirmwareFacts& facts = *check.firmware;
     std::string text =
-        "  file " + quote(check.row.firmwareFileName) + ": result=" + hex(facts.loadResult);
+        "  file " + quote(check.row.firmwareFileName) + ": result=" + std::to_string(facts.loadResult);
     if (facts.loadResult == firmware::kLoadOk && facts.lowAddress != firmware::kNoLowAddress) {
         const firmware::HeaderBlockFields& header = facts.plan.header;
         text +=

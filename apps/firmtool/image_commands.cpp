@@ -14,7 +14,7 @@ namespace {
 int refuseUnflashable(const std::string& path, const LoadedFirmware& loaded) {
     if (loaded.result != firmware::kLoadOk) {
         return fail(kExitRefused, "refused: firmware file " + quote(path) +
-                                      " does not load (result=" + hex(loaded.result) + ")");
+                                      " does not load (result=" + std::to_string(loaded.result) + ")");
     }
     if (!loaded.image->holdsData()) {
         return fail(kExitRefused, "refused: firmware file " + quote(path) +
@@ -42,7 +42,8 @@ int runImage(const Arguments& arguments) {
             return fail(kExitFileError, "cannot write " + *out);
         }
     }
-    printHexField("result", loaded.result);
+    // The load result is a code (0, 1 or 2), not a quantity: it prints as it stands.
+    printField("result", std::to_string(loaded.result));
     printHexField("imageLowAddress", loaded.image->imageLowAddress);
     printHexField("imageHighAddress", loaded.image->imageHighAddress);
     return kExitSuccess;

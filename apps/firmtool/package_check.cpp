@@ -231,7 +231,7 @@ void checkLoadedFirmware(RowCheck& check, const LoadedFirmware& loaded) {
     const std::string& name = check.row.firmwareFileName;
     if (loaded.result != firmware::kLoadOk) {
         add(check, Severity::Problem,
-            "firmware file " + quote(name) + " does not load: result=" + hex(loaded.result) + " (" +
+            "firmware file " + quote(name) + " does not load: result=" + std::to_string(loaded.result) + " (" +
                 loadResultMeaning(loaded.result) + ")" + plainFileHint(name));
         return;
     }

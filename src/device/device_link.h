@@ -46,7 +46,7 @@ std::string devicePath(std::string_view driveRoot);
 // The device-access state of one program run, owned by its main dialog; every
 // device operation is an operation of it.
 class DeviceLink {
-public:
+  public:
     DeviceLink(platform::Volumes& volumes, platform::Registry& registry, platform::Clock& clock,
                WriteProtectRule writeProtectRule);
     DeviceLink(const DeviceLink&) = delete;
@@ -55,7 +55,9 @@ public:
 
     // What the owner does when a volume cannot be opened (the update program
     // shows a notice; the format program does nothing).
-    void setOpenFailureAction(std::function<void()> action) { openFailureAction_ = std::move(action); }
+    void setOpenFailureAction(std::function<void()> action) {
+        openFailureAction_ = std::move(action);
+    }
 
     // Transport.
     int sendCommandOnce(const std::uint8_t* cdb, std::uint8_t cdbLength, std::string_view driveRoot,
@@ -94,7 +96,7 @@ public:
     std::string usbRevision;
     int mediaWritable = 1;
 
-private:
+  private:
     // Opens the volume of driveRoot as every command needs it; on failure runs
     // the owner's open-failure action and gives the invalid handle.
     win::HANDLE openVolume(std::string_view driveRoot);

@@ -145,7 +145,7 @@ class SimRegistry final : public platform::Registry {
     Resolved resolveWith(win::HKEY key, win::REGSAM needed) const;
     std::shared_ptr<Node> find(const Node& from, std::string_view path) const;
     std::shared_ptr<Node> findFromRoot(std::string_view path) const;
-    std::shared_ptr<Node> createBelow(Node& from, std::string_view path, bool notify);
+    std::shared_ptr<Node> createBelow(Node& from, std::string_view path, bool announce);
     Node* findOrCreate(std::string_view path);
     win::HKEY giveHandle(std::shared_ptr<Node> node, win::REGSAM access);
     std::optional<win::LONG> faultFor(RegistryCall call, const std::string& keyPath,

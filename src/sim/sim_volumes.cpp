@@ -94,15 +94,31 @@ InjectedFault InjectedFault::answerAfterData(std::uint8_t status, std::vector<st
     return fault;
 }
 
+InjectedFault InjectedFault::checkCondition(std::uint8_t byte2, std::uint8_t asc,
+                                            std::uint8_t ascq) {
+    return answer(sim::checkCondition(byte2, asc, ascq));
+}
+
+InjectedFault InjectedFault::checkConditionWithoutSense() {
+    ScsiReply reply;
+    reply.status = kStatusCheckCondition;
+    return answer(reply);
+}
+
+InjectedFault InjectedFault::senseFlagsOnly(std::uint8_t flags) {
+    ScsiReply reply;
+    reply.sense = fixedSense(flags, kAscNone, 0);
+    return answer(reply);
+}
+
 SimVolumes::SimVolumes(platform::Clock& clock) : clock_(clock), nextHandle_(kFirstHandle) {}
 
-std::size_t SimVolumes::addVolume(char letter, ScsiDevice* device) {
+void SimVolumes::addVolume(char letter, ScsiDevice* device) {
     detach(letter);
     Volume volume;
     volume.letter = driveLetter(letter);
     volume.device = device;
     volumes_.push_back(volume);
-    return volumes_.size() - 1;
 }
 
 void SimVolumes::attach(char letter, ScsiDevice& device) {

@@ -62,6 +62,11 @@ struct InjectedFault {
         win::DWORD error = static_cast<win::DWORD>(win::ERROR_IO_DEVICE));
     static InjectedFault answer(ScsiReply reply);
     static InjectedFault answerAfterData(std::uint8_t status, std::vector<std::uint8_t> sense);
+    // The usual ones by name.
+    static InjectedFault checkCondition(std::uint8_t byte2, std::uint8_t asc, std::uint8_t ascq);
+    static InjectedFault checkConditionWithoutSense();
+    // Good status, but a sense byte 2 that holds only FILEMARK, EOM or ILI.
+    static InjectedFault senseFlagsOnly(std::uint8_t flags);
 
     bool callReturnsFalse = false;
     bool deviceMovesData = false;
@@ -141,7 +146,7 @@ class SimVolumes final : public platform::Volumes {
 
     win::BOOL fail(win::DWORD error);
     Volume* attachedVolume(char letter);
-    std::size_t addVolume(char letter, ScsiDevice* device);
+    void addVolume(char letter, ScsiDevice* device);
     bool otherHandlesOpen(std::size_t volume, win::HANDLE except) const;
     bool takeFault(std::uint8_t operationCode, char letter, InjectedFault& fault);
 

@@ -20,15 +20,6 @@ constexpr const char* kRootSuffix = ":\\";
 constexpr char kDriveListSeparator = ',';
 constexpr const char* kAllFilesPattern = "*.*";
 
-// The INQUIRY fields the reader search reads, as (offset, length).
-constexpr std::size_t kVendorOffset = 8;
-constexpr std::size_t kVendorLength = 8;
-constexpr std::size_t kProductOffset = 16;
-constexpr std::size_t kProductLength = 16;
-constexpr std::size_t kRevisionOffset = 32;
-constexpr std::size_t kRevisionLength = 4;
-constexpr std::string_view kTrailingWhiteSpace = " \t\r\n\v\f";
-
 std::string driveRoot(int driveNumber) {
     std::string root(1, static_cast<char>(kFirstDriveLetter + driveNumber));
     root += kRootSuffix;
@@ -42,19 +33,6 @@ std::string takeFirstEntry(std::string& list) {
     std::string entry = list.substr(0, separator);
     list.erase(0, separator == std::string::npos ? list.size() : separator + 1);
     return entry;
-}
-
-// An INQUIRY text field as the reader search reads it: up to its first zero
-// byte, trailing white space removed.
-std::string inquiryText(const std::array<std::uint8_t, device::kInquiryLength>& reply,
-                        std::size_t offset, std::size_t length) {
-    std::string text;
-    for (std::size_t index = offset; index < offset + length && reply[index] != 0; ++index) {
-        text += static_cast<char>(reply[index]);
-    }
-    const std::size_t last = text.find_last_not_of(kTrailingWhiteSpace);
-    text.erase(last == std::string::npos ? 0 : last + 1);
-    return text;
 }
 
 }  // namespace
@@ -109,24 +87,11 @@ void UpdateDialog::quit() {
 }
 
 void UpdateDialog::onOK() {
-    if (updateStart_.doModal() == win::IDCANCEL) return quit();
-    std::string tableText;
-    {
-        SystemFile table(system_);
-        if (!table.open(kFirmwareTablePath) || !readFirmwareTableText(table, tableText)) {
-            if (fileCannotOpen_.doModal() == win::IDOK) quit();
-            return;
-        }
-        const int matches = searchReaders(tableText);
-        table.close();
-        if (matches == 0) {
-            if (noReader_.doModal() == win::IDOK) quit();
-            return;
-        }
-        // Only the first reader is updated; the user learns that there are
-        // others before anything is written.
-        if (matches > 1) severalReaders_.doModal();
+    if (updateStart_.doModal() == win::IDCANCEL) {
+        quit();
+        return;
     }
+    if (!findReader()) return;
     switch (probeMedium()) {
         case MediumState::Ready:
             break;
@@ -138,10 +103,38 @@ void UpdateDialog::onOK() {
     }
     waitUntilWritable();
     deviceLink.identifyUsbParent(selectedDriveRoot);
-    if (lookUpFirmwareRow() == 0) return quit();
+    if (lookUpFirmwareRow() == 0) {
+        quit();
+        return;
+    }
+    // The main window goes; the command goes on with the flash.
     endDialog(win::IDCANCEL);
-    if (flashFirmware(selectedDriveRoot) == 0) return quit();
+    if (flashFirmware(selectedDriveRoot) == 0) {
+        quit();
+        return;
+    }
     completeHandOff();
+}
+
+// The table is read, then every removable drive asked; false when the
+// command ends here (the user was told why).
+bool UpdateDialog::findReader() {
+    std::string tableText;
+    SystemFile table(system_);
+    if (!table.open(kFirmwareTablePath) || !readFirmwareTableText(table, tableText)) {
+        if (fileCannotOpen_.doModal() == win::IDOK) quit();
+        return false;
+    }
+    const int matches = searchReaders(tableText);
+    table.close();
+    if (matches == 0) {
+        if (noReader_.doModal() == win::IDOK) quit();
+        return false;
+    }
+    // Only the first reader is updated; the user learns that there are
+    // others before anything is written.
+    if (matches > 1) severalReaders_.doModal();
+    return true;
 }
 
 // Every removable drive gets an INQUIRY; the first one from the reader's
@@ -155,13 +148,14 @@ int UpdateDialog::searchReaders(const std::string& tableText) {
         const std::string root = driveRoot(std::atoi(takeFirstEntry(remaining).c_str()));
         std::array<std::uint8_t, device::kInquiryLength> reply{};
         deviceLink.inquiry(root, reply);
-        const std::string vendor = inquiryText(reply, kVendorOffset, kVendorLength);
-        const std::string product = inquiryText(reply, kProductOffset, kProductLength);
-        if (tableText.find(product) == std::string::npos || vendor != kReaderVendor) continue;
+        device::InquiryStrings found = device::parseInquiryReply(reply);
+        if (tableText.find(found.product) == std::string::npos || found.vendor != kReaderVendor) {
+            continue;
+        }
         if (matches++ == 0) {
-            deviceLink.inquiryProduct = product;
-            deviceLink.inquiryVendor = vendor;
-            deviceLink.inquiryRevision = inquiryText(reply, kRevisionOffset, kRevisionLength);
+            deviceLink.inquiryProduct = std::move(found.product);
+            deviceLink.inquiryVendor = std::move(found.vendor);
+            deviceLink.inquiryRevision = std::move(found.revision);
             selectedDriveRoot = root;
         }
     }

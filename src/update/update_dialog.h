@@ -99,6 +99,7 @@ class UpdateDialog final : public shell::MainDialog {
     enum class MediumState { Ready, PoweredOff, NotReady };
 
     void scanRemovableDrives();
+    bool findReader();
     int searchReaders(const std::string& tableText);
     MediumState probeMedium();
     void waitUntilWritable();

@@ -395,18 +395,18 @@ TEST_P(FirmtoolImageTest, PrintsDiagnosticsThenTheResultAndExitsZero) {
 INSTANTIATE_TEST_SUITE_P(
     Files, FirmtoolImageTest,
     testing::Values(ImageCase{"loads", firmwareText(0x10000, 40),
-                              "result=0x0\nimageLowAddress=0x10000\nimageHighAddress=0x10027\n"},
+                              "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10027\n"},
                     ImageCase{"stray characters are reported and skipped",
                               "s" + record('2', 0x12000, {1, 2}) + "S4\n" + record('8', 0),
                               "S Error = 0x73\nget_srecord: Error 52\n"
-                              "result=0x0\nimageLowAddress=0x12000\nimageHighAddress=0x12001\n"},
+                              "result=0\nimageLowAddress=0x12000\nimageHighAddress=0x12001\n"},
                     ImageCase{"bad checksum",
                               record('2', 0x10000, {1, 2, 3}) + record('2', 0x10003, {4}, true),
-                              "result=0x1\nimageLowAddress=0x10000\nimageHighAddress=0x10002\n"},
+                              "result=1\nimageLowAddress=0x10000\nimageHighAddress=0x10002\n"},
                     ImageCase{"address below the image", record('1', 0x1000, {1}),
-                              "result=0x2\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"},
+                              "result=2\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"},
                     ImageCase{"no data records", record('0', 0, toBytes("hdr")) + record('9', 0),
-                              "result=0x0\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"}),
+                              "result=0\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"}),
     caseName<ImageCase>);
 
 TEST_F(FirmtoolTest, ImageWritesTheLoadedImage) {
@@ -520,9 +520,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(RefusalCase{"empty image", record('0', 0, toBytes("hdr")) + record('8', 0),
                                 kExitRefused, "holds no data"},
                     RefusalCase{"bad checksum", record('2', 0x10000, {1, 2}, true) + record('8', 0),
-                                kExitRefused, "does not load (result=0x1)"},
+                                kExitRefused, "does not load (result=1)"},
                     RefusalCase{"address out of range", record('2', 0x40001, {1}) + record('8', 0),
-                                kExitRefused, "does not load (result=0x2)"},
+                                kExitRefused, "does not load (result=2)"},
                     RefusalCase{"file missing", std::nullopt, kExitFileError,
                                 "cannot read firmware file"}),
     caseName<RefusalCase>);
@@ -631,7 +631,7 @@ INSTANTIATE_TEST_SUITE_P(
             {{"bad.s28", encoded(record('2', 0x10000, {1, 2, 3}, true))}},
             kExitRefused,
             "row 2:",
-            "problem: firmware file \"bad.s28\" does not load: result=0x1"},
+            "problem: firmware file \"bad.s28\" does not load: result=1"},
         BrokenPackageCase{"file holding no data",
                           row("0d9f", "1003", "0100", "Combo", "Plain", "empty.s28"),
                           {{"empty.s28", encoded(record('0', 0, toBytes("hdr")) + record('8', 0))}},

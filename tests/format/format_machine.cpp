@@ -26,6 +26,13 @@ const std::vector<int> kLibraryTemplates = {
 void ScheduledClock::Sleep(win::DWORD milliseconds) {
     sleeps_.push_back(milliseconds);
     now_ += milliseconds;
+    // The polls wait between passes; a loop that never ends shows as time
+    // running on far past any format.
+    if (now_ > kTimeLimitMs) {
+        ADD_FAILURE() << "more than " << kTimeLimitMs
+                      << " ms of virtual time; the program is looping";
+        throw std::runtime_error("time guard");
+    }
     while (!timetable_.empty() && timetable_.begin()->first <= now_) {
         const auto action = timetable_.begin()->second;
         timetable_.erase(timetable_.begin());

@@ -39,6 +39,8 @@ class ScheduledClock final : public platform::Clock {
     std::vector<win::DWORD> sleeps() const { return sleeps_; }
 
   private:
+    static constexpr win::DWORD kTimeLimitMs = 60 * 60 * 1000;
+
     win::DWORD now_ = 0;
     std::vector<win::DWORD> sleeps_;
     std::multimap<win::DWORD, std::function<void()>> timetable_;

@@ -459,6 +459,46 @@ TEST_F(FormatProcedureTest, FormatNeverLocksTheVolume) {
     EXPECT_EQ(reader.reader.completedFormats(), 1);
 }
 
+// The poll's buffer is cleared before each request: a request that fails
+// then reads as "nothing running", which ends the polling, rather than
+// repeating the previous poll's answer for ever.
+TEST_F(FormatProcedureTest, FailedSenseRequestEndsThePolling) {
+    reader.reader.setFormatDuration(20000);
+    machine.clock.at(4000, [&] {
+        machine.volumes.injectForOperation(kRequestSense, sim::InjectedFault::callFails(), 1);
+    });
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    std::vector<long long> positions;
+    for (const TimedEvent& event : machine.ui.eventsNamed("position")) {
+        positions.push_back(event.value);
+    }
+    EXPECT_EQ(positions, (std::vector<long long>{0, 3276, 9830}));
+    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, 5000u);
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
+    EXPECT_EQ(reader.reader.completedFormats(), 0);
+}
+
+// The main dialog goes away before the format starts, with Cancel for the
+// time being, and ends with OK after the closing notice.
+TEST_F(FormatProcedureTest, MainDialogIsDismissedBeforeTheFormat) {
+    std::vector<win::INT_PTR> endedBeforeFormat;
+    reader.before(kVendorCommand, 1, [&] {
+        for (const testsupport::UiCall& call : machine.fakeUi.callsNamed("EndDialog")) {
+            endedBeforeFormat.push_back(call.id);
+        }
+    });
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_EQ(endedBeforeFormat, (std::vector<win::INT_PTR>{win::IDCANCEL}));
+    const std::vector<testsupport::UiCall> ends = machine.fakeUi.callsNamed("EndDialog");
+    ASSERT_FALSE(ends.empty());
+    EXPECT_EQ(ends.back().id, win::IDOK);
+    EXPECT_EQ(ends.front().window, ends.back().window);
+}
+
 // --- the closing notice ---
 
 struct ClosingCase {

@@ -63,6 +63,7 @@ Request testUnitReadyRequest() {
 class SimVolumesTest : public ::testing::Test {
   protected:
     SimVolumesTest() { volumes.attach('E', reader); }
+    void TearDown() override { EXPECT_EQ(volumes.openHandleCount(), 0u); }
 
     win::HANDLE open(const char* path = kPathE, win::DWORD access = kReadWrite) {
         return volumes.CreateFileA(path, access, kShareBoth, win::OPEN_EXISTING, 0);
@@ -264,8 +265,8 @@ TEST_F(SimVolumesTest, DataMovesInPlaceAndIsRecorded) {
 TEST_F(SimVolumesTest, NextCallFaultsAreUsedOnceEachInOrder) {
     volumes.injectNext(
         sim::InjectedFault::callFails(static_cast<win::DWORD>(win::ERROR_NOT_READY)));
-    volumes.injectNext(sim::InjectedFault::answer(
-        sim::checkCondition(sim::kSenseUnitAttention, sim::kAscMediumChanged, 0)));
+    volumes.injectNext(
+        sim::InjectedFault::checkCondition(sim::kSenseUnitAttention, sim::kAscMediumChanged, 0));
     const win::HANDLE handle = open();
 
     Request first = testUnitReadyRequest();

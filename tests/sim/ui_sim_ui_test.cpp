@@ -206,6 +206,36 @@ INSTANTIATE_TEST_SUITE_P(
                                 win::IDCANCEL}),
     caseName);
 
+// The person, and the transcript, see the dialog as it is shown: texts
+// without their mnemonic marks, the buttons and which one Enter presses.
+TEST_F(SimUiTest, ThePersonSeesTheDialogAsShown) {
+    struct Looking final : UserScript {
+        std::vector<DialogView> seen;
+        UserAction answer(const DialogView& dialog) override {
+            seen.push_back(dialog);
+            return UserAction::cancel();
+        }
+    } looking;
+    ui.setUserScript(looking);
+    TestDialog dialog(ui);
+    EXPECT_EQ(ui.DialogBoxParamA(kNotice, &dialog), win::IDCANCEL);
+    ASSERT_EQ(looking.seen.size(), 1u);
+    const DialogView& view = looking.seen[0];
+    EXPECT_EQ(view.templateId, kNotice);
+    EXPECT_EQ(view.caption, "Notice");
+    EXPECT_EQ(view.texts, std::vector<std::string>{"Do the thing?"});
+    ASSERT_EQ(view.buttons.size(), 2u);
+    EXPECT_EQ(view.buttons[0].id, 1);
+    EXPECT_EQ(view.buttons[0].text, "OK");
+    EXPECT_TRUE(view.buttons[0].isDefault);
+    EXPECT_EQ(view.buttons[1].text, "Cancel");
+    EXPECT_FALSE(view.buttons[1].isDefault);
+    EXPECT_TRUE(view.modal);
+    EXPECT_TRUE(view.hasCloseBox);
+    EXPECT_EQ(recorder.closed,
+              (std::vector<std::pair<int, win::INT_PTR>>{{kNotice, win::IDCANCEL}}));
+}
+
 TEST_F(SimUiTest, MissingTemplateGivesMinusOneWithoutAsking) {
     TestDialog dialog(ui);
     EXPECT_EQ(ui.DialogBoxParamA(kMissing, &dialog), -1);

@@ -90,7 +90,10 @@ testsupport::FakeResources updateLibraryResources() {
     return resources;
 }
 
-UpdateMachine::UpdateMachine() : reader(attachReader('E', kVendor, kProduct)) {
+UpdateMachine::UpdateMachine() : UpdateMachine(ui) {}
+
+UpdateMachine::UpdateMachine(platform::Ui& otherScreen)
+    : reader(attachReader('E', kVendor, kProduct)), screen(otherScreen) {
     firmware::resetChainedDecoder();  // a fresh process
     library = ui.addModule(updateLibraryResources());
     system.libraries["KELDRA_ENG.dll"] = library;

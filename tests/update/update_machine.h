@@ -50,6 +50,8 @@ testsupport::FakeResources updateLibraryResources();
 class UpdateMachine {
   public:
     UpdateMachine();
+    // The same machine with another user interface in front of the program.
+    explicit UpdateMachine(platform::Ui& screen);
 
     // Another reader on `letter`, with its own USB records.
     sim::VirtualReader& addReader(char letter, const std::string& vendor,
@@ -82,8 +84,9 @@ class UpdateMachine {
     std::vector<std::unique_ptr<sim::VirtualReader>> readers;
     sim::VirtualReader& reader;
     win::HMODULE library = nullptr;
-    platform::Services services{ui, system, registry, volumes, clock};
-    shell::Application application{ui};
+    platform::Ui& screen;
+    platform::Services services{screen, system, registry, volumes, clock};
+    shell::Application application{screen};
 
   private:
     sim::VirtualReader& attachReader(char letter, const std::string& vendor,
