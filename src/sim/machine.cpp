@@ -297,6 +297,26 @@ namespace {
 class MachineClock;
 class FaultingVolumes;
 
+// What the volumes hand a reader's commands to: the reader itself, unless a
+// fault has put the device's answer for the command on its way in place.
+class AnsweringDevice final : public ScsiDevice {
+  public:
+    explicit AnsweringDevice(ScsiDevice& device) : device_(device) {}
+
+    ScsiReply execute(const ScsiCommand& command) override {
+        if (!answer_) return device_.execute(command);
+        ScsiReply reply = std::move(*answer_);
+        answer_.reset();
+        return reply;
+    }
+    void answerNextWith(ScsiReply reply) { answer_ = std::move(reply); }
+    void forgetAnswer() { answer_.reset(); }
+
+  private:
+    ScsiDevice& device_;
+    std::optional<ScsiReply> answer_;
+};
+
 struct ReaderState {
     char letter = 'E';
     unsigned hubPort = 1;
@@ -305,6 +325,7 @@ struct ReaderState {
     std::string serialNumber;
     ReaderBecomes becomes;
     std::unique_ptr<VirtualReader> device;
+    std::unique_ptr<AnsweringDevice> front;
     int knownFormats = 0;
     std::vector<std::uint8_t> consumedStream;  // the stream its last new identity came from
 };
@@ -364,6 +385,10 @@ struct Machine::Impl {
             if (reader.letter == letter) return &reader;
         }
         return nullptr;
+    }
+    AnsweringDevice* frontOf(char letter) {
+        ReaderState* reader = readerOn(letter);
+        return reader != nullptr ? reader->front.get() : nullptr;
     }
 
     // Incidents.
@@ -445,19 +470,21 @@ class FaultingVolumes final : public platform::Volumes {
         const char letter = known != letters_.end() ? known->second : kAnyVolume;
         const std::optional<Classified> call = classifyControl(controlCode, inBuffer, inBufferSize);
         ownError_ = false;
+        AnsweringDevice* front = nullptr;
         if (call) {
             machine_.commandComing(letter, *call);
             if (const CommandFault* fault = machine_.faultFor(letter, *call)) {
                 if (fault->failCall) return failWith(fault->error);
-                volumes_.injectNext(InjectedFault::answer(
-                    checkCondition(fault->senseKey, fault->asc, fault->ascq)));
+                front = machine_.frontOf(letter);
+                if (front != nullptr)
+                    front->answerNextWith(checkCondition(fault->senseKey, fault->asc, fault->ascq));
             }
         }
         const win::BOOL result = volumes_.DeviceIoControl(
             device, controlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
-        // An answer the request never reached the device with is not kept
-        // for the next one.
-        volumes_.clearInjections();
+        // An answer that never reached the device (the driver refused the
+        // request first) is not kept for the next command.
+        if (front != nullptr) front->forgetAnswer();
         return result;
     }
 
@@ -659,7 +686,8 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
         reader.device->setFormatDuration(described.formatDurationMs);
         reader.device->refuseFormat(described.refuseFormat);
         if (!described.mediumPresent) reader.device->removeMedium();
-        simVolumes.attach(reader.letter, *reader.device);
+        reader.front = std::make_unique<AnsweringDevice>(*reader.device);
+        simVolumes.attach(reader.letter, *reader.front);
 
         SimDrive simDrive;
         simDrive.type = win::DRIVE_REMOVABLE;
