@@ -1,5 +1,7 @@
 #include "sim/machine.h"
 
+#include "firmware/byte_source.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -955,9 +957,8 @@ std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentit
     const std::optional<std::filesystem::path> path =
         fileIn(scenario.machine.programFolder, kFirmwareTableName);
     if (!path) return std::nullopt;
-    std::ifstream in(*path, std::ios::binary);
-    const std::vector<std::uint8_t> raw{std::istreambuf_iterator<char>(in),
-                                        std::istreambuf_iterator<char>()};
+    std::vector<std::uint8_t> raw;
+    if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
     const std::string text = firmware::decodeFirmwareTableText(raw);
     const std::optional<firmware::FirmwareTableRow> row = firmware::findFirmwareRow(
         text, firmware::ReaderIdentity{fourHex(identity.vendorId), fourHex(identity.productId),
