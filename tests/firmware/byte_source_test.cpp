@@ -109,7 +109,9 @@ class FileByteSourceTest : public testing::Test {
         std::FILE* file = std::fopen(path.string().c_str(), "wb");
         EXPECT_NE(file, nullptr);
         if (file == nullptr) return path.string();
-        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+        const std::size_t written =
+            bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
+        EXPECT_EQ(written, bytes.size());
         std::fclose(file);
         paths_.push_back(path);
         return path.string();

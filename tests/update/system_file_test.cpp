@@ -39,7 +39,6 @@ TEST(SystemFile, ReadsTheBytesUpToTheEndOrTheFirstFailedRead) {
         bool readFailed;
     };
     const Case cases[] = {
-        {0, std::nullopt, 0, false},
         {1, std::nullopt, 1, false},
         {kBufferSize - 1, std::nullopt, kBufferSize - 1, false},
         {kBufferSize, std::nullopt, kBufferSize, false},
