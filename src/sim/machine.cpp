@@ -478,8 +478,11 @@ class FaultingVolumes final : public platform::Volumes {
             if (const CommandFault* fault = machine_.faultFor(letter, *call)) {
                 if (fault->failCall) return failWith(fault->error);
                 front = machine_.frontOf(letter);
-                if (front != nullptr)
-                    front->answerNextWith(checkCondition(fault->senseKey, fault->asc, fault->ascq));
+                if (front != nullptr) {
+                    ScsiReply reply = checkCondition(fault->senseKey, fault->asc, fault->ascq);
+                    if (!fault->withSense) reply.sense.clear();
+                    front->answerNextWith(std::move(reply));
+                }
             }
         }
         const win::BOOL result = volumes_.DeviceIoControl(
@@ -877,6 +880,8 @@ const CommandFault* Machine::Impl::faultFor(char letter, const Classified& call)
             fields.push_back({"operation", std::int64_t{call.operationCode}});
         if (fault.failCall) {
             fields.push_back({"fails", static_cast<std::int64_t>(fault.error)});
+        } else if (!fault.withSense) {
+            fields.push_back({"sense", std::string("none")});
         } else {
             std::array<char, 16> sense{};
             std::snprintf(sense.data(), sense.size(), "%02X/%02X/%02X", unsigned{fault.senseKey},
@@ -1233,10 +1238,10 @@ MachineSummary Machine::summary() const {
     const Impl& m = *impl_;
     MachineSummary summary;
     for (const ReaderState& reader : m.readers) {
-        summary.readers.push_back(ReaderSummary{reader.letter, reader.before, reader.current,
-                                                receptionOf(reader.device->receivedBlocks()),
-                                                reader.device->completedFormats(),
-                                                reader.device->abortedFormats()});
+        summary.readers.push_back(ReaderSummary{
+            reader.letter, reader.before, reader.current,
+            receptionOf(reader.device->receivedBlocks()), reader.device->completedFormats(),
+            reader.device->abortedFormats(), reader.device->getReceivedStream()});
         if (m.simVolumes.isLocked(reader.letter)) summary.lockedVolumes.push_back(reader.letter);
     }
     summary.markerWritten = m.markerWritten;

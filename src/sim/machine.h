@@ -135,6 +135,8 @@ struct ReaderSummary {
     FirmwareReception firmware;
     int formatsCompleted = 0;
     int formatsAborted = 0;
+    // The header and every block the reader took, in order, as it took them.
+    std::vector<std::uint8_t> receivedStream;
 };
 
 struct MachineSummary {

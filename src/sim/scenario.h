@@ -154,6 +154,9 @@ struct CommandFault {
     std::uint8_t senseKey = 0;
     std::uint8_t asc = 0;
     std::uint8_t ascq = 0;
+    // false: CHECK CONDITION with no sense data at all, as a device that
+    // reports an error but returns no sense bytes.
+    bool withSense = true;
 };
 
 // When something happens to the machine.
