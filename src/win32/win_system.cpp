@@ -1,6 +1,8 @@
 #include "win32/win_system.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "win32/windows_api.h"
 
@@ -13,8 +15,14 @@ namespace {
 using SetDllDirectoryFunction = ::BOOL(WINAPI*)(const char*);
 constexpr const char* kKernelLibrary = "kernel32.dll";
 constexpr const char* kSetDllDirectoryName = "SetDllDirectoryA";
-// An empty folder, unlike none, removes the current directory from the search.
+// On Windows an empty folder, unlike none, takes the current directory out
+// of the search; a folder given in its place does so too, also under wine,
+// which ignores the empty one.
 constexpr const char* kNoExtraFolder = "";
+constexpr char kPathSeparator = '\\';
+// Long enough for any path GetModuleFileNameA can give.
+constexpr ::DWORD kFirstModulePathSize = MAX_PATH;
+constexpr ::DWORD kLongestModulePath = 32768;
 
 SetDllDirectoryFunction findSetDllDirectory() {
     const ::HMODULE kernel = ::GetModuleHandleA(kKernelLibrary);
@@ -25,11 +33,33 @@ SetDllDirectoryFunction findSetDllDirectory() {
         reinterpret_cast<void (*)()>(::GetProcAddress(kernel, kSetDllDirectoryName)));
 }
 
+// The folder of the program file, without the trailing separator; empty
+// when it cannot be had. Windows XP fills a buffer that is too small to the
+// last byte without a terminator, so the buffer grows until the name fits
+// with room to spare.
+std::string programFolder() {
+    for (::DWORD size = kFirstModulePathSize; size <= kLongestModulePath; size *= 2) {
+        std::vector<char> path(size, '\0');
+        const ::DWORD length = ::GetModuleFileNameA(nullptr, path.data(), size);
+        if (length == 0) return {};
+        if (length < size) {
+            const std::string file(path.data(), length);
+            const std::size_t separator = file.rfind(kPathSeparator);
+            return separator == std::string::npos ? std::string() : file.substr(0, separator);
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 bool removeCurrentDirectoryFromLibrarySearch() {
     const SetDllDirectoryFunction setDllDirectory = findSetDllDirectory();
-    return setDllDirectory != nullptr && setDllDirectory(kNoExtraFolder) != FALSE;
+    if (setDllDirectory == nullptr) return false;
+    // The program's folder is searched first anyway; naming it again only
+    // puts it where the current directory was.
+    const std::string folder = programFolder();
+    return setDllDirectory(folder.empty() ? kNoExtraFolder : folder.c_str()) != FALSE;
 }
 
 win::BOOL WinSystem::GetVersionExA(win::OSVERSIONINFOA* version) {
