@@ -4,6 +4,8 @@
 #
 #   cmake -DSOURCE_DIR=<project> -P check_agreement_complete.cmake
 
+cmake_minimum_required(VERSION 3.25)
+
 file(READ ${SOURCE_DIR}/src/win32/platform_agreement.cpp agreement)
 set(missing "")
 foreach(header win_api.h win_ui_api.h)

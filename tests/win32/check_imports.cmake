@@ -4,6 +4,8 @@
 #
 #   cmake -DOBJDUMP=<objdump> -DBINARY=<file> -P check_imports.cmake
 
+cmake_minimum_required(VERSION 3.25)
+
 # The system's own DLLs. msvcrt.dll counts among them: it is the C runtime
 # that Windows itself ships and uses (system32), on Windows XP as on later
 # versions, unlike the runtimes of the compilers (msvcr71, msvcr80, ...,
