@@ -26,17 +26,20 @@ bool Application::onIdle(long /*count*/) {
     return false;
 }
 
-void Application::pumpPendingMessages() {
+bool Application::pumpPendingMessages() {
+    bool quitMet = false;
     win::MSG message{};
     while (ui_.PeekMessageA(&message, nullptr, kAllMessages, kAllMessages, win::PM_NOREMOVE) !=
            win::FALSE) {
         if (!pumpMessage()) {
             ui_.PostQuitMessage(0);
+            quitMet = true;
             break;
         }
     }
     for (long count = 0; onIdle(count); ++count) {
     }
+    return quitMet;
 }
 
 }  // namespace shell

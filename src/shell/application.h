@@ -23,8 +23,9 @@ class Application {
 
     // One pass of the long loops' housekeeping: dispatch every pending
     // message (posting the quit message again when one is met, so it still
-    // ends the program when the loop is over), then idle until done.
-    void pumpPendingMessages();
+    // ends the program when the loop is over), then idle until done. True
+    // when a quit message was met.
+    bool pumpPendingMessages();
 
   protected:
     platform::Ui& ui() { return ui_; }

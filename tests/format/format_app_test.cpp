@@ -1,0 +1,400 @@
+#include "format/format_app.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format_machine.h"
+
+namespace formattest {
+namespace {
+
+constexpr win::DWORD kAfterUpdateWait = 5000;
+constexpr const char* kMarkerRevision = "0200";
+
+// The format program started as Windows starts it, on a machine with the
+// English library and a reader on E:.
+class FormatAppTest : public ::testing::Test {
+  protected:
+    void SetUp() override { machine.installEnglishLibrary(); }
+
+    void writeCompleteMarker() { machine.writeMarker("Kavo", "TKW-5 CardRW", kMarkerRevision); }
+
+    // Answers for a stand-alone run that formats the preselected drive.
+    void answerStandAloneFormat() {
+        machine.fakeUi.answer(kDriveSelect, win::IDOK);
+        machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+    }
+
+    bool start() {
+        format::FormatApp app(machine.services());
+        const bool result = app.InitInstance();
+        library = app.languageLibrary;
+        exitCode = app.ExitInstance();
+        return result;
+    }
+
+    // How many commands had reached the readers when the main dialog opened.
+    void countCommandsAtMainDialog() {
+        machine.fakeUi.whileOpen(kMainDialog, [&](win::HWND) {
+            if (!commandsBeforeMainDialog) {
+                commandsBeforeMainDialog = machine.volumes.passThroughs().size();
+            }
+        });
+    }
+
+    std::vector<int> shown() const { return machine.ui.shownTemplates(); }
+    win::DWORD mainDialogTick() const {
+        for (const TimedEvent& event : machine.ui.eventsNamed("modal")) {
+            if (event.value == kMainDialog) return event.tick;
+        }
+        ADD_FAILURE() << "the main dialog never opened";
+        return 0;
+    }
+
+    FormatMachine machine;
+    HookedReader& reader = machine.addReader('E');
+    std::optional<std::size_t> commandsBeforeMainDialog;
+    int exitCode = -1;
+    win::HMODULE library = nullptr;
+};
+
+// --- mode selection from the marker ---
+
+struct MarkerCase {
+    const char* name;
+    bool keyExists;
+    std::optional<std::string> vendor;
+    std::optional<std::string> product;
+    std::optional<std::string> revision;
+    bool searches;
+    bool afterUpdate;
+};
+
+class MarkerModeTest : public FormatAppTest, public ::testing::WithParamInterface<MarkerCase> {};
+
+TEST_P(MarkerModeTest, CompleteMarkerMeansAfterUpdate) {
+    const MarkerCase& test = GetParam();
+    if (test.keyExists) machine.writeMarker(test.vendor, test.product, test.revision);
+    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    answerStandAloneFormat();
+    countCommandsAtMainDialog();
+
+    EXPECT_FALSE(start());
+
+    ASSERT_TRUE(commandsBeforeMainDialog.has_value());
+    EXPECT_EQ(*commandsBeforeMainDialog, test.searches ? 1u : 0u);
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    if (test.afterUpdate) {
+        EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
+        EXPECT_EQ(mainDialogTick(), kAfterUpdateWait);
+        EXPECT_FALSE(machine.markerExists());
+    } else {
+        EXPECT_EQ(shown(),
+                  (std::vector<int>{kMainDialog, kDriveSelect, kConfirmFormat, kStandAloneDone}));
+        EXPECT_EQ(mainDialogTick(), 0u);
+        // A stand-alone format never uses the marker up.
+        EXPECT_EQ(machine.markerExists(), test.keyExists);
+    }
+    EXPECT_EQ(machine.registry.openKeyCount(), 0u);
+    EXPECT_EQ(machine.volumes.openHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Marker, MarkerModeTest,
+    ::testing::Values(
+        MarkerCase{"NoKey", false, {}, {}, {}, false, false},
+        MarkerCase{"Complete", true, "Kavo", "TKW-5 CardRW", "0200", true, true},
+        // The search and the registry walk still run; the mode does not
+        // follow.
+        MarkerCase{"WithoutRevision", true, "Kavo", "TKW-5 CardRW", std::nullopt, true, false},
+        MarkerCase{"WithoutVendor", true, std::nullopt, "TKW-5 CardRW", "0200", false, false},
+        MarkerCase{"WithoutProduct", true, "Kavo", std::nullopt, "0200", false, false},
+        MarkerCase{"EmptyKey", true, std::nullopt, std::nullopt, std::nullopt, false, false}),
+    CaseName());
+
+// --- which drive the marker finds ---
+
+struct MatchCase {
+    const char* name;
+    const char* vendor;
+    const char* product;
+    bool found;
+    int expectedLast;
+};
+
+class ReaderMatchTest : public FormatAppTest, public ::testing::WithParamInterface<MatchCase> {};
+
+// A reader that does not match leaves the drive empty: the procedure can
+// only wait in its not-ready notice, whose Cancel removes the marker.
+TEST_P(ReaderMatchTest, ProductIsASubstringAndVendorIsExact) {
+    const MatchCase& test = GetParam();
+    machine.writeMarker(test.vendor, test.product, kMarkerRevision);
+    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+
+    start();
+
+    const std::vector<std::uint8_t> sent = machine.operationsSentTo('E');
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), kVendorCommand), test.found ? 1 : 0);
+    EXPECT_EQ(shown().back(), test.expectedLast);
+    EXPECT_FALSE(machine.markerExists());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Identity, ReaderMatchTest,
+    ::testing::Values(MatchCase{"Whole", "Kavo", "TKW-5 CardRW", true, kRevisionMatches},
+                      // The drive is found, but the registry walk looks the reader up by
+                      // the marker's product, finds no disk of that name and leaves the
+                      // USB revision unknown.
+                      MatchCase{"ShorterProduct", "Kavo", "TKW-5", true, kRevisionDiffers},
+                      MatchCase{"ProductTail", "Kavo", "CardRW", true, kRevisionDiffers},
+                      MatchCase{"LongerProduct", "Kavo", "TKW-5 CardRW2", false, kNotReady},
+                      MatchCase{"ProductInOtherCase", "Kavo", "tkw-5", false, kNotReady},
+                      MatchCase{"VendorInOtherCase", "kavo", "TKW-5 CardRW", false, kNotReady},
+                      MatchCase{"VendorWithTrailingBlank", "Kavo ", "TKW-5 CardRW", false,
+                                kNotReady}),
+    CaseName());
+
+TEST_F(FormatAppTest, TwoMatchingReadersUseTheLastDrive) {
+    machine.addReader('G');
+    writeCompleteMarker();
+    machine.fakeUi.answer(kMainDialog, win::IDOK);
+
+    start();
+
+    const std::vector<std::uint8_t> onE = machine.operationsSentTo('E');
+    const std::vector<std::uint8_t> onG = machine.operationsSentTo('G');
+    EXPECT_EQ(onE, (std::vector<std::uint8_t>{kInquiry}));
+    EXPECT_EQ(std::count(onG.begin(), onG.end(), kVendorCommand), 1);
+}
+
+TEST_F(FormatAppTest, CancelInTheMainDialogKeepsTheMarker) {
+    writeCompleteMarker();
+    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+
+    EXPECT_FALSE(start());
+
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog}));
+    EXPECT_TRUE(machine.markerExists());
+    EXPECT_EQ(reader.reader.completedFormats(), 0);
+}
+
+// A quit asked for while the format runs does not stop it, but the main
+// dialog then ends without OK and the marker stays for the next start.
+TEST_F(FormatAppTest, QuitDuringTheFormatKeepsTheMarker) {
+    writeCompleteMarker();
+    reader.reader.setFormatDuration(8000);
+    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    machine.clock.at(kAfterUpdateWait + 2000, [&] { machine.fakeUi.PostQuitMessage(0); });
+
+    start();
+
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_TRUE(machine.markerExists());
+}
+
+// --- the checks before the main dialog ---
+
+struct CheckCase {
+    const char* name;
+    win::DWORD majorVersion;
+    std::vector<testsupport::FakeGroup> groups;
+    std::vector<std::pair<int, win::INT_PTR>> answers;
+    std::vector<int> expectedShown;
+    bool markerDeleted;
+};
+
+const testsupport::FakeGroup kUsers{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED};
+const testsupport::FakeGroup kAdministrators{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED};
+const testsupport::FakeGroup kDenyOnlyAdministrators{win::DOMAIN_ALIAS_RID_ADMINS,
+                                                     win::SE_GROUP_USE_FOR_DENY_ONLY};
+
+class SystemCheckTest : public FormatAppTest, public ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(SystemCheckTest, OkOnANoticeDeletesTheMarkerAndEnds) {
+    const CheckCase& test = GetParam();
+    writeCompleteMarker();
+    machine.system.version.dwMajorVersion = test.majorVersion;
+    machine.system.groups = test.groups;
+    for (const auto& [templateId, answer] : test.answers) {
+        machine.fakeUi.answer(templateId, answer);
+    }
+    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+
+    EXPECT_FALSE(start());
+
+    EXPECT_EQ(shown(), test.expectedShown);
+    EXPECT_EQ(machine.markerExists(), !test.markerDeleted);
+    EXPECT_EQ(machine.registry.openKeyCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    VersionAndRights, SystemCheckTest,
+    ::testing::Values(
+        CheckCase{"Version5Administrator", 5, {kUsers, kAdministrators}, {}, {kMainDialog}, false},
+        CheckCase{"Version4Ok",
+                  4,
+                  {kAdministrators},
+                  {{kVersionNotice, win::IDOK}},
+                  {kVersionNotice},
+                  true},
+        CheckCase{"Version4Cancel",
+                  4,
+                  {kAdministrators},
+                  {{kVersionNotice, win::IDCANCEL}},
+                  {kVersionNotice, kMainDialog},
+                  false},
+        CheckCase{"Version6Ok",
+                  6,
+                  {kAdministrators},
+                  {{kVersionNotice, win::IDOK}},
+                  {kVersionNotice},
+                  true},
+        CheckCase{"NotAdministratorOk",
+                  5,
+                  {kUsers},
+                  {{kAdministratorNotice, win::IDOK}},
+                  {kAdministratorNotice},
+                  true},
+        CheckCase{"NotAdministratorCancel",
+                  5,
+                  {kUsers},
+                  {{kAdministratorNotice, win::IDCANCEL}},
+                  {kAdministratorNotice, kMainDialog},
+                  false},
+        CheckCase{"DenyOnlyAdministratorOk",
+                  5,
+                  {kUsers, kDenyOnlyAdministrators},
+                  {{kAdministratorNotice, win::IDOK}},
+                  {kAdministratorNotice},
+                  true},
+        CheckCase{"BothNotices",
+                  4,
+                  {kUsers},
+                  {{kVersionNotice, win::IDCANCEL}, {kAdministratorNotice, win::IDOK}},
+                  {kVersionNotice, kAdministratorNotice},
+                  true}),
+    CaseName());
+
+TEST_F(FormatAppTest, SecondInstanceEndsSilently) {
+    writeCompleteMarker();
+    machine.system.existingMutexes.insert("Ardlow");
+
+    EXPECT_FALSE(start());
+
+    EXPECT_TRUE(shown().empty());
+    EXPECT_TRUE(machine.markerExists());
+    EXPECT_TRUE(machine.volumes.passThroughs().empty());
+    EXPECT_EQ(machine.system.createdMutexes, (std::vector<std::string>{"Ardlow"}));
+    // The library was loaded before the test and is freed on the way out.
+    ASSERT_NE(library, nullptr);
+    EXPECT_EQ(machine.system.freeCounts[library], 1);
+}
+
+TEST_F(FormatAppTest, LoadsTheFormatLibraryAndFreesItOnExit) {
+    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+
+    start();
+
+    EXPECT_EQ(machine.system.loadRequests, (std::vector<std::string>{"FORMAT_ENG.dll"}));
+    ASSERT_NE(library, nullptr);
+    EXPECT_EQ(machine.fakeUi.resourceModule(), machine.system.libraries[kEnglishLibrary]);
+    EXPECT_EQ(machine.system.freeCounts[machine.system.libraries[kEnglishLibrary]], 1);
+    EXPECT_EQ(exitCode, 0);
+}
+
+struct NoLibraryCase {
+    const char* name;
+    const char* locale;
+    bool libraryFileThere;
+};
+
+class NoLibraryTest : public FormatAppTest, public ::testing::WithParamInterface<NoLibraryCase> {};
+
+// Without a library none of the program's dialogs can be shown: the notices
+// are passed, the main dialog returns at once and nothing is formatted.
+TEST_P(NoLibraryTest, RunsThroughWithoutFormattingOrDeletingTheMarker) {
+    writeCompleteMarker();
+    machine.system.localeName = GetParam().locale;
+    if (!GetParam().libraryFileThere) machine.system.libraries.clear();
+    machine.system.version.dwMajorVersion = 4;
+    machine.system.groups = {kUsers};
+
+    EXPECT_FALSE(start());
+
+    EXPECT_EQ(shown(), (std::vector<int>{kVersionNotice, kAdministratorNotice, kMainDialog}));
+    EXPECT_TRUE(machine.markerExists());
+    EXPECT_EQ(reader.reader.completedFormats(), 0);
+    EXPECT_TRUE(machine.system.freeCounts.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Library, NoLibraryTest,
+                         ::testing::Values(NoLibraryCase{"UnknownLocale", "XYZ", true},
+                                           NoLibraryCase{"LibraryFileMissing", "ENU", false}),
+                         CaseName());
+
+// --- the marker's values as bytes ---
+
+std::vector<win::BYTE> bytesOf(const std::string& text, bool terminated) {
+    std::vector<win::BYTE> bytes(text.begin(), text.end());
+    if (terminated) bytes.push_back(0);
+    return bytes;
+}
+
+struct ValueCase {
+    const char* name;
+    win::DWORD type;
+    std::vector<win::BYTE> revision;
+    int expectedAfterMainDialog;
+};
+
+class MarkerValueTest : public FormatAppTest, public ::testing::WithParamInterface<ValueCase> {};
+
+TEST_P(MarkerValueTest, ValuesAreTextThatFitsFiftyBytes) {
+    machine.writeMarker("Kavo", "TKW-5 CardRW", std::nullopt);
+    machine.setMarkerValue("rev", GetParam().type, GetParam().revision);
+    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    answerStandAloneFormat();
+
+    start();
+
+    ASSERT_GE(shown().size(), 2u);
+    EXPECT_EQ(shown()[1], GetParam().expectedAfterMainDialog);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, MarkerValueTest,
+    ::testing::Values(
+        // The reader now reports revision 0200: a value read as "0200"
+        // matches it, whatever its registry type.
+        ValueCase{"String", win::REG_SZ, bytesOf("0200", true), kRevisionMatches},
+        ValueCase{"BinaryText", win::REG_BINARY, bytesOf("0200", true), kRevisionMatches},
+        ValueCase{"BinaryWithoutTerminator", win::REG_BINARY, bytesOf("0200", false),
+                  kRevisionMatches},
+        ValueCase{"OtherRevision", win::REG_SZ, bytesOf("0300", true), kRevisionDiffers},
+        ValueCase{"FortyNineCharacters", win::REG_SZ, bytesOf(std::string(49, '7'), true),
+                  kRevisionDiffers},
+        // Too long for the buffer: the marker is incomplete.
+        ValueCase{"FiftyCharacters", win::REG_SZ, bytesOf(std::string(50, '7'), true),
+                  kDriveSelect},
+        // Fifty bytes fit the buffer but leave no room to end the text.
+        ValueCase{"FiftyBytesWithoutTerminator", win::REG_BINARY,
+                  bytesOf(std::string(50, '7'), false), kDriveSelect}),
+    CaseName());
+
+TEST_F(FormatAppTest, VendorTooLongForItsBufferMakesTheMarkerIncomplete) {
+    machine.writeMarker(std::string(50, 'K'), "TKW-5 CardRW", kMarkerRevision);
+    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    countCommandsAtMainDialog();
+
+    start();
+
+    EXPECT_EQ(commandsBeforeMainDialog, 0u);
+    EXPECT_EQ(mainDialogTick(), 0u);
+}
+
+}  // namespace
+}  // namespace formattest

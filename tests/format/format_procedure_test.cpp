@@ -1,0 +1,580 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "format/format_dialog.h"
+#include "format_machine.h"
+#include "shell/application.h"
+
+namespace formattest {
+namespace {
+
+using format::FormatDialog;
+using format::StartMode;
+
+constexpr win::INT_PTR kMissing = -1;
+constexpr win::DWORD kFirstPollDelay = 1000;
+constexpr win::DWORD kPollInterval = 2000;
+
+// The format procedure run the way the user starts it: OK in the main
+// dialog, on a machine with a reader on E: and the marker in the registry.
+class FormatProcedureTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        machine.useEnglishLibrary();
+        machine.writeMarker("Kavo", "TKW-5 CardRW", "0200");
+    }
+
+    FormatDialog& makeDialog(StartMode mode, const std::string& root = "E:\\") {
+        dialog = std::make_unique<FormatDialog>(machine.services(), application);
+        dialog->startMode = mode;
+        dialog->selectedDriveRoot = root;
+        dialog->markerRevision = "0200";
+        dialog->deviceLink.usbRevision = "0200";
+        return *dialog;
+    }
+
+    win::INT_PTR pressOk() {
+        machine.fakeUi.answer(kMainDialog, win::IDOK);
+        return dialog->doModal();
+    }
+
+    win::INT_PTR runAfterUpdate(const std::string& root = "E:\\") {
+        makeDialog(StartMode::AfterUpdate, root);
+        return pressOk();
+    }
+
+    // Nothing the procedure opened may stay open, whichever way it ended.
+    void expectNothingLeftOpen() {
+        EXPECT_EQ(machine.volumes.openHandleCount(), 0u);
+        EXPECT_EQ(machine.registry.openKeyCount(), 0u);
+        EXPECT_EQ(machine.fakeUi.openWindowCount(), 0u);
+    }
+
+    std::vector<int> shown() const { return machine.ui.shownTemplates(); }
+
+    FormatMachine machine;
+    HookedReader& reader = machine.addReader('E');
+    shell::Application application{machine.ui};
+    std::unique_ptr<FormatDialog> dialog;
+};
+
+// --- stand-alone mode: the drive selection and its confirmation ---
+
+struct DriveChoiceCase {
+    const char* name;
+    std::vector<win::INT_PTR> selectAnswers;
+    std::vector<win::INT_PTR> confirmAnswers;
+    std::vector<int> expectedShown;
+    bool formats;
+};
+
+class DriveChoiceTest : public FormatProcedureTest,
+                        public ::testing::WithParamInterface<DriveChoiceCase> {};
+
+TEST_P(DriveChoiceTest, FollowsTheUsersAnswers) {
+    const DriveChoiceCase& test = GetParam();
+    for (const win::INT_PTR answer : test.selectAnswers)
+        machine.fakeUi.answer(kDriveSelect, answer);
+    for (const win::INT_PTR answer : test.confirmAnswers) {
+        machine.fakeUi.answer(kConfirmFormat, answer);
+    }
+    makeDialog(StartMode::StandAlone, "");
+
+    const win::INT_PTR result = pressOk();
+
+    EXPECT_EQ(shown(), test.expectedShown);
+    if (test.formats) {
+        EXPECT_EQ(result, win::IDOK);
+        EXPECT_EQ(dialog->selectedDriveRoot, "E:\\");
+        EXPECT_EQ(reader.reader.completedFormats(), 1);
+    } else {
+        // A quit: the main dialog's loop ends without OK, no command but the
+        // drive list's inquiries reached the reader, and the marker stays.
+        EXPECT_EQ(result, kMissing);
+        EXPECT_TRUE(machine.fakeUi.quitPending());
+        for (const std::uint8_t operation : machine.allOperations()) EXPECT_EQ(operation, kInquiry);
+        EXPECT_TRUE(machine.markerExists());
+    }
+    expectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StandAlone, DriveChoiceTest,
+    ::testing::Values(
+        DriveChoiceCase{
+            "CancelInTheSelectionQuits", {win::IDCANCEL}, {}, {kMainDialog, kDriveSelect}, false},
+        DriveChoiceCase{"ConfirmedDriveIsFormatted",
+                        {win::IDOK},
+                        {win::IDOK},
+                        {kMainDialog, kDriveSelect, kConfirmFormat, kStandAloneDone},
+                        true},
+        DriveChoiceCase{"CancelInTheConfirmationAsksForTheDriveAgain",
+                        {win::IDOK, win::IDOK},
+                        {win::IDCANCEL, win::IDOK},
+                        {kMainDialog, kDriveSelect, kConfirmFormat, kDriveSelect, kConfirmFormat,
+                         kStandAloneDone},
+                        true},
+        DriveChoiceCase{"CancelInTheSecondSelectionQuits",
+                        {win::IDOK, win::IDCANCEL},
+                        {win::IDCANCEL},
+                        {kMainDialog, kDriveSelect, kConfirmFormat, kDriveSelect},
+                        false}),
+    CaseName());
+
+TEST_F(FormatProcedureTest, NoReaderClosesTheSelectionAndQuits) {
+    machine.volumes.detach('E');
+    machine.system.driveTypes.erase('E');
+    makeDialog(StartMode::StandAlone, "");
+
+    EXPECT_EQ(pressOk(), kMissing);
+
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kDriveSelect, kNoReader}));
+    EXPECT_TRUE(machine.fakeUi.quitPending());
+    EXPECT_TRUE(machine.markerExists());
+    expectNothingLeftOpen();
+}
+
+TEST_F(FormatProcedureTest, MissingConfirmationTakesThePickedDrive) {
+    machine.useEnglishLibrary({kConfirmFormat});
+    makeDialog(StartMode::StandAlone, "");
+
+    EXPECT_EQ(pressOk(), win::IDOK);
+
+    EXPECT_EQ(dialog->selectedDriveRoot, "E:\\");
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+}
+
+// Without its drive selection the procedure goes on with the empty drive,
+// which opens nothing: the user can only leave through the not-ready notice.
+TEST_F(FormatProcedureTest, MissingSelectionGoesOnWithTheEmptyDrive) {
+    machine.useEnglishLibrary({kDriveSelect});
+    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    makeDialog(StartMode::StandAlone, "");
+
+    EXPECT_EQ(pressOk(), kMissing);
+
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kDriveSelect, kNotReady}));
+    EXPECT_TRUE(machine.volumes.passThroughs().empty());
+    EXPECT_FALSE(machine.markerExists());
+}
+
+TEST_F(FormatProcedureTest, AfterUpdateModeNeverAsksForTheDrive) {
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    expectNothingLeftOpen();
+}
+
+// --- waiting for a medium ---
+
+struct NotReadyCase {
+    const char* name;
+    StartMode mode;
+};
+
+class NotReadyCancelTest : public FormatProcedureTest,
+                           public ::testing::WithParamInterface<NotReadyCase> {};
+
+TEST_P(NotReadyCancelTest, DeletesTheMarkerAndQuits) {
+    reader.reader.removeMedium();
+    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    makeDialog(GetParam().mode);
+
+    EXPECT_EQ(pressOk(), kMissing);
+
+    EXPECT_EQ(shown().back(), kNotReady);
+    EXPECT_FALSE(machine.markerExists());
+    // The maker's key itself is only the marker's parent.
+    EXPECT_TRUE(machine.registry.keyExists("Software\\Kavo Corporation"));
+    EXPECT_TRUE(machine.fakeUi.quitPending());
+    EXPECT_EQ(machine.operationsSentTo('E').back(), kTestUnitReady);
+    expectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, NotReadyCancelTest,
+                         ::testing::Values(NotReadyCase{"AfterUpdate", StartMode::AfterUpdate},
+                                           NotReadyCase{"StandAlone", StartMode::StandAlone}),
+                         CaseName());
+
+TEST_F(FormatProcedureTest, NotReadyRetriesUntilAMediumArrives) {
+    reader.reader.removeMedium();
+    int shows = 0;
+    machine.fakeUi.whileOpen(kNotReady, [&](win::HWND) {
+        if (++shows == 3) reader.reader.insertMedium();
+    });
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_EQ(shown(),
+              (std::vector<int>{kMainDialog, kNotReady, kNotReady, kNotReady, kRevisionMatches}));
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_TRUE(machine.markerExists());
+}
+
+TEST_F(FormatProcedureTest, CancelWithTheMarkerAlreadyGoneFailsSilently) {
+    machine.registry.RegDeleteKeyA(win::hkeyLocalMachine(), "Software\\Kavo Corporation\\Pendrel");
+    ASSERT_FALSE(machine.markerExists());
+    reader.reader.removeMedium();
+    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+
+    EXPECT_EQ(runAfterUpdate(), kMissing);
+
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kNotReady}));
+    expectNothingLeftOpen();
+}
+
+// Start-up leaves the drive empty when no reader matched the marker. The
+// volume path then names no drive: every open fails, nothing is sent, and
+// the user leaves through the not-ready notice.
+TEST_F(FormatProcedureTest, EmptyDriveFailsToOpenAndWaitsForTheUser) {
+    machine.fakeUi.answer(kNotReady, win::IDOK);
+    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+
+    EXPECT_EQ(runAfterUpdate(""), kMissing);
+
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kNotReady, kNotReady}));
+    ASSERT_EQ(machine.volumes.opens().size(), 2u);
+    for (const sim::OpenRecord& open : machine.volumes.opens()) {
+        EXPECT_EQ(open.path, "\\\\.\\:");
+        EXPECT_FALSE(open.opened);
+    }
+    EXPECT_TRUE(machine.volumes.passThroughs().empty());
+    EXPECT_FALSE(machine.markerExists());
+    expectNothingLeftOpen();
+}
+
+// --- write protection ---
+
+struct WriteProtectCase {
+    const char* name;
+    std::uint8_t deviceSpecificParameter;
+    int noticesUntilCleared;  // 0: never protected
+};
+
+class WriteProtectTest : public FormatProcedureTest,
+                         public ::testing::WithParamInterface<WriteProtectCase> {};
+
+TEST_P(WriteProtectTest, ShowsTheNoticeUntilTheProtectionIsGone) {
+    const WriteProtectCase& test = GetParam();
+    reader.reader.setDeviceSpecificParameter(test.deviceSpecificParameter);
+    int shows = 0;
+    machine.fakeUi.answerAlways(kWriteProtected, win::IDCANCEL);  // the answer changes nothing
+    machine.fakeUi.whileOpen(kWriteProtected, [&](win::HWND) {
+        if (++shows == test.noticesUntilCleared) reader.reader.setDeviceSpecificParameter(0);
+    });
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    std::vector<int> expected{kMainDialog};
+    expected.insert(expected.end(), static_cast<std::size_t>(test.noticesUntilCleared),
+                    kWriteProtected);
+    expected.push_back(kRevisionMatches);
+    EXPECT_EQ(shown(), expected);
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(OnlyTheWpBitProtects, WriteProtectTest,
+                         ::testing::Values(WriteProtectCase{"WpBitSet", 0x80, 3},
+                                           WriteProtectCase{"WpBitWithOtherBits", 0x90, 1},
+                                           WriteProtectCase{"OtherBitsOnly", 0x10, 0},
+                                           WriteProtectCase{"AllButWp", 0x7F, 0}),
+                         CaseName());
+
+// A medium taken out while protected reads as writable (the mode sense
+// fails); the next step finds it gone.
+TEST_F(FormatProcedureTest, MediumTakenOutEndsTheWriteProtectLoop) {
+    reader.reader.setWriteProtected(true);
+    machine.fakeUi.whileOpen(kWriteProtected, [&](win::HWND) { reader.reader.removeMedium(); });
+    machine.fakeUi.answer(kMediumAbsent, win::IDOK);
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_EQ(shown(),
+              (std::vector<int>{kMainDialog, kWriteProtected, kMediumAbsent, kRevisionMatches}));
+    EXPECT_EQ(reader.reader.completedFormats(), 0);
+}
+
+// --- the medium disappearing around and during the format ---
+
+struct MediumGoneCase {
+    const char* name;
+    std::uint8_t operationCode;  // the medium goes just before this command...
+    int occurrence;              // ...the n-th of its kind
+    std::vector<win::INT_PTR> answers;
+    std::vector<int> expectedShown;
+    bool formatSent;
+    bool progressShown;
+};
+
+class MediumGoneTest : public FormatProcedureTest,
+                       public ::testing::WithParamInterface<MediumGoneCase> {};
+
+TEST_P(MediumGoneTest, NoticeOkFinishesAndOtherAnswersCarryOn) {
+    const MediumGoneCase& test = GetParam();
+    reader.reader.setFormatDuration(10000);
+    reader.before(test.operationCode, test.occurrence, [&] { reader.reader.removeMedium(); });
+    for (const win::INT_PTR answer : test.answers) machine.fakeUi.answer(kMediumAbsent, answer);
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_EQ(shown(), test.expectedShown);
+    const std::vector<std::uint8_t> sent = machine.operationsSentTo('E');
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), kVendorCommand), test.formatSent ? 1 : 0);
+    EXPECT_EQ(machine.ui.eventsNamed("create").size(), test.progressShown ? 1u : 0u);
+    EXPECT_EQ(machine.ui.eventsNamed("destroy").size(), test.progressShown ? 1u : 0u);
+    expectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AroundTheFormat, MediumGoneTest,
+    ::testing::Values(
+        // Step 5: the sense request before the format.
+        MediumGoneCase{"BeforeTheFormatOk",
+                       kRequestSense,
+                       1,
+                       {win::IDOK},
+                       {kMainDialog, kMediumAbsent, kRevisionMatches},
+                       false,
+                       false},
+        MediumGoneCase{"BeforeTheFormatCancelSendsItAnyway",
+                       kRequestSense,
+                       1,
+                       {win::IDCANCEL, win::IDOK},
+                       {kMainDialog, kMediumAbsent, kMediumAbsent, kRevisionMatches},
+                       true,
+                       false},
+        // Step 6: the format command itself.
+        MediumGoneCase{"AtTheFormatCommand",
+                       kVendorCommand,
+                       1,
+                       {win::IDOK},
+                       {kMainDialog, kMediumAbsent, kRevisionMatches},
+                       true,
+                       false},
+        // Step 9: the first poll.
+        MediumGoneCase{"AtTheFirstPoll",
+                       kRequestSense,
+                       2,
+                       {win::IDOK},
+                       {kMainDialog, kMediumAbsent, kRevisionMatches},
+                       true,
+                       true},
+        MediumGoneCase{"AtTheFirstPollCancelKeepsPolling",
+                       kRequestSense,
+                       2,
+                       {win::IDCANCEL, win::IDCANCEL, win::IDOK},
+                       {kMainDialog, kMediumAbsent, kMediumAbsent, kMediumAbsent, kRevisionMatches},
+                       true,
+                       true},
+        // Step 10.5: a later poll.
+        MediumGoneCase{"DuringThePolls",
+                       kRequestSense,
+                       4,
+                       {win::IDOK},
+                       {kMainDialog, kMediumAbsent, kRevisionMatches},
+                       true,
+                       true}),
+    CaseName());
+
+// --- progress ---
+
+TEST_F(FormatProcedureTest, HalfWayProgressPutsTheBarAtHalf) {
+    // Two seconds of format: the first poll, one second in, reads 0x80 0x00.
+    reader.reader.setFormatDuration(2000);
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    std::vector<long long> positions;
+    for (const TimedEvent& event : machine.ui.eventsNamed("position")) {
+        positions.push_back(event.value);
+    }
+    EXPECT_EQ(positions, (std::vector<long long>{0, 32768}));
+}
+
+TEST_F(FormatProcedureTest, ProgressWindowFollowsThePolls) {
+    reader.reader.setFormatDuration(8000);
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    // The window opens at the moment the format starts (tick 0), each bar
+    // step comes from the latest poll before its two-second wait.
+    const std::vector<TimedEvent> expected = {
+        {"create", kProgress, 0},
+        {"center", 0, 0},
+        {"range", 0xFFFF, 0},
+        {"position", 0, 0},
+        {"show", 5, 0},
+        {"redraw", 0x105, 0},
+        {"position", 8192, 1000},
+        {"position", 24576, 3000},
+        {"position", 40960, 5000},
+        {"position", 57344, 7000},
+        {"destroy", 0, 9000},
+        {"modal", kRevisionMatches, 9000},
+    };
+    std::vector<TimedEvent> events = machine.ui.events();
+    events.erase(events.begin());  // the main dialog
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(machine.clock.sleeps(),
+              (std::vector<win::DWORD>{kFirstPollDelay, kPollInterval, kPollInterval, kPollInterval,
+                                       kPollInterval}));
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+}
+
+TEST_F(FormatProcedureTest, FormatOverBeforeTheFirstPoll) {
+    reader.reader.setFormatDuration(500);
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_EQ(machine.ui.eventsNamed("position").size(), 1u);  // only the start at 0
+    ASSERT_EQ(machine.ui.eventsNamed("destroy").size(), 1u);
+    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, kFirstPollDelay);
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
+}
+
+// A refused format is not seen directly: the polls find nothing running and
+// the procedure closes as usual.
+TEST_F(FormatProcedureTest, RefusedFormatEndsWithTheClosingNotice) {
+    reader.reader.refuseFormat(true);
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
+    EXPECT_EQ(reader.reader.completedFormats(), 0);
+}
+
+// The format's one-shot commands each open their own handle; a lock held
+// across them would shut them out, so the volume is never locked.
+TEST_F(FormatProcedureTest, FormatNeverLocksTheVolume) {
+    reader.reader.setFormatDuration(6000);
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_TRUE(machine.volumes.controls().empty());
+    EXPECT_EQ(machine.volumes.opens().size(), machine.volumes.passThroughs().size());
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+}
+
+// The poll's buffer is cleared before each request: a request that fails
+// then reads as "nothing running", which ends the polling, rather than
+// repeating the previous poll's answer for ever.
+TEST_F(FormatProcedureTest, FailedSenseRequestEndsThePolling) {
+    reader.reader.setFormatDuration(20000);
+    machine.clock.at(4000, [&] {
+        machine.volumes.injectForOperation(kRequestSense, sim::InjectedFault::callFails(), 1);
+    });
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    std::vector<long long> positions;
+    for (const TimedEvent& event : machine.ui.eventsNamed("position")) {
+        positions.push_back(event.value);
+    }
+    EXPECT_EQ(positions, (std::vector<long long>{0, 3276, 9830}));
+    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, 5000u);
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
+    EXPECT_EQ(reader.reader.completedFormats(), 0);
+}
+
+// The main dialog goes away before the format starts, with Cancel for the
+// time being, and ends with OK after the closing notice.
+TEST_F(FormatProcedureTest, MainDialogIsDismissedBeforeTheFormat) {
+    std::vector<win::INT_PTR> endedBeforeFormat;
+    reader.before(kVendorCommand, 1, [&] {
+        for (const testsupport::UiCall& call : machine.fakeUi.callsNamed("EndDialog")) {
+            endedBeforeFormat.push_back(call.id);
+        }
+    });
+
+    EXPECT_EQ(runAfterUpdate(), win::IDOK);
+
+    EXPECT_EQ(endedBeforeFormat, (std::vector<win::INT_PTR>{win::IDCANCEL}));
+    const std::vector<testsupport::UiCall> ends = machine.fakeUi.callsNamed("EndDialog");
+    ASSERT_FALSE(ends.empty());
+    EXPECT_EQ(ends.back().id, win::IDOK);
+    EXPECT_EQ(ends.front().window, ends.back().window);
+}
+
+// --- the closing notice ---
+
+struct ClosingCase {
+    const char* name;
+    StartMode mode;
+    const char* usbRevision;
+    const char* markerRevision;
+    int expectedNotice;
+};
+
+class ClosingNoticeTest : public FormatProcedureTest,
+                          public ::testing::WithParamInterface<ClosingCase> {};
+
+TEST_P(ClosingNoticeTest, ComparesTheRevisionsAfterAnUpdate) {
+    const ClosingCase& test = GetParam();
+    makeDialog(test.mode);
+    dialog->deviceLink.usbRevision = test.usbRevision;
+    dialog->markerRevision = test.markerRevision;
+    machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+    // The closing notice's answer does not matter: the dialog ends with OK.
+    machine.fakeUi.answerAlways(test.expectedNotice, win::IDCANCEL);
+
+    EXPECT_EQ(pressOk(), win::IDOK);
+
+    EXPECT_EQ(shown().back(), test.expectedNotice);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Revisions, ClosingNoticeTest,
+    ::testing::Values(
+        ClosingCase{"Equal", StartMode::AfterUpdate, "0200", "0200", kRevisionMatches},
+        ClosingCase{"Different", StartMode::AfterUpdate, "0100", "0200", kRevisionDiffers},
+        ClosingCase{"UsbRevisionUnknown", StartMode::AfterUpdate, "", "0200", kRevisionDiffers},
+        ClosingCase{"LetterCaseDiffers", StartMode::AfterUpdate, "020a", "020A", kRevisionDiffers},
+        ClosingCase{"StandAloneNeverCompares", StartMode::StandAlone, "0100", "0200",
+                    kStandAloneDone}),
+    CaseName());
+
+// --- a quit during the polls ---
+
+TEST_F(FormatProcedureTest, QuitDuringThePollsWaitsForTheFormatAndEndsWithoutOk) {
+    reader.reader.setFormatDuration(8000);
+    // Asked for while the second poll's wait runs.
+    machine.clock.at(2000, [&] { machine.fakeUi.PostQuitMessage(0); });
+
+    const win::INT_PTR result = runAfterUpdate();
+
+    EXPECT_NE(result, win::IDOK);
+    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(machine.ui.eventsNamed("position").size(), 5u);
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
+    // Met and posted again in each of the three passes after it came.
+    EXPECT_EQ(machine.fakeUi.quitCount(), 1 + 3);
+    EXPECT_TRUE(machine.fakeUi.quitPending());
+    expectNothingLeftOpen();
+}
+
+// --- the suspend rule ---
+
+TEST_F(FormatProcedureTest, SuspendIsRefusedWhileTheFormatDialogsAreOpen) {
+    reader.reader.removeMedium();
+    std::vector<win::LRESULT> answers;
+    const auto askToSuspend = [&](win::HWND window) {
+        win::LRESULT result = 0;
+        machine.fakeUi.deliver(window, win::WM_POWERBROADCAST, win::PBT_APMQUERYSUSPEND, 0, result);
+        answers.push_back(result);
+    };
+    machine.fakeUi.whileOpen(kMainDialog, askToSuspend);
+    machine.fakeUi.whileOpen(kNotReady, askToSuspend);
+    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+
+    runAfterUpdate();
+
+    EXPECT_EQ(answers,
+              (std::vector<win::LRESULT>{win::BROADCAST_QUERY_DENY, win::BROADCAST_QUERY_DENY}));
+}
+
+}  // namespace
+}  // namespace formattest
