@@ -17,11 +17,15 @@ constexpr std::size_t kProductLength = 16;
 constexpr std::size_t kRevisionStart = 32;
 constexpr std::size_t kRevisionLength = 4;
 
-// One character per byte, blanks the device padded with taken off the end.
+// One character per byte up to the field's first zero byte (a failed
+// INQUIRY leaves the buffer zero, and the field then reads as empty), blanks
+// the device padded with taken off the end.
 std::string textField(const std::array<std::uint8_t, kInquiryLength>& reply, std::size_t start,
                       std::size_t length) {
-    std::string text(reply.begin() + static_cast<std::ptrdiff_t>(start),
-                     reply.begin() + static_cast<std::ptrdiff_t>(start + length));
+    std::string text;
+    for (std::size_t index = start; index < start + length && reply[index] != 0; ++index) {
+        text += static_cast<char>(reply[index]);
+    }
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())) != 0) {
         text.pop_back();
     }

@@ -4,32 +4,8 @@
 
 namespace firmware {
 
-namespace {
-constexpr std::uint8_t kLineFeed = 0x0A;
-}
-
-ChainedDecoderState& chainedDecoderState() {
-    static ChainedDecoderState state;
-    return state;
-}
-
 void resetChainedDecoder() {
     chainedDecoderState() = ChainedDecoderState{};
-}
-
-bool readChainedChar(ByteSource& file, char& character) {
-    ChainedDecoderState& state = chainedDecoderState();
-    if (state.atLineStart) {
-        if (!file.readByte(state.previousRaw)) return false;
-        state.atLineStart = false;
-    }
-    std::uint8_t raw = 0;
-    if (!file.readByte(raw)) return false;
-    const auto decoded = static_cast<std::uint8_t>(raw ^ state.previousRaw);
-    state.previousRaw = raw;
-    if (decoded == kLineFeed) state.atLineStart = true;
-    character = static_cast<char>(decoded);
-    return true;
 }
 
 std::size_t decodeChainedLines(std::span<std::uint8_t> buffer, std::ptrdiff_t length) {
@@ -51,7 +27,7 @@ std::size_t decodeChainedLines(std::span<std::uint8_t> buffer, std::ptrdiff_t le
         const auto decoded = static_cast<std::uint8_t>(raw ^ previousRaw);
         previousRaw = raw;
         buffer[written++] = decoded;
-        if (decoded == kLineFeed) atLineStart = true;
+        if (decoded == kChainedLineEnd) atLineStart = true;
     }
     // Every line's key byte yields nothing, so the terminator always falls
     // inside the input's extent (or at the start of an empty input).
@@ -84,7 +60,7 @@ std::vector<std::uint8_t> encodeChainedLines(std::span<const std::uint8_t> plain
         }
         previousRaw = static_cast<std::uint8_t>(byte ^ previousRaw);
         encoded.push_back(previousRaw);
-        if (byte == kLineFeed) atLineStart = true;
+        if (byte == kChainedLineEnd) atLineStart = true;
     }
     return encoded;
 }

@@ -21,15 +21,37 @@ struct ChainedDecoderState {
     std::uint8_t previousRaw = 0;
 };
 
-// The one process-wide decoder state that readChainedChar uses.
-ChainedDecoderState& chainedDecoderState();
+// The decoded byte that ends a line; the raw byte after it is a key byte.
+inline constexpr std::uint8_t kChainedLineEnd = 0x0A;
+
+// The one process-wide decoder state that readChainedChar uses. It is defined
+// here rather than in a source file because readChainedChar runs once per
+// character of a firmware file and is inlined into its callers; being
+// constant-initialised, the state needs no guard on each access.
+inline ChainedDecoderState& chainedDecoderState() {
+    static ChainedDecoderState state;
+    return state;
+}
 
 // Starts the process-wide decoder afresh, as at program start. For tests and
 // tools that run several independent loads in one process.
 void resetChainedDecoder();
 
 // The next decoded character of an encoded file; false at end of file.
-bool readChainedChar(ByteSource& file, char& character);
+inline bool readChainedChar(ByteSource& file, char& character) {
+    ChainedDecoderState& state = chainedDecoderState();
+    if (state.atLineStart) {
+        if (!file.readByte(state.previousRaw)) return false;
+        state.atLineStart = false;
+    }
+    std::uint8_t raw = 0;
+    if (!file.readByte(raw)) return false;
+    const auto decoded = static_cast<std::uint8_t>(raw ^ state.previousRaw);
+    state.previousRaw = raw;
+    if (decoded == kChainedLineEnd) state.atLineStart = true;
+    character = static_cast<char>(decoded);
+    return true;
+}
 
 // Decodes `length` encoded bytes of `buffer` in place and writes a zero byte
 // after the decoded text; returns the decoded length. Every call starts at a

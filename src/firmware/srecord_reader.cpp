@@ -1,7 +1,9 @@
 #include "firmware/srecord_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <span>
 
@@ -93,9 +95,29 @@ std::int16_t dataResult(const RecordLayout& layout, std::uint8_t count) {
                                      static_cast<int>(layout.addressBytes + kChecksumBytes));
 }
 
-unsigned characterCode(char character) {
+constexpr unsigned characterCode(char character) {
     return static_cast<unsigned>(static_cast<unsigned char>(character));
 }
+
+// Every hex digit of a firmware file goes through hexDigitValue, so its value
+// is one look-up in a table of every character code rather than a chain of
+// range tests.
+constexpr std::size_t kCharacterCodes = std::size_t{std::numeric_limits<unsigned char>::max()} + 1;
+using HexDigitTable = std::array<std::uint8_t, kCharacterCodes>;
+
+constexpr void setDigitRange(HexDigitTable& table, char first, char last, std::uint8_t firstValue) {
+    for (unsigned code = characterCode(first); code <= characterCode(last); ++code) {
+        table[code] = static_cast<std::uint8_t>(firstValue + (code - characterCode(first)));
+    }
+}
+
+constexpr HexDigitTable kHexDigitValues = [] {
+    HexDigitTable table{};  // every other character counts as 0
+    setDigitRange(table, '0', '9', 0);
+    setDigitRange(table, 'A', 'F', kFirstLetterDigitValue);
+    setDigitRange(table, 'a', 'f', kFirstLetterDigitValue);
+    return table;
+}();
 
 void reportStrayCharacter(char character) {
     std::printf("S Error = 0x%02x\n", characterCode(character));
@@ -206,14 +228,7 @@ void storeRecord(FirmwareImage& image, std::uint32_t address, std::span<const st
 }  // namespace
 
 std::uint8_t hexDigitValue(char character) {
-    if (character >= '0' && character <= '9') return static_cast<std::uint8_t>(character - '0');
-    if (character >= 'A' && character <= 'F') {
-        return static_cast<std::uint8_t>(character - 'A' + kFirstLetterDigitValue);
-    }
-    if (character >= 'a' && character <= 'f') {
-        return static_cast<std::uint8_t>(character - 'a' + kFirstLetterDigitValue);
-    }
-    return 0;
+    return kHexDigitValues[characterCode(character)];
 }
 
 std::uint8_t readHexByte(ByteSource& file, bool& endOfFile) {

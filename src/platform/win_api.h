@@ -28,8 +28,11 @@ using HKEY = HKeyTag*;
 inline HANDLE invalidHandleValue() {
     return reinterpret_cast<HANDLE>(~ULONG_PTR{0});  // (HANDLE)-1
 }
+// The platform widens its predefined keys from a 32-bit LONG with the sign,
+// so on 64-bit Windows this is 0xFFFFFFFF80000002, not 0x80000002.
+inline constexpr LONG kHkeyLocalMachineValue = static_cast<LONG>(0x80000002u);
 inline HKEY hkeyLocalMachine() {
-    return reinterpret_cast<HKEY>(ULONG_PTR{0x80000002});
+    return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(std::intptr_t{kHkeyLocalMachineValue}));
 }
 
 // Error codes (GetLastError, registry results).

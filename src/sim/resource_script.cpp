@@ -1,5 +1,7 @@
 #include "sim/resource_script.h"
 
+#include "firmware/byte_source.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -713,15 +715,14 @@ ScriptReading readResourceScript(std::string_view text, std::string sourceName) 
 }
 
 ScriptReading readResourceScriptFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::vector<std::uint8_t> bytes;
+    if (!firmware::readWholeFile(path.string(), bytes)) {
         ScriptReading reading;
         reading.script.sourceName = path.filename().string();
         reading.error = ScriptError{reading.script.sourceName, 0, "cannot be opened"};
         return reading;
     }
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
+    const std::string text(bytes.begin(), bytes.end());
     return readResourceScript(text, path.filename().string());
 }
 

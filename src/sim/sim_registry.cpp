@@ -457,6 +457,17 @@ bool SimRegistry::setValue(std::string_view keyPath, std::string_view name, win:
     return true;
 }
 
+bool SimRegistry::deleteValue(std::string_view keyPath, std::string_view name) {
+    const std::shared_ptr<Node> node = findFromRoot(keyPath);
+    if (node == nullptr) return false;
+    const auto found =
+        std::find_if(node->values.begin(), node->values.end(),
+                     [&](const RegistryValue& v) { return registryNamesEqual(v.name, name); });
+    if (found == node->values.end()) return false;
+    node->values.erase(found);
+    return true;
+}
+
 bool SimRegistry::setString(std::string_view keyPath, std::string_view name,
                             std::string_view text) {
     std::vector<win::BYTE> bytes(text.begin(), text.end());

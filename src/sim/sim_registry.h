@@ -105,6 +105,9 @@ class SimRegistry final : public platform::Registry {
                         const std::vector<std::string>& strings);
     bool setBinary(std::string_view keyPath, std::string_view name,
                    std::span<const win::BYTE> data);
+    // A value removed by the machine itself (Windows removing a run-once
+    // entry it runs); false when the key or the value is missing.
+    bool deleteValue(std::string_view keyPath, std::string_view name);
 
     // Looking at the tree.
     bool keyExists(std::string_view path) const;

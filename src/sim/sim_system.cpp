@@ -1,5 +1,7 @@
 #include "sim/sim_system.h"
 
+#include "firmware/byte_source.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -26,14 +28,17 @@ constexpr win::SID_IDENTIFIER_AUTHORITY kWorldAuthority = {{0, 0, 0, 0, 0, 1}};
 
 std::vector<std::uint8_t> makeSid(const win::SID_IDENTIFIER_AUTHORITY& authority,
                                   std::initializer_list<win::DWORD> subAuthorities) {
-    std::vector<std::uint8_t> sid(kSidHeaderSize + 4 * subAuthorities.size());
-    sid[0] = kSidRevision;
-    sid[1] = static_cast<std::uint8_t>(subAuthorities.size());
-    std::memcpy(&sid[2], authority.Value, sizeof authority.Value);
-    std::size_t offset = kSidHeaderSize;
+    constexpr int kBitsPerByte = 8;
+    std::vector<std::uint8_t> sid;
+    sid.reserve(kSidHeaderSize + sizeof(win::DWORD) * subAuthorities.size());
+    sid.push_back(kSidRevision);
+    sid.push_back(static_cast<std::uint8_t>(subAuthorities.size()));
+    sid.insert(sid.end(), std::begin(authority.Value), std::end(authority.Value));
+    // Sub-authorities are stored in the platform's (little-endian) order.
     for (const win::DWORD value : subAuthorities) {
-        std::memcpy(&sid[offset], &value, sizeof value);
-        offset += sizeof value;
+        for (std::size_t byte = 0; byte < sizeof value; ++byte) {
+            sid.push_back(static_cast<std::uint8_t>(value >> (kBitsPerByte * byte)));
+        }
     }
     return sid;
 }
@@ -406,9 +411,11 @@ win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess,
         fail(static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND));
         return win::invalidHandleValue();
     }
-    std::ifstream in(*host, std::ios::binary);
-    std::vector<std::uint8_t> content{std::istreambuf_iterator<char>(in),
-                                      std::istreambuf_iterator<char>()};
+    std::vector<std::uint8_t> content;
+    if (!firmware::readWholeFile(*host, content)) {
+        fail(static_cast<win::DWORD>(win::ERROR_ACCESS_DENIED));
+        return win::invalidHandleValue();
+    }
     lastError_ = 0;
     return addHandle(Handle{HandleKind::File, {}, std::move(content), 0});
 }

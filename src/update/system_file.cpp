@@ -22,9 +22,8 @@ bool SystemFile::open(const std::string& path) {
 void SystemFile::close() {
     if (handle_ != nullptr) system_.CloseHandle(handle_);
     handle_ = nullptr;
+    discardWindow();
     buffer_.clear();
-    position_ = 0;
-    filled_ = 0;
     atEnd_ = false;
     readFailed_ = false;
 }
@@ -53,26 +52,20 @@ bool SystemFile::readFromStart(std::size_t limit, std::vector<std::uint8_t>& byt
     return true;
 }
 
-bool SystemFile::readByte(std::uint8_t& byte) {
-    if (position_ == filled_ && !refill()) return false;
-    byte = buffer_[position_++];
-    return true;
-}
-
-bool SystemFile::refill() {
-    if (handle_ == nullptr || atEnd_) return false;
+std::span<const std::uint8_t> SystemFile::refill() {
+    if (handle_ == nullptr || atEnd_) return {};
     buffer_.resize(kBufferSize);
     win::DWORD read = 0;
     if (system_.ReadFile(handle_, buffer_.data(), static_cast<win::DWORD>(buffer_.size()), &read) ==
         win::FALSE) {
         readFailed_ = true;
         atEnd_ = true;
-        return false;
+        return {};
     }
-    position_ = 0;
-    filled_ = read;
     if (read == 0) atEnd_ = true;
-    return read != 0;
+    // The count comes from the backend; never hand out more than was asked for.
+    const std::size_t got = std::min(static_cast<std::size_t>(read), buffer_.size());
+    return std::span<const std::uint8_t>(buffer_).first(got);
 }
 
 }  // namespace update

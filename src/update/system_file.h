@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,21 +31,18 @@ class SystemFile final : public firmware::ByteSource {
     // the file cannot be read.
     bool readFromStart(std::size_t limit, std::vector<std::uint8_t>& bytes);
 
-    // The next byte; false at the end of the file and after a read error.
-    bool readByte(std::uint8_t& byte) override;
-    // A read failed: what was delivered before is not the whole file.
+    // A read of the file failed: readByte has reported the end since then,
+    // and what it delivered before is not the whole file.
     bool readFailed() const { return readFailed_; }
 
   private:
     static constexpr std::size_t kBufferSize = 4096;
 
-    bool refill();
+    std::span<const std::uint8_t> refill() override;
 
     platform::System& system_;
     win::HANDLE handle_ = nullptr;
     std::vector<std::uint8_t> buffer_;
-    std::size_t position_ = 0;
-    std::size_t filled_ = 0;
     bool atEnd_ = false;
     bool readFailed_ = false;
 };

@@ -20,15 +20,6 @@ constexpr const char* kRootSuffix = ":\\";
 constexpr char kDriveListSeparator = ',';
 constexpr const char* kAllFilesPattern = "*.*";
 
-// The INQUIRY fields the reader search reads, as (offset, length).
-constexpr std::size_t kVendorOffset = 8;
-constexpr std::size_t kVendorLength = 8;
-constexpr std::size_t kProductOffset = 16;
-constexpr std::size_t kProductLength = 16;
-constexpr std::size_t kRevisionOffset = 32;
-constexpr std::size_t kRevisionLength = 4;
-constexpr std::string_view kTrailingWhiteSpace = " \t\r\n\v\f";
-
 std::string driveRoot(int driveNumber) {
     std::string root(1, static_cast<char>(kFirstDriveLetter + driveNumber));
     root += kRootSuffix;
@@ -42,19 +33,6 @@ std::string takeFirstEntry(std::string& list) {
     std::string entry = list.substr(0, separator);
     list.erase(0, separator == std::string::npos ? list.size() : separator + 1);
     return entry;
-}
-
-// An INQUIRY text field as the reader search reads it: up to its first zero
-// byte, trailing white space removed.
-std::string inquiryText(const std::array<std::uint8_t, device::kInquiryLength>& reply,
-                        std::size_t offset, std::size_t length) {
-    std::string text;
-    for (std::size_t index = offset; index < offset + length && reply[index] != 0; ++index) {
-        text += static_cast<char>(reply[index]);
-    }
-    const std::size_t last = text.find_last_not_of(kTrailingWhiteSpace);
-    text.erase(last == std::string::npos ? 0 : last + 1);
-    return text;
 }
 
 }  // namespace
@@ -170,13 +148,14 @@ int UpdateDialog::searchReaders(const std::string& tableText) {
         const std::string root = driveRoot(std::atoi(takeFirstEntry(remaining).c_str()));
         std::array<std::uint8_t, device::kInquiryLength> reply{};
         deviceLink.inquiry(root, reply);
-        const std::string vendor = inquiryText(reply, kVendorOffset, kVendorLength);
-        const std::string product = inquiryText(reply, kProductOffset, kProductLength);
-        if (tableText.find(product) == std::string::npos || vendor != kReaderVendor) continue;
+        device::InquiryStrings found = device::parseInquiryReply(reply);
+        if (tableText.find(found.product) == std::string::npos || found.vendor != kReaderVendor) {
+            continue;
+        }
         if (matches++ == 0) {
-            deviceLink.inquiryProduct = product;
-            deviceLink.inquiryVendor = vendor;
-            deviceLink.inquiryRevision = inquiryText(reply, kRevisionOffset, kRevisionLength);
+            deviceLink.inquiryProduct = std::move(found.product);
+            deviceLink.inquiryVendor = std::move(found.vendor);
+            deviceLink.inquiryRevision = std::move(found.revision);
             selectedDriveRoot = root;
         }
     }

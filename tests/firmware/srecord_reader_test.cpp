@@ -85,21 +85,25 @@ const std::string kS9 = srec('9', {0x00, 0x00});
 class CountingSource final : public ByteSource {
   public:
     explicit CountingSource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-
-    bool readByte(std::uint8_t& byte) override {
-        if (position_ == bytes_.size()) {
-            ++refusedReads_;
-            return false;
-        }
-        byte = bytes_[position_++];
-        return true;
-    }
+    CountingSource(const CountingSource&) = delete;
+    CountingSource& operator=(const CountingSource&) = delete;
 
     std::size_t refusedReads() const { return refusedReads_; }
 
   private:
+    // The whole file is one window; every request after it is a read that
+    // met the end.
+    std::span<const std::uint8_t> refill() override {
+        if (!handedOut_ && !bytes_.empty()) {
+            handedOut_ = true;
+            return bytes_;
+        }
+        ++refusedReads_;
+        return {};
+    }
+
     std::vector<std::uint8_t> bytes_;
-    std::size_t position_ = 0;
+    bool handedOut_ = false;
     std::size_t refusedReads_ = 0;
 };
 
@@ -152,6 +156,18 @@ TEST(HexDigitValue, GivesTheValueOfHexDigitsAndZeroForEverythingElse) {
     for (const Case& c : cases) {
         EXPECT_EQ(hexDigitValue(c.character), c.value)
             << "character " << static_cast<int>(c.character);
+    }
+}
+
+TEST(HexDigitValue, AgreesWithTheDigitAlphabetsForEveryCharacterCode) {
+    const std::string upper = "0123456789ABCDEF";
+    const std::string lower = "0123456789abcdef";
+    for (int code = 0; code <= 0xFF; ++code) {
+        const auto character = static_cast<char>(code);
+        std::size_t expected = upper.find(character);
+        if (expected == std::string::npos) expected = lower.find(character);
+        if (expected == std::string::npos) expected = 0;
+        EXPECT_EQ(hexDigitValue(character), expected) << "character code " << code;
     }
 }
 

@@ -119,7 +119,8 @@ TEST_F(ProgressDialogTest, RangeUpperBoundFillsTheWholeHighWord) {
     ASSERT_TRUE(progress.open());
     progress.setRange16(0xFFFF);
     ASSERT_EQ(barMessages().size(), 1u);
-    EXPECT_EQ(barMessages()[0].lParam, win::LPARAM{0xFFFF0000});
+    // The same 32 bits whatever the width of LPARAM (negative on 32-bit Windows).
+    EXPECT_EQ(barMessages()[0].lParam, static_cast<win::LPARAM>(std::uint32_t{0xFFFF0000}));
 }
 
 TEST_F(ProgressDialogTest, MissingTemplateSendsNothingToAWindowThatDoesNotExist) {

@@ -242,7 +242,7 @@ win::BOOL FakeSystem::ReadFile(win::HANDLE file, void* buffer, win::DWORD bytesT
         end = std::min(end, *failReadsAfter);
     }
     const std::size_t count = end > open.position ? end - open.position : 0;
-    std::memcpy(buffer, content.data() + open.position, count);
+    if (count != 0) std::memcpy(buffer, content.data() + open.position, count);
     open.position += count;
     *bytesRead = static_cast<win::DWORD>(count);
     return win::TRUE;

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "firmware/firmware_image.h"
+#include "firmware/firmware_table.h"
+#include "firmware/flash_layout.h"
+
+// firmtool: the companion of the people who prepare firmware packages. Every
+// command is a thin shell over src/firmware; what a command knows of the
+// formats it learns from there.
+namespace firmtool {
+
+// Exit codes of every command.
+inline constexpr int kExitSuccess = 0;
+// The command ran but the answer is "no": no matching row, a package row that
+// can never work, a firmware file the stream refuses.
+inline constexpr int kExitRefused = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFileError = 3;
+
+// A command line after the command name: positionals in order and options by
+// name (without the leading "--").
+struct Arguments {
+    std::vector<std::string> positionals;
+    std::map<std::string, std::string, std::less<>> options;
+
+    // The option's value, or nullptr when it was not given.
+    const std::string* option(std::string_view name) const;
+};
+
+int runDecode(const Arguments& arguments);
+int runEncode(const Arguments& arguments);
+int runTable(const Arguments& arguments);
+int runMatch(const Arguments& arguments);
+int runImage(const Arguments& arguments);
+int runStream(const Arguments& arguments);
+int runCheck(const Arguments& arguments);
+
+// One line "firmtool: MESSAGE" on standard error; returns exitCode so that a
+// command can end with `return fail(...)`.
+int fail(int exitCode, std::string_view message);
+
+// Results go to standard output as key=value lines. Standard output is shared
+// with the loader's diagnostics, so both write through C stdio and stay in
+// order.
+void printField(std::string_view key, std::string_view value);
+void printHexField(std::string_view key, std::uint32_t value);
+
+// 0x-prefixed lower-case hexadecimal, no padding.
+std::string hex(std::uint32_t value);
+
+// The text in double quotes with control characters and quotes escaped, so
+// that a CR at the end of a file name can be seen.
+std::string quote(std::string_view text);
+
+// The reader named by the positionals TABLE VID PID REV PRODUCT.
+firmware::ReaderIdentity readerFromArguments(const Arguments& arguments);
+
+// What the header is built from when `row` is chosen for `reader`: the
+// reader's own vendor id and revision, and what the row says it becomes.
+firmware::HeaderIdentity headerIdentity(const firmware::ReaderIdentity& reader,
+                                        const firmware::FirmwareTableRow& row);
+
+bool writeWholeFile(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// The decoded table text exactly as the update program reads it from `path`;
+// false when the file cannot be read.
+bool readTableText(const std::string& path, std::string& text);
+
+// A firmware file loaded the way the update program loads it, from a fresh
+// decoder state so that several loads in one run do not disturb each other.
+struct LoadedFirmware {
+    std::unique_ptr<firmware::FirmwareImage> image = std::make_unique<firmware::FirmwareImage>();
+    std::uint8_t result = 0;
+};
+
+// False when the file cannot be opened; the loader's diagnostics go to
+// standard output as they come.
+bool loadFirmwareFile(const std::string& path, LoadedFirmware& loaded);
+
+}  // namespace firmtool

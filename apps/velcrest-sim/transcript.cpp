@@ -1,0 +1,384 @@
+#include "transcript.h"
+
+#include <array>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace simrun {
+
+namespace {
+
+using sim::EventKind;
+using sim::MachineEvent;
+
+constexpr int kBarWidth = 20;
+constexpr int kFullPercent = 100;
+constexpr std::string_view kProgramExtension = ".exe";
+constexpr const char* kIndent = "                          ";
+
+std::string programColumn(const MachineEvent& event) {
+    std::string name = event.program.empty() ? std::string("Windows") : event.program;
+    if (name.size() > kProgramExtension.size() &&
+        name.compare(name.size() - kProgramExtension.size(), kProgramExtension.size(),
+                     kProgramExtension) == 0) {
+        name.resize(name.size() - kProgramExtension.size());
+    }
+    return name;
+}
+
+std::string lead(const MachineEvent& event) {
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), "%9llu ms  %-9s ",
+                  static_cast<unsigned long long>(event.timeMs), programColumn(event).c_str());
+    return text.data();
+}
+
+// Built by appending: GCC 12 sees a false overlap in literal + string chains.
+std::string quoted(const std::string& text) {
+    std::string result(1, '"');
+    result += text;
+    result += '"';
+    return result;
+}
+
+std::string hex(std::int64_t value) {
+    std::array<char, 24> text{};
+    std::snprintf(text.data(), text.size(), "0x%02llX", static_cast<unsigned long long>(value));
+    return text.data();
+}
+
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string text;
+    for (const std::string& part : parts) {
+        if (!text.empty()) text += separator;
+        text += part;
+    }
+    return text;
+}
+
+std::string registryValueText(const MachineEvent& event) {
+    const std::string type = event.text("type");
+    if (type == "REG_SZ" || type == "REG_EXPAND_SZ") {
+        return type + " " + quoted(event.text("data")) +
+               (event.flag("terminated") ? "" : " (without its terminating zero)");
+    }
+    if (type == "REG_MULTI_SZ") return type + " [" + joined(event.texts("data"), ", ") + "]";
+    if (type == "REG_DWORD") return type + " " + std::to_string(event.number("data"));
+    return type + " " + event.text("data");
+}
+
+std::string dialogText(const MachineEvent& event, const std::string& what) {
+    std::string text = what + " " + std::to_string(event.number("template")) + " " +
+                       quoted(event.text("caption")) + "\n";
+    for (const std::string& line : event.texts("texts")) text += kIndent + ("| " + line) + "\n";
+    const std::vector<std::string> choices = event.texts("choices");
+    if (!choices.empty()) {
+        const auto selected = event.number("selected");
+        std::vector<std::string> shown;
+        for (std::size_t i = 0; i < choices.size(); ++i) {
+            shown.push_back(choices[i] +
+                            (static_cast<std::int64_t>(i) == selected ? " (selected)" : ""));
+        }
+        text += kIndent + ("| choices: " + joined(shown, ", ")) + "\n";
+    }
+    std::vector<std::string> buttons;
+    for (const std::string& button : event.texts("buttons")) buttons.push_back("[" + button + "]");
+    if (!buttons.empty()) text += kIndent + ("| " + joined(buttons, " ")) + "\n";
+    return text;
+}
+
+std::string progressText(const MachineEvent& event) {
+    const int percent = static_cast<int>(event.number("percent"));
+    const int filled = percent * kBarWidth / kFullPercent;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    std::array<char, 96> text{};
+    std::snprintf(text.data(), text.size(), "progress [%s] %3d %%  (%lld of %lld)", bar.c_str(),
+                  percent, static_cast<long long>(event.number("position") - event.number("low")),
+                  static_cast<long long>(event.number("high") - event.number("low")));
+    return text.data();
+}
+
+std::string faultText(const MachineEvent& event) {
+    std::string text = "fault: " + event.text("command");
+    if (event.find("block") != nullptr)
+        text += " of block " + std::to_string(event.number("block"));
+    if (event.find("operation") != nullptr) text += " " + hex(event.number("operation"));
+    text += " on " + event.text("drive") + " (#" + std::to_string(event.number("occurrence")) + ")";
+    if (event.find("fails") != nullptr) {
+        text += " fails with error " + std::to_string(event.number("fails"));
+    } else {
+        text += " is answered CHECK CONDITION, sense " + event.text("sense");
+    }
+    return text;
+}
+
+std::string incidentText(const MachineEvent& event) {
+    const std::string what = event.text("do");
+    const std::string drive = event.text("drive");
+    if (what == "pullMedium") return "incident: the medium is pulled out of " + drive;
+    if (what == "insertMedium") return "incident: a medium goes into " + drive;
+    if (what == "writeProtect") {
+        return "incident: the write-protect byte of " + drive + " becomes " +
+               hex(event.number("bits")) +
+               (event.find("problem") != nullptr ? " (" + event.text("problem") + ")" : "");
+    }
+    if (what == "querySuspend") return "incident: Windows asks whether it may suspend";
+    if (what == "quit") return "incident: a quit message arrives";
+    if (what == "start") return "incident: the user starts " + event.text("program");
+    return "incident: " + what;
+}
+
+std::string readerText(const MachineEvent& event) {
+    std::string text =
+        "reader on " + event.text("drive") + " comes up as " + event.text("identity");
+    if (event.flag("changed")) {
+        text += "\n" + std::string(kIndent) + "| was " + event.text("before");
+        text += "\n" + std::string(kIndent) + "| Windows records " + event.text("storageKey");
+        text += "\n" + std::string(kIndent) + "| and " + event.text("usbKey");
+    }
+    if (event.text("firmware").rfind("incomplete", 0) == 0)
+        text += "\n" + std::string(kIndent) + "| firmware " + event.text("firmware") +
+                ": the old firmware stays";
+    return text;
+}
+
+std::string runOnceText(const MachineEvent& event) {
+    std::string text = "Windows runs run-once " + quoted(event.text("name")) + ": " +
+                       event.text("command") + " (removed " + event.text("removed") + " it runs)";
+    const std::string starts = event.text("starts");
+    if (starts.empty()) return text + "\n" + kIndent + "| nothing by that name exists";
+    text += "\n" + std::string(kIndent) + "| starts " + starts;
+    if (event.find("program") == nullptr) text += ", which is not a program of this package";
+    return text;
+}
+
+// The text of one event, without the time and program columns.
+std::string body(const MachineEvent& event) {
+    switch (event.kind) {
+        case EventKind::ProcessStarted:
+            return "starts, current directory " + event.text("directory");
+        case EventKind::ProcessEnded:
+            return event.flag("killed") ? std::string("is ended where it stands")
+                                        : std::string("ends");
+        case EventKind::LibraryLoaded:
+            return "loads " + event.text("library") + " (" + event.text("script") + ")";
+        case EventKind::LibraryMissing:
+            return "no " + event.text("library") + ": " + event.text("reason");
+        case EventKind::DialogShown:
+            return dialogText(event, "dialog");
+        case EventKind::DialogAnswered: {
+            const std::string button = event.text("button");
+            return "  the user: " + event.text("answer") +
+                   (button.empty() ? "" : " (" + button + ")");
+        }
+        case EventKind::AnswerRefused:
+            return "  the user tries " + event.text("answer") + ": " + event.text("reason");
+        case EventKind::DialogClosed:
+            return "  dialog " + std::to_string(event.number("template")) + " ends with " +
+                   std::to_string(event.number("result"));
+        case EventKind::TemplateMissing:
+            return (event.flag("modal") ? "dialog " : "window ") +
+                   std::to_string(event.number("template")) +
+                   " cannot be shown: no such template in the resources";
+        case EventKind::WindowCreated:
+            return dialogText(event, "window");
+        case EventKind::WindowDestroyed:
+            return "window " + std::to_string(event.number("template")) + " closes";
+        case EventKind::Progress:
+            return progressText(event);
+        case EventKind::SuspendQuery:
+            return std::string("Windows asks to suspend: ") +
+                   (event.flag("refused") ? "refused" : "allowed");
+        case EventKind::QuitPosted:
+            return "posts a quit message";
+        case EventKind::LoopGuard:
+            return "LOOP GUARD: " + event.text("reason") + "; the scenario is stopped";
+        case EventKind::RegistryKeyCreated:
+            return "registry: creates HKLM\\" + event.text("key");
+        case EventKind::RegistryValueSet:
+            return "registry: sets HKLM\\" + event.text("key") + " " + quoted(event.text("name")) +
+                   " = " + registryValueText(event);
+        case EventKind::RegistryKeyDeleted:
+            return "registry: deletes HKLM\\" + event.text("key");
+        case EventKind::FaultFired:
+            return faultText(event);
+        case EventKind::Incident:
+            return incidentText(event);
+        case EventKind::MediumFormatted:
+            return "the medium in " + event.text("drive") + " has been formatted";
+        case EventKind::PowerOff:
+            return event.flag("restart") ? std::string("== Windows restarts")
+                                         : "== Windows switches the machine off (ExitWindowsEx " +
+                                               hex(event.number("flags")) + ")";
+        case EventKind::PowerOn:
+            return "== the machine is switched on";
+        case EventKind::ReaderEnumerated:
+            return readerText(event);
+        case EventKind::LogOn:
+            return "== the user logs on";
+        case EventKind::RunOnce:
+            return runOnceText(event);
+    }
+    return eventName(event.kind);
+}
+
+std::string identityLine(const sim::DeviceIdentity& identity) {
+    std::array<char, 32> usb{};
+    std::snprintf(usb.data(), usb.size(), "%04x:%04x rev %04x", unsigned{identity.vendorId},
+                  unsigned{identity.productId}, unsigned{identity.deviceRevision});
+    return quoted(identity.inquiry.vendor) + " " + quoted(identity.inquiry.product) + " " +
+           quoted(identity.inquiry.revision) + ", USB " + usb.data();
+}
+
+std::string firmwareLine(const sim::FirmwareReception& firmware) {
+    if (!firmware.headerReceived) return "not sent";
+    const std::string blocks = std::to_string(firmware.blocksReceived) + " of " +
+                               std::to_string(firmware.blocksExpected) + " blocks";
+    if (firmware.written()) {
+        return "written (header and " + blocks +
+               (firmware.checksumMatches ? ", checksum right)" : ")");
+    }
+    if (firmware.whole) return "NOT written: the checksum does not match (" + blocks + ")";
+    return "NOT written: " + blocks + " arrived";
+}
+
+std::string pairs(const std::vector<std::pair<std::string, std::string>>& values) {
+    std::vector<std::string> parts;
+    for (const auto& [name, data] : values) parts.push_back(name + "=" + quoted(data));
+    return joined(parts, " ");
+}
+
+nlohmann::ordered_json identityJson(const sim::DeviceIdentity& identity) {
+    std::array<char, 8> vid{};
+    std::array<char, 8> pid{};
+    std::array<char, 8> rev{};
+    std::snprintf(vid.data(), vid.size(), "%04x", unsigned{identity.vendorId});
+    std::snprintf(pid.data(), pid.size(), "%04x", unsigned{identity.productId});
+    std::snprintf(rev.data(), rev.size(), "%04x", unsigned{identity.deviceRevision});
+    return {{"vendor", identity.inquiry.vendor},
+            {"product", identity.inquiry.product},
+            {"revision", identity.inquiry.revision},
+            {"vid", vid.data()},
+            {"pid", pid.data()},
+            {"rev", rev.data()}};
+}
+
+}  // namespace
+
+std::string transcriptText(const MachineEvent& event) {
+    std::string text = lead(event) + body(event);
+    if (text.back() != '\n') text += '\n';
+    return text;
+}
+
+std::string summaryText(const RunResult& result) {
+    const RunSummary& summary = result.summary;
+    const sim::MachineSummary& machine = summary.machine;
+    std::ostringstream out;
+    out << "\n== summary\n";
+    for (const sim::ReaderSummary& reader : machine.readers) {
+        out << "reader " << reader.letter << ":   firmware " << firmwareLine(reader.firmware)
+            << "\n";
+        out << "             before " << identityLine(reader.before) << "\n";
+        out << "             after  " << identityLine(reader.after) << "\n";
+        out << "             medium "
+            << (reader.formatsCompleted > 0
+                    ? "formatted (" + std::to_string(reader.formatsCompleted) + " format" +
+                          (reader.formatsCompleted > 1 ? "s)" : ")")
+                    : std::string("not formatted"))
+            << (reader.formatsAborted > 0
+                    ? ", " + std::to_string(reader.formatsAborted) + " format(s) cut short"
+                    : std::string())
+            << "\n";
+    }
+    if (machine.readers.empty()) out << "readers:     none\n";
+    out << "marker:      ";
+    if (machine.markerPresent) {
+        out << "left: " << pairs(machine.markerValues) << "\n";
+    } else {
+        out << (machine.markerWritten ? "written, then removed" : "never written") << "\n";
+    }
+    out << "run-once:    "
+        << (machine.runOnceValues.empty() ? std::string("none left")
+                                          : "left: " + pairs(machine.runOnceValues))
+        << "\n";
+    out << "power:       " << machine.powerCycles << " power cycle(s); the machine is "
+        << (machine.poweredOff ? "off" : "on") << " at the end\n";
+    std::string locked;
+    for (const char letter : machine.lockedVolumes)
+        locked += std::string(locked.empty() ? "" : ", ") + letter + ":";
+    out << "left open:   " << machine.openRegistryKeys << " registry key(s), "
+        << machine.openVolumeHandles
+        << " volume handle(s), locked volumes: " << (locked.empty() ? "none" : locked) << "\n";
+    out << "ended:       "
+        << (summary.stoppedByLoopGuard
+                ? "STOPPED by the loop guard (" + summary.loopGuardReason + ")"
+                : std::string("the scenario ran to its end"))
+        << "\n";
+    return out.str();
+}
+
+std::string eventJson(const MachineEvent& event) {
+    nlohmann::ordered_json line;
+    line["event"] = eventName(event.kind);
+    line["time"] = event.timeMs;
+    line["program"] = event.program;
+    for (const sim::EventField& field : event.fields) {
+        std::visit([&](const auto& value) { line[field.name] = value; }, field.value);
+    }
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string summaryJson(const RunResult& result) {
+    const RunSummary& summary = result.summary;
+    const sim::MachineSummary& machine = summary.machine;
+    nlohmann::ordered_json line;
+    line["event"] = "summary";
+    line["exitStatus"] = result.exitStatus;
+    line["stoppedByLoopGuard"] = summary.stoppedByLoopGuard;
+    if (summary.stoppedByLoopGuard) line["loopGuardReason"] = summary.loopGuardReason;
+    nlohmann::ordered_json readers = nlohmann::ordered_json::array();
+    for (const sim::ReaderSummary& reader : machine.readers) {
+        nlohmann::ordered_json entry;
+        entry["drive"] = std::string(1, reader.letter) + ":";
+        entry["before"] = identityJson(reader.before);
+        entry["after"] = identityJson(reader.after);
+        entry["firmwareWritten"] = reader.firmware.written();
+        entry["headerReceived"] = reader.firmware.headerReceived;
+        entry["blocksReceived"] = reader.firmware.blocksReceived;
+        entry["blocksExpected"] = reader.firmware.blocksExpected;
+        if (reader.firmware.checksumMatches) {
+            entry["checksumMatches"] = *reader.firmware.checksumMatches;
+        } else {
+            entry["checksumMatches"] = nullptr;
+        }
+        entry["formatsCompleted"] = reader.formatsCompleted;
+        entry["formatsAborted"] = reader.formatsAborted;
+        readers.push_back(entry);
+    }
+    line["readers"] = readers;
+    nlohmann::ordered_json marker;
+    marker["written"] = machine.markerWritten;
+    marker["present"] = machine.markerPresent;
+    marker["values"] = nlohmann::ordered_json::object();
+    for (const auto& [name, data] : machine.markerValues) marker["values"][name] = data;
+    line["marker"] = marker;
+    line["runOnce"] = nlohmann::ordered_json::object();
+    for (const auto& [name, data] : machine.runOnceValues) line["runOnce"][name] = data;
+    line["powerCycles"] = machine.powerCycles;
+    line["poweredOff"] = machine.poweredOff;
+    line["openRegistryKeys"] = machine.openRegistryKeys;
+    line["openVolumeHandles"] = machine.openVolumeHandles;
+    nlohmann::ordered_json locked = nlohmann::ordered_json::array();
+    for (const char letter : machine.lockedVolumes) locked.push_back(std::string(1, letter) + ":");
+    line["lockedVolumes"] = locked;
+    nlohmann::ordered_json dialogs = nlohmann::ordered_json::array();
+    for (const ShownDialog& dialog : summary.dialogs)
+        dialogs.push_back({{"program", dialog.program}, {"template", dialog.templateId}});
+    line["dialogs"] = dialogs;
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace simrun

@@ -1,0 +1,151 @@
+#pragma once
+
+// What the end-to-end suites read out of a finished run: the dialogs a
+// program showed and how they were answered, registry writes, and the block
+// stream the example package puts on the wire.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "firmware/byte_source.h"
+#include "firmware/firmware_table.h"
+#include "firmware/flash_layout.h"
+#include "firmware/srecord_reader.h"
+#include "format/format_templates.h"
+#include "scenario_run.h"
+#include "sim/machine.h"
+#include "update/update_templates.h"
+
+namespace e2e {
+
+inline constexpr char kUpdate[] = "Velcrest.exe";
+inline constexpr char kFormat[] = "Ardlow.exe";
+
+constexpr int id(update::UpdateTemplate t) {
+    return update::templateNumber(t);
+}
+constexpr int id(format::FormatTemplate t) {
+    return format::templateNumber(t);
+}
+
+using UT = update::UpdateTemplate;
+using FT = format::FormatTemplate;
+
+inline const std::filesystem::path kPackage =
+    std::filesystem::path(VELCREST_SOURCE_DIR) / "examples" / "package";
+
+template <class Case>
+requires requires(const Case& c) {
+    std::string_view(c.name);
+}
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+struct NameOfCase {
+    template <class Case>
+    std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+        return info.param.name;
+    }
+};
+
+// The templates one program showed, in order.
+inline std::vector<int> dialogsOf(const simrun::RunResult& result, std::string_view program) {
+    std::vector<int> shown;
+    for (const simrun::ShownDialog& dialog : result.summary.dialogs) {
+        if (dialog.program == program) shown.push_back(dialog.templateId);
+    }
+    return shown;
+}
+
+inline std::size_t timesShown(const simrun::RunResult& result, std::string_view program,
+                              int templateId) {
+    const std::vector<int> shown = dialogsOf(result, program);
+    return static_cast<std::size_t>(std::count(shown.begin(), shown.end(), templateId));
+}
+
+inline std::size_t countEvents(const simrun::RunResult& result, sim::EventKind kind,
+                               std::string_view program = {}) {
+    return static_cast<std::size_t>(
+        std::count_if(result.events.begin(), result.events.end(), [&](const sim::MachineEvent& e) {
+            return e.kind == kind && (program.empty() || e.program == program);
+        }));
+}
+
+// How the dialogs of a template closed, in order (1 OK, 2 Cancel, ...).
+inline std::vector<std::int64_t> resultsOf(const simrun::RunResult& result,
+                                           std::string_view program, int templateId) {
+    std::vector<std::int64_t> results;
+    for (const sim::MachineEvent& event : result.events) {
+        if (event.kind == sim::EventKind::DialogClosed && event.program == program &&
+            event.number("template") == templateId)
+            results.push_back(event.number("result"));
+    }
+    return results;
+}
+
+// The data of the last write of a registry value, as text.
+inline std::optional<std::string> lastWrite(const simrun::RunResult& result, std::string_view key,
+                                            std::string_view name) {
+    std::optional<std::string> data;
+    for (const sim::MachineEvent& event : result.events) {
+        if (event.kind == sim::EventKind::RegistryValueSet && event.text("key") == key &&
+            event.text("name") == name)
+            data = event.text("data");
+    }
+    return data;
+}
+
+inline bool started(const simrun::RunResult& result, std::string_view program) {
+    return countEvents(result, sim::EventKind::ProcessStarted, program) > 0;
+}
+
+inline std::optional<bool> value(const std::vector<std::pair<std::string, std::string>>& values,
+                                 std::string_view name, std::string_view expected) {
+    for (const auto& [key, data] : values) {
+        if (key == name) return data == expected;
+    }
+    return std::nullopt;
+}
+
+// What every run must leave behind, whatever happened in it.
+inline void expectNothingLeftOpen(const simrun::RunResult& result) {
+    const sim::MachineSummary& machine = result.summary.machine;
+    EXPECT_EQ(machine.openRegistryKeys, 0u) << "registry keys left open";
+    EXPECT_EQ(machine.openVolumeHandles, 0u) << "volume handles left open";
+    EXPECT_TRUE(machine.lockedVolumes.empty()) << "a volume left locked";
+}
+
+inline std::vector<std::uint8_t> readHostFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The header and blocks the example package sends the demo reader, built
+// from the package's own table row and firmware file by the firmware library.
+inline std::vector<std::uint8_t> expectedDemoStream() {
+    const std::vector<std::uint8_t> raw = readHostFile(kPackage / "firmtable.txt");
+    const std::string text = firmware::decodeFirmwareTableText(raw);
+    const std::optional<firmware::FirmwareTableRow> row =
+        firmware::findFirmwareRow(text, {"0d9f", "1001", "0100", "TKW-5 CardRW"});
+    if (!row) return {};
+    firmware::FileByteSource file;
+    if (!file.open((kPackage / row->firmwareFileName).string())) return {};
+    firmware::FirmwareImage image;
+    if (firmware::loadFirmwareImage(file, image) != firmware::kLoadOk) return {};
+    const firmware::FlashPlan plan = firmware::planFlash(
+        image, {"0d9f", row->newProductId, "0100", row->newProductName, row->headerName});
+    return firmware::buildBlockStream(image, plan);
+}
+
+}  // namespace e2e

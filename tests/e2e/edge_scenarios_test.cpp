@@ -1,0 +1,747 @@
+// The edge cases of both programs, each a whole run on the simulated machine:
+// what the machine is like, who answers what, and the facts that must be seen.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "demo_scenario.h"
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+using sim::UserAction;
+
+const UserAction kOk = UserAction::ok();
+const UserAction kCancel = UserAction::cancel();
+
+constexpr char kMarkerRevision[] = "0200";
+constexpr char kDemoVendor[] = "Kavo";
+constexpr char kDemoProduct[] = "TKW-5 CardRW";
+constexpr win::DWORD kLockBusy = 5;
+constexpr std::uint8_t kWriteProtectSwitch = 0x80;
+constexpr std::uint8_t kOtherModeBit = 0x01;
+constexpr std::uint16_t kOtherRevision = 0x0300;
+constexpr std::int64_t kHalfWay = 0x8000;
+// Polls come 1000 ms after the format starts: a format of 2000 ms is half
+// done at the first one.
+constexpr win::DWORD kFormatHalfDoneAtFirstPoll = 2000;
+constexpr win::DWORD kFormatDoneBeforeFirstPoll = 500;
+constexpr std::uint64_t kDuringArdlowsWaitMs = 1000;
+
+sim::ProgramAnswers& answersOf(sim::Scenario& s, const char* program) {
+    return s.user.programs[program];
+}
+void queue(sim::Scenario& s, const char* program, int templateId, std::vector<UserAction> list) {
+    answersOf(s, program).queued[templateId] = std::move(list);
+}
+
+sim::Incident incident(sim::TriggerKind kind, sim::IncidentKind what) {
+    sim::Incident i;
+    i.at.kind = kind;
+    i.kind = what;
+    return i;
+}
+sim::Incident atDialog(int templateId, const char* program, int occurrence,
+                       sim::IncidentKind what) {
+    sim::Incident i = incident(sim::TriggerKind::Dialog, what);
+    i.at.templateId = templateId;
+    i.at.program = program;
+    i.at.occurrence = occurrence;
+    return i;
+}
+sim::Incident atPoll(int poll, sim::IncidentKind what) {
+    sim::Incident i = incident(sim::TriggerKind::Poll, what);
+    i.at.occurrence = poll;
+    return i;
+}
+
+sim::CommandFault fault(sim::DeviceCall call) {
+    sim::CommandFault f;
+    f.call = call;
+    return f;
+}
+sim::CommandFault refusedBlock(std::uint16_t block) {
+    sim::CommandFault f = fault(sim::DeviceCall::WriteBlock);
+    f.block = block;
+    f.times = sim::kForever;
+    f.failCall = false;
+    f.senseKey = sim::kSenseMediumError;
+    f.asc = sim::kAscWriteError;
+    return f;
+}
+
+void layMarker(sim::Scenario& s) {
+    s.machine.registryKeys.push_back(
+        {sim::kMarkerKeyPath,
+         {{"rev", kMarkerRevision}, {"vender", kDemoVendor}, {"product", kDemoProduct}}});
+}
+void standAlone(sim::Scenario& s) {
+    s.run.start = {kFormat};
+}
+
+// --- facts shared by several rows ---------------------------------------------------
+
+void expectUpdated(const simrun::RunResult& r) {
+    const sim::MachineSummary& m = r.summary.machine;
+    EXPECT_EQ(m.readers[0].receivedStream, expectedDemoStream());
+    EXPECT_TRUE(m.readers[0].firmware.written());
+    EXPECT_TRUE(r.summary.showed(kUpdate, id(UT::UpdateComplete)));
+    EXPECT_TRUE(m.markerWritten);
+}
+void expectWholeRoad(const simrun::RunResult& r) {
+    expectUpdated(r);
+    const sim::MachineSummary& m = r.summary.machine;
+    EXPECT_EQ(m.powerCycles, 1);
+    EXPECT_EQ(m.readers[0].formatsCompleted, 1);
+    EXPECT_FALSE(m.markerPresent);
+    EXPECT_TRUE(r.summary.showed(kFormat, id(FT::RevisionMatches)));
+}
+// The update program ended before it touched a reader or the registry.
+void expectNothingDone(const simrun::RunResult& r) {
+    const sim::MachineSummary& m = r.summary.machine;
+    for (const sim::ReaderSummary& reader : m.readers) {
+        EXPECT_FALSE(reader.firmware.headerReceived);
+        EXPECT_EQ(reader.formatsCompleted, 0);
+    }
+    EXPECT_FALSE(m.markerWritten);
+    EXPECT_TRUE(m.runOnceValues.empty());
+    EXPECT_EQ(m.powerCycles, 0);
+    EXPECT_FALSE(m.poweredOff);
+}
+// The flash went wrong: no success notice, no hand-off, no power-off.
+void expectNoHandOff(const simrun::RunResult& r) {
+    const sim::MachineSummary& m = r.summary.machine;
+    EXPECT_FALSE(r.summary.showed(kUpdate, id(UT::UpdateComplete)));
+    EXPECT_FALSE(r.summary.showed(kUpdate, id(UT::PowerOffPrompt)));
+    EXPECT_FALSE(m.readers[0].firmware.written());
+    EXPECT_FALSE(m.markerWritten);
+    EXPECT_TRUE(m.runOnceValues.empty());
+    EXPECT_EQ(m.powerCycles, 0);
+    EXPECT_EQ(m.readers[0].after, m.readers[0].before) << "the reader keeps its firmware";
+}
+
+std::vector<int> startOfUpdate(std::vector<int> rest) {
+    std::vector<int> shown{id(UT::StartNotice), id(UT::MainDialog), id(UT::UpdateStart)};
+    shown.insert(shown.end(), rest.begin(), rest.end());
+    return shown;
+}
+
+std::vector<bool> suspendAnswers(const simrun::RunResult& r) {
+    std::vector<bool> refused;
+    for (const sim::MachineEvent& e : r.events) {
+        if (e.kind == sim::EventKind::SuspendQuery) refused.push_back(e.flag("refused"));
+    }
+    return refused;
+}
+
+// A copy of the example package without its firmware table.
+std::filesystem::path packageWithoutTable() {
+    const std::filesystem::path folder =
+        std::filesystem::path(::testing::TempDir()) / "velcrest_e2e_no_table";
+    std::filesystem::remove_all(folder);
+    std::filesystem::copy(kPackage, folder, std::filesystem::copy_options::recursive);
+    std::filesystem::remove(folder / "firmtable.txt");
+    return folder;
+}
+
+struct EdgeCase {
+    const char* name;
+    std::function<void(sim::Scenario&)> setUp;
+    std::function<void(const simrun::RunResult&)> check;
+    int exitStatus = simrun::kExitScenarioEnded;
+};
+
+class EdgeScenario : public ::testing::TestWithParam<EdgeCase> {};
+
+TEST_P(EdgeScenario, ShowsWhatTheUserMustSee) {
+    sim::Scenario scenario = simrun::demoScenario();
+    GetParam().setUp(scenario);
+    simrun::RunOptions options;
+    options.loopGuard = sim::LoopGuardLimits{200, 200000};
+    const simrun::RunResult result = simrun::runScenario(scenario, options);
+    EXPECT_EQ(result.exitStatus, GetParam().exitStatus) << result.summary.loopGuardReason;
+    expectNothingLeftOpen(result);
+    GetParam().check(result);
+}
+
+const EdgeCase kStartUp[] = {
+    {"Version4OkEnds",
+     [](sim::Scenario& s) {
+         s.machine.majorVersion = 4;
+         queue(s, kUpdate, id(UT::VersionNotSupported), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), std::vector<int>{id(UT::VersionNotSupported)});
+         expectNothingDone(r);
+     }},
+    {"Version6CancelGoesOnInBothPrograms",
+     [](sim::Scenario& s) {
+         s.machine.majorVersion = 6;
+         queue(s, kUpdate, id(UT::VersionNotSupported), {kCancel});
+         queue(s, kFormat, id(FT::VersionNotice), {kCancel});
+     },
+     [](const simrun::RunResult& r) {
+         const std::vector<int> shown = dialogsOf(r, kUpdate);
+         ASSERT_GE(shown.size(), 2u);
+         EXPECT_EQ(shown[0], id(UT::VersionNotSupported));
+         EXPECT_EQ(shown[1], id(UT::StartNotice)) << "the administrator passes";
+         EXPECT_EQ(dialogsOf(r, kFormat).front(), id(FT::VersionNotice));
+         expectWholeRoad(r);
+     }},
+    {"Version5Minor0HasNoNotice", [](sim::Scenario& s) { s.machine.minorVersion = 0; },
+     [](const simrun::RunResult& r) {
+         EXPECT_FALSE(r.summary.showed(kUpdate, id(UT::VersionNotSupported)));
+         EXPECT_FALSE(r.summary.showed(kFormat, id(FT::VersionNotice)));
+         expectWholeRoad(r);
+     }},
+    {"Version6OkInTheFormatProgramDeletesTheMarker",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         layMarker(s);
+         s.machine.majorVersion = 6;
+         queue(s, kFormat, id(FT::VersionNotice), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat), std::vector<int>{id(FT::VersionNotice)});
+         EXPECT_FALSE(r.summary.machine.markerPresent);
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+     }},
+    {"DenyOnlyAdministratorOkEnds",
+     [](sim::Scenario& s) {
+         s.machine.tokenGroups = {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_USE_FOR_DENY_ONLY},
+                                  {win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED}};
+         queue(s, kUpdate, id(UT::NotAdministrator), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), std::vector<int>{id(UT::NotAdministrator)});
+         expectNothingDone(r);
+     }},
+    {"DenyOnlyAdministratorCancelGoesOn",
+     [](sim::Scenario& s) {
+         s.machine.tokenGroups = {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_USE_FOR_DENY_ONLY}};
+         queue(s, kUpdate, id(UT::NotAdministrator), {kCancel});
+         queue(s, kFormat, id(FT::AdministratorNotice), {kCancel});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate)[0], id(UT::NotAdministrator));
+         EXPECT_EQ(dialogsOf(r, kUpdate)[1], id(UT::StartNotice));
+         EXPECT_EQ(dialogsOf(r, kFormat)[0], id(FT::AdministratorNotice));
+         expectWholeRoad(r);
+     }},
+    {"DenyOnlyAdministratorOkInTheFormatProgramDeletesTheMarker",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         layMarker(s);
+         s.machine.tokenGroups = {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_USE_FOR_DENY_ONLY}};
+         queue(s, kFormat, id(FT::AdministratorNotice), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat), std::vector<int>{id(FT::AdministratorNotice)});
+         EXPECT_FALSE(r.summary.machine.markerPresent);
+     }},
+    {"CancelOnTheStartNoticeEnds",
+     [](sim::Scenario& s) { queue(s, kUpdate, id(UT::StartNotice), {kCancel}); },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), std::vector<int>{id(UT::StartNotice)});
+         expectNothingDone(r);
+     }},
+    {"SecondFormatProgramShowsNothingAndLeavesTheMarker",
+     [](sim::Scenario& s) {
+         s.incidents = {atDialog(id(FT::MainDialog), kFormat, 1, sim::IncidentKind::StartProgram)};
+         s.incidents[0].program = kFormat;
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(countEvents(r, sim::EventKind::ProcessStarted, kFormat), 2u);
+         EXPECT_EQ(timesShown(r, kFormat, id(FT::MainDialog)), 1u);
+         expectWholeRoad(r);
+     }},
+    {"UnknownLocaleLoadsNoLibraryAndShowsNothing",
+     [](sim::Scenario& s) { s.machine.locale = "XYZ"; },
+     [](const simrun::RunResult& r) {
+         EXPECT_TRUE(dialogsOf(r, kUpdate).empty());
+         std::vector<std::int64_t> missing;
+         for (const sim::MachineEvent& e : r.events) {
+             if (e.kind == sim::EventKind::TemplateMissing) missing.push_back(e.number("template"));
+         }
+         EXPECT_EQ(missing, (std::vector<std::int64_t>{id(UT::StartNotice), id(UT::MainDialog)}))
+             << "the start notice is passed, the main dialog fails to open";
+         expectNothingDone(r);
+     }},
+    {"UnknownLocaleInTheFormatProgramKeepsTheMarker",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         layMarker(s);
+         s.machine.locale = "XYZ";
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_TRUE(dialogsOf(r, kFormat).empty());
+         EXPECT_TRUE(r.summary.machine.markerPresent);
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+     }},
+    {"GermanLocaleUsesItsLibrary", [](sim::Scenario& s) { s.machine.locale = "DEU"; },
+     [](const simrun::RunResult& r) {
+         bool german = false;
+         for (const sim::MachineEvent& e : r.events) {
+             if (e.kind == sim::EventKind::LibraryLoaded && e.text("library") == "KELDRA_GER.dll")
+                 german = true;
+         }
+         EXPECT_TRUE(german);
+         expectWholeRoad(r);
+     }},
+};
+INSTANTIATE_TEST_SUITE_P(StartUp, EdgeScenario, ::testing::ValuesIn(kStartUp), NameOfCase{});
+
+const EdgeCase kReaderSearch[] = {
+    {"NoRemovableDrive",
+     [](sim::Scenario& s) {
+         s.machine.readers.clear();
+         queue(s, kUpdate, id(UT::NoReader), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         // The notice comes while the main dialog initialises, before it shows.
+         EXPECT_EQ(dialogsOf(r, kUpdate),
+                   (std::vector<int>{id(UT::StartNotice), id(UT::NoReader)}));
+         EXPECT_EQ(resultsOf(r, kUpdate, id(UT::MainDialog)), std::vector<std::int64_t>{2});
+         EXPECT_FALSE(r.summary.machine.markerWritten);
+     }},
+    {"TwoReadersLowerLetterUpdatedLastLetterFormatted",
+     [](sim::Scenario& s) {
+         sim::ScenarioReader second;
+         second.letter = 'G';
+         second.serialNumber = "KC0001234";
+         s.machine.readers.push_back(second);
+     },
+     [](const simrun::RunResult& r) {
+         const sim::MachineSummary& m = r.summary.machine;
+         EXPECT_TRUE(r.summary.showed(kUpdate, id(UT::SeveralReaders)));
+         EXPECT_TRUE(m.readers[0].firmware.written()) << "E, the lower letter";
+         EXPECT_FALSE(m.readers[1].firmware.headerReceived);
+         EXPECT_EQ(m.readers[0].formatsCompleted, 0);
+         EXPECT_EQ(m.readers[1].formatsCompleted, 1) << "G, the last matching letter";
+     }},
+    {"VendorPaddedWithBlanksMatches",
+     [](sim::Scenario& s) { s.machine.readers[0].inquiry.vendor = "Kavo    "; },
+     [](const simrun::RunResult& r) { expectWholeRoad(r); }},
+    {"VendorInOtherLetterCaseDoesNotMatch",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].inquiry.vendor = "KAVO";
+         queue(s, kUpdate, id(UT::NoReader), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({id(UT::NoReader)}));
+         expectNothingDone(r);
+     }},
+    {"NoTable",
+     [](sim::Scenario& s) {
+         s.machine.programFolder = packageWithoutTable();
+         queue(s, kUpdate, id(UT::FileCannotOpen), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({id(UT::FileCannotOpen)}));
+         expectNothingDone(r);
+     }},
+    {"NoTableCancelLeavesTheDialogOpen",
+     [](sim::Scenario& s) {
+         s.machine.programFolder = packageWithoutTable();
+         // The notice has only OK; the caption's close box gives Cancel.
+         queue(s, kUpdate, id(UT::FileCannotOpen), {UserAction::closeBox()});
+         queue(s, kUpdate, id(UT::MainDialog), {kOk, kCancel});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({id(UT::FileCannotOpen)}));
+         EXPECT_EQ(resultsOf(r, kUpdate, id(UT::MainDialog)), std::vector<std::int64_t>{2})
+             << "the main dialog stayed until the user cancelled it";
+         expectNothingDone(r);
+     }},
+    {"NoMatchingRow", [](sim::Scenario& s) { s.machine.readers[0].productId = 0x1005; },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({id(UT::NoTableRow)}));
+         expectNothingDone(r);
+     }},
+    {"WriteProtectionLoopsUntilRemoved",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].deviceSpecificParameter = kWriteProtectSwitch;
+         queue(s, kUpdate, id(UT::WriteProtected), {kOk, kCancel, UserAction::closeBox()});
+         sim::Incident off =
+             atDialog(id(UT::WriteProtected), kUpdate, 3, sim::IncidentKind::SetWriteProtect);
+         off.bits = 0;
+         s.incidents = {off};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(timesShown(r, kUpdate, id(UT::WriteProtected)), 3u);
+         expectWholeRoad(r);
+     }},
+    {"AnyModeBitProtectsInTheUpdateOnly",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].deviceSpecificParameter = kOtherModeBit;
+         sim::Incident off =
+             atDialog(id(UT::WriteProtected), kUpdate, 2, sim::IncidentKind::SetWriteProtect);
+         off.bits = kOtherModeBit;
+         s.incidents = {off};
+         // The bit stays set; the user gives up after the second notice
+         // by taking the card out, which a failing mode sense counts as
+         // writable.
+         sim::Incident pull =
+             atDialog(id(UT::WriteProtected), kUpdate, 2, sim::IncidentKind::PullMedium);
+         sim::Incident back =
+             atDialog(id(UT::UpdateComplete), kUpdate, 1, sim::IncidentKind::InsertMedium);
+         s.incidents.push_back(pull);
+         s.incidents.push_back(back);
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(timesShown(r, kUpdate, id(UT::WriteProtected)), 2u);
+         EXPECT_FALSE(r.summary.showed(kFormat, id(FT::WriteProtected)))
+             << "the format program reads only the switch";
+         expectWholeRoad(r);
+     }},
+    {"EmptyMediumInAReadyReaderGoesOn",
+     [](sim::Scenario& s) { s.machine.readers[0].files.clear(); },
+     [](const simrun::RunResult& r) {
+         EXPECT_FALSE(r.summary.showed(kUpdate, id(UT::ReaderNotReady)));
+         expectWholeRoad(r);
+         EXPECT_EQ(value(r.summary.machine.markerValues, "rev", kMarkerRevision), std::nullopt)
+             << "the marker is gone after the format";
+         EXPECT_EQ(lastWrite(r, sim::kMarkerKeyPath, "product"), kDemoProduct);
+         EXPECT_EQ(lastWrite(r, sim::kMarkerKeyPath, "rev"), kMarkerRevision);
+     }},
+    {"ReaderNotReadyOkSwitchesOffWithoutEntries",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].mediumPresent = false;
+         queue(s, kUpdate, id(UT::ReaderNotReady), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({id(UT::ReaderNotReady)}));
+         const sim::MachineSummary& m = r.summary.machine;
+         EXPECT_EQ(countEvents(r, sim::EventKind::PowerOff), 1u);
+         EXPECT_EQ(r.summary.machine.powerCycles, 1);
+         EXPECT_FALSE(m.markerWritten);
+         EXPECT_EQ(countEvents(r, sim::EventKind::RegistryValueSet, kUpdate), 0u);
+         EXPECT_FALSE(started(r, kFormat)) << "no run-once entry";
+         EXPECT_FALSE(m.readers[0].firmware.headerReceived);
+     }},
+    {"ReaderNotReadyCancelLeavesTheDialogOpen",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].mediumPresent = false;
+         queue(s, kUpdate, id(UT::ReaderNotReady), {kCancel});
+         queue(s, kUpdate, id(UT::MainDialog), {kOk, kCancel});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(countEvents(r, sim::EventKind::PowerOff), 0u);
+         EXPECT_EQ(resultsOf(r, kUpdate, id(UT::MainDialog)), std::vector<std::int64_t>{2});
+         expectNothingDone(r);
+     }},
+};
+INSTANTIATE_TEST_SUITE_P(ReaderSearch, EdgeScenario, ::testing::ValuesIn(kReaderSearch),
+                         NameOfCase{});
+
+constexpr std::uint16_t kSomeBlock = 5;
+
+const EdgeCase kFlash[] = {
+    {"RefusedHeaderOkStops",
+     [](sim::Scenario& s) {
+         s.faults = {refusedBlock(0)};
+         queue(s, kUpdate, id(UT::FlashFailure), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(timesShown(r, kUpdate, id(UT::FlashFailure)), 1u);
+         EXPECT_EQ(r.summary.machine.readers[0].firmware.blocksReceived, 0u);
+         expectNoHandOff(r);
+     }},
+    {"RefusedHeaderCancelGoesOnWithoutSuccess",
+     [](sim::Scenario& s) {
+         s.faults = {refusedBlock(0)};
+         answersOf(s, kUpdate).defaults[id(UT::FlashFailure)] = kCancel;
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_GT(timesShown(r, kUpdate, id(UT::FlashFailure)), 1u)
+             << "every later block is refused too";
+         EXPECT_EQ(countEvents(r, sim::EventKind::WindowDestroyed, kUpdate), 1u);
+         expectNoHandOff(r);
+     }},
+    {"RefusedBlockOkStops",
+     [](sim::Scenario& s) {
+         s.faults = {refusedBlock(kSomeBlock)};
+         queue(s, kUpdate, id(UT::FlashFailure), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(timesShown(r, kUpdate, id(UT::FlashFailure)), 1u);
+         EXPECT_EQ(r.summary.machine.readers[0].firmware.blocksReceived, kSomeBlock - 1u);
+         expectNoHandOff(r);
+     }},
+    {"RefusedBlockCancelGoesOnWithoutSuccess",
+     [](sim::Scenario& s) {
+         s.faults = {refusedBlock(kSomeBlock)};
+         answersOf(s, kUpdate).defaults[id(UT::FlashFailure)] = kCancel;
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_GT(timesShown(r, kUpdate, id(UT::FlashFailure)), 1u);
+         EXPECT_EQ(countEvents(r, sim::EventKind::WindowDestroyed, kUpdate), 1u);
+         expectNoHandOff(r);
+     }},
+    {"LockFailingThenSucceeding",
+     [](sim::Scenario& s) {
+         sim::CommandFault busy = fault(sim::DeviceCall::Lock);
+         busy.times = 40;
+         busy.error = kLockBusy;
+         s.faults = {busy};
+         queue(s, kUpdate, id(UT::DeviceAccessFailure), {kOk, kCancel});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_GE(timesShown(r, kUpdate, id(UT::DeviceAccessFailure)), 2u);
+         expectWholeRoad(r);
+     }},
+    {"HandOffValuesAndTheQuotedPathWithABlank",
+     [](sim::Scenario& s) { s.machine.otherPrograms = {"C:\\Program.exe"}; },
+     [](const simrun::RunResult& r) {
+         expectWholeRoad(r);
+         EXPECT_EQ(lastWrite(r, sim::kRunOnceKeyPath, "pendrel"),
+                   "\"C:\\Program Files\\Kavo\\Velcrest\\Ardlow.exe\"");
+         EXPECT_EQ(lastWrite(r, sim::kMarkerKeyPath, "rev"), kMarkerRevision);
+         EXPECT_EQ(lastWrite(r, sim::kMarkerKeyPath, "vender"), kDemoVendor);
+         EXPECT_EQ(lastWrite(r, sim::kMarkerKeyPath, "product"), kDemoProduct);
+         for (const sim::MachineEvent& e : r.events) {
+             if (e.kind == sim::EventKind::RunOnce) {
+                 EXPECT_EQ(e.text("program"), kFormat) << e.text("starts");
+             }
+         }
+     }},
+    {"DriveRootAsCurrentDirectoryGivesTwoBackslashes",
+     [](sim::Scenario& s) { s.machine.currentDirectory = "C:\\"; },
+     [](const simrun::RunResult& r) {
+         expectUpdated(r);
+         EXPECT_EQ(lastWrite(r, sim::kRunOnceKeyPath, "pendrel"), "C:\\\\Ardlow.exe");
+     }},
+    {"PowerOffDeclinedLeavesTheHandOff",
+     [](sim::Scenario& s) { queue(s, kUpdate, id(UT::PowerOffPrompt), {kCancel}); },
+     [](const simrun::RunResult& r) {
+         expectUpdated(r);
+         const sim::MachineSummary& m = r.summary.machine;
+         EXPECT_TRUE(m.markerPresent);
+         EXPECT_EQ(m.runOnceValues.size(), 1u);
+         EXPECT_EQ(countEvents(r, sim::EventKind::PowerOff), 0u);
+         EXPECT_FALSE(started(r, kFormat));
+     }},
+    {"QuitDuringTheFlashDoesNotCutItShort",
+     [](sim::Scenario& s) {
+         sim::Incident quit = incident(sim::TriggerKind::Command, sim::IncidentKind::PostQuit);
+         quit.at.call = sim::DeviceCall::WriteBlock;
+         quit.at.occurrence = 3;
+         s.incidents = {quit};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(r.summary.machine.readers[0].receivedStream, expectedDemoStream());
+     }},
+};
+INSTANTIATE_TEST_SUITE_P(Flash, EdgeScenario, ::testing::ValuesIn(kFlash), NameOfCase{});
+
+const EdgeCase kFormatProcedure[] = {
+    {"AfterUpdateNeverAsksForTheDrive", [](sim::Scenario&) {},
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat),
+                   (std::vector<int>{id(FT::MainDialog), id(FT::RevisionMatches)}));
+         expectWholeRoad(r);
+     }},
+    {"StandAloneCancelInTheConfirmationAsksForTheDriveAgain",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         queue(s, kFormat, id(FT::ConfirmFormat), {kCancel, kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat),
+                   (std::vector<int>{id(FT::MainDialog), id(FT::DriveSelect), id(FT::ConfirmFormat),
+                                     id(FT::DriveSelect), id(FT::ConfirmFormat),
+                                     id(FT::StandAloneDone)}));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 1);
+         EXPECT_FALSE(r.summary.machine.markerWritten);
+     }},
+    {"IncompleteMarkerCancelInTheDriveSelectionQuitsUntouched",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         s.machine.registryKeys.push_back(
+             {sim::kMarkerKeyPath, {{"vender", kDemoVendor}, {"product", kDemoProduct}}});
+         queue(s, kFormat, id(FT::DriveSelect), {kCancel});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat),
+                   (std::vector<int>{id(FT::MainDialog), id(FT::DriveSelect)}));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+         EXPECT_TRUE(r.summary.machine.markerPresent) << "the marker is not touched";
+     }},
+    {"StandAloneNoReaderQuits",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         s.machine.readers[0].inquiry.vendor = "Kavox";
+     },
+     [](const simrun::RunResult& r) {
+         // The drive list closes itself while it initialises: it never shows.
+         EXPECT_EQ(dialogsOf(r, kFormat), (std::vector<int>{id(FT::MainDialog), id(FT::NoReader)}));
+         EXPECT_EQ(resultsOf(r, kFormat, id(FT::DriveSelect)), std::vector<std::int64_t>{2});
+         EXPECT_FALSE(r.summary.showed(kFormat, id(FT::ConfirmFormat)));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+     }},
+    {"NoMediaRetriesThenCancelDeletesTheMarker",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         layMarker(s);
+         s.machine.readers[0].mediumPresent = false;
+         queue(s, kFormat, id(FT::NotReady), {kOk, kCancel});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat),
+                   (std::vector<int>{id(FT::MainDialog), id(FT::NotReady), id(FT::NotReady)}));
+         EXPECT_FALSE(r.summary.machine.markerPresent);
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+     }},
+    {"NoMediaCancelWithoutMarkerFailsQuietly",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         s.machine.readers[0].mediumPresent = false;
+         queue(s, kFormat, id(FT::NotReady), {kCancel});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_TRUE(r.summary.showed(kFormat, id(FT::NotReady)));
+         EXPECT_FALSE(r.summary.showed(kFormat, id(FT::StandAloneDone)));
+         EXPECT_FALSE(r.summary.machine.markerPresent);
+     }},
+    {"WriteProtectedMediumInTheFormatProgram",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         s.machine.readers[0].deviceSpecificParameter = kWriteProtectSwitch;
+         sim::Incident off =
+             atDialog(id(FT::WriteProtected), kFormat, 2, sim::IncidentKind::SetWriteProtect);
+         off.bits = 0;
+         s.incidents = {off};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(timesShown(r, kFormat, id(FT::WriteProtected)), 2u);
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 1);
+     }},
+    {"MediumPulledDuringTheFormatOkFinishes",
+     [](sim::Scenario& s) {
+         s.incidents = {atPoll(2, sim::IncidentKind::PullMedium)};
+         queue(s, kFormat, id(FT::MediumAbsent), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         const std::vector<int> shown = dialogsOf(r, kFormat);
+         ASSERT_GE(shown.size(), 2u);
+         EXPECT_EQ(shown[shown.size() - 2], id(FT::MediumAbsent));
+         EXPECT_EQ(shown.back(), id(FT::RevisionMatches)) << "the closing notice follows";
+         EXPECT_EQ(r.summary.machine.readers[0].formatsAborted, 1);
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+         EXPECT_FALSE(r.summary.machine.markerPresent) << "the main dialog ended with OK";
+     }},
+    {"MediumPulledDuringTheFormatCancelPollsOn",
+     [](sim::Scenario& s) {
+         s.incidents = {atPoll(2, sim::IncidentKind::PullMedium)};
+         queue(s, kFormat, id(FT::MediumAbsent), {kCancel, kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(timesShown(r, kFormat, id(FT::MediumAbsent)), 2u);
+         EXPECT_TRUE(r.summary.showed(kFormat, id(FT::RevisionMatches)));
+     }},
+    {"FormatOverAtTheFirstPoll",
+     [](sim::Scenario& s) { s.machine.readers[0].formatDurationMs = kFormatDoneBeforeFirstPoll; },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 1);
+         std::vector<std::int64_t> positions;
+         for (const sim::MachineEvent& e : r.events) {
+             if (e.kind == sim::EventKind::Progress && e.program == kFormat)
+                 positions.push_back(e.number("position"));
+         }
+         EXPECT_EQ(positions, std::vector<std::int64_t>{0}) << "the bar never moved";
+         EXPECT_EQ(countEvents(r, sim::EventKind::WindowDestroyed, kFormat), 1u);
+         EXPECT_TRUE(r.summary.showed(kFormat, id(FT::RevisionMatches)));
+     }},
+    {"HalfWayProgressFrom0x80And0x00",
+     [](sim::Scenario& s) { s.machine.readers[0].formatDurationMs = kFormatHalfDoneAtFirstPoll; },
+     [](const simrun::RunResult& r) {
+         std::vector<std::int64_t> positions;
+         for (const sim::MachineEvent& e : r.events) {
+             if (e.kind == sim::EventKind::Progress && e.program == kFormat)
+                 positions.push_back(e.number("position"));
+         }
+         EXPECT_NE(std::find(positions.begin(), positions.end(), kHalfWay), positions.end());
+     }},
+    {"RevisionsDifferShow139",
+     [](sim::Scenario& s) { s.machine.readers[0].becomes.deviceRevision = kOtherRevision; },
+     [](const simrun::RunResult& r) {
+         EXPECT_TRUE(r.summary.showed(kFormat, id(FT::RevisionDiffers)));
+         EXPECT_FALSE(r.summary.showed(kFormat, id(FT::RevisionMatches)));
+         EXPECT_FALSE(r.summary.machine.markerPresent);
+     }},
+    {"QuitDuringThePollsEndsWithoutOk",
+     [](sim::Scenario& s) { s.incidents = {atPoll(2, sim::IncidentKind::PostQuit)}; },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 1) << "the polls went on";
+         EXPECT_TRUE(r.summary.machine.markerPresent) << "the main dialog did not end with OK";
+     }},
+};
+INSTANTIATE_TEST_SUITE_P(Format, EdgeScenario, ::testing::ValuesIn(kFormatProcedure), NameOfCase{});
+
+// --- the suspend query -----------------------------------------------------------
+
+struct SuspendCase {
+    const char* name;
+    std::function<void(sim::Scenario&)> setUp;
+    bool refused;
+};
+
+class SuspendQuery : public ::testing::TestWithParam<SuspendCase> {};
+
+TEST_P(SuspendQuery, IsRefusedWhileADialogOtherThanTheAboutBoxIsOpen) {
+    sim::Scenario scenario = simrun::demoScenario();
+    GetParam().setUp(scenario);
+    const simrun::RunResult result = simrun::runScenario(scenario);
+    EXPECT_EQ(result.exitStatus, simrun::kExitScenarioEnded);
+    const std::vector<bool> answers = suspendAnswers(result);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0], GetParam().refused);
+    expectWholeRoad(result);
+}
+
+void suspendAt(sim::Scenario& s, const char* program, int templateId) {
+    queue(s, program, templateId, {UserAction::querySuspend()});
+}
+void suspendInAbout(sim::Scenario& s, const char* program, int mainDialog) {
+    queue(s, program, mainDialog, {UserAction::about(), kOk});
+    queue(s, program, id(UT::AboutBox), {UserAction::querySuspend(), kOk});
+}
+
+const SuspendCase kSuspend[] = {
+    {"UpdateNotice", [](sim::Scenario& s) { suspendAt(s, kUpdate, id(UT::StartNotice)); }, true},
+    {"UpdateMainDialog", [](sim::Scenario& s) { suspendAt(s, kUpdate, id(UT::MainDialog)); }, true},
+    {"UpdateProgress",
+     [](sim::Scenario& s) {
+         sim::Incident ask = incident(sim::TriggerKind::Command, sim::IncidentKind::QuerySuspend);
+         ask.at.call = sim::DeviceCall::WriteBlock;
+         ask.at.occurrence = 2;
+         s.incidents = {ask};
+     },
+     true},
+    // The About box opens only over the main dialog, which still refuses.
+    {"UpdateAboutBoxOverTheMainDialog",
+     [](sim::Scenario& s) { suspendInAbout(s, kUpdate, id(UT::MainDialog)); }, true},
+    {"FormatMainDialog", [](sim::Scenario& s) { suspendAt(s, kFormat, id(FT::MainDialog)); }, true},
+    {"FormatProgress",
+     [](sim::Scenario& s) { s.incidents = {atPoll(2, sim::IncidentKind::QuerySuspend)}; }, true},
+    {"FormatAboutBoxOverTheMainDialog",
+     [](sim::Scenario& s) { suspendInAbout(s, kFormat, id(FT::MainDialog)); }, true},
+    {"NoDialogOpen",
+     [](sim::Scenario& s) {
+         // Ardlow waits five seconds before its main dialog: nothing is open.
+         sim::Incident ask = incident(sim::TriggerKind::Time, sim::IncidentKind::QuerySuspend);
+         ask.at.timeMs = kDuringArdlowsWaitMs;
+         ask.at.program = kFormat;
+         s.incidents = {ask};
+     },
+     false},
+};
+INSTANTIATE_TEST_SUITE_P(Dialogs, SuspendQuery, ::testing::ValuesIn(kSuspend), NameOfCase{});
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,4 @@
+// A library the test plants where no program's library should be looked for.
+extern "C" __declspec(dllexport) int velcrestPlantedLibrary() {
+    return 1;
+}
