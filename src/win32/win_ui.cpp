@@ -1,7 +1,7 @@
 #include "win32/win_ui.h"
 
 // clang-format off
-#include <windows.h>
+#include "win32/windows_api.h"
 #include <commctrl.h>
 // clang-format on
 
@@ -18,60 +18,41 @@ constexpr INT_PTR kModalLoopBroken = -1;
 constexpr WORD kDialogResourceType = 5;  // RT_DIALOG
 constexpr UINT kAllMessages = 0;
 
-HWND native(win::HWND window) {
-    return reinterpret_cast<HWND>(window);
-}
-win::HWND portable(HWND window) {
-    return reinterpret_cast<win::HWND>(window);
-}
-HMENU native(win::HMENU menu) {
-    return reinterpret_cast<HMENU>(menu);
-}
-HINSTANCE native(win::HMODULE module) {
-    return reinterpret_cast<HINSTANCE>(module);
-}
-HDC native(win::HDC dc) {
-    return reinterpret_cast<HDC>(dc);
-}
-HICON native(win::HICON icon) {
-    return reinterpret_cast<HICON>(icon);
-}
-
 // MAKEINTRESOURCEA, without the macro's casts.
 LPCSTR resourceName(int id) {
     return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id)));
 }
 
-::MSG native(const win::MSG& message) {
-    return ::MSG{native(message.hwnd), message.message, message.wParam,
-                 message.lParam,       message.time,    {message.pt.x, message.pt.y}};
+::MSG nativeMessage(const win::MSG& message) {
+    return ::MSG{toNative(message.hwnd), message.message, message.wParam,
+                 message.lParam,         message.time,    {message.pt.x, message.pt.y}};
 }
-win::MSG portable(const ::MSG& message) {
-    return win::MSG{portable(message.hwnd), message.message, message.wParam,
-                    message.lParam,         message.time,    {message.pt.x, message.pt.y}};
+win::MSG portableMessage(const ::MSG& message) {
+    return win::MSG{toPortable(message.hwnd), message.message, message.wParam,
+                    message.lParam,           message.time,    {message.pt.x, message.pt.y}};
 }
-::RECT native(const win::RECT& rect) {
+::RECT nativeRect(const win::RECT& rect) {
     return ::RECT{rect.left, rect.top, rect.right, rect.bottom};
 }
-win::RECT portable(const ::RECT& rect) {
+win::RECT portableRect(const ::RECT& rect) {
     return win::RECT{rect.left, rect.top, rect.right, rect.bottom};
 }
-::PAINTSTRUCT native(const win::PAINTSTRUCT& paint) {
+::PAINTSTRUCT nativePaint(const win::PAINTSTRUCT& paint) {
     ::PAINTSTRUCT converted{};
-    converted.hdc = native(paint.hdc);
+    converted.hdc = toNative(paint.hdc);
     converted.fErase = paint.fErase;
-    converted.rcPaint = native(paint.rcPaint);
+    converted.rcPaint = nativeRect(paint.rcPaint);
     converted.fRestore = paint.fRestore;
     converted.fIncUpdate = paint.fIncUpdate;
     static_assert(sizeof(converted.rgbReserved) == sizeof(paint.rgbReserved));
     std::memcpy(converted.rgbReserved, paint.rgbReserved, sizeof(converted.rgbReserved));
     return converted;
 }
-win::PAINTSTRUCT portable(const ::PAINTSTRUCT& paint) {
+win::PAINTSTRUCT portablePaint(const ::PAINTSTRUCT& paint) {
     win::PAINTSTRUCT converted{};
-    converted.hdc = reinterpret_cast<win::HDC>(paint.hdc);
+    converted.hdc = toPortable(paint.hdc);
     converted.fErase = paint.fErase;
-    converted.rcPaint = portable(paint.rcPaint);
+    converted.rcPaint = portableRect(paint.rcPaint);
     converted.fRestore = paint.fRestore;
     converted.fIncUpdate = paint.fIncUpdate;
     std::memcpy(converted.rgbReserved, paint.rgbReserved, sizeof(converted.rgbReserved));
@@ -119,7 +100,7 @@ INT_PTR plainDialogMessage(WinUi::Binding& binding, UINT message, WPARAM wParam)
 INT_PTR CALLBACK routeDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* binding = reinterpret_cast<WinUi::Binding*>(lParam);
-        binding->window = portable(window);
+        binding->window = toPortable(window);
         ::SetWindowLongPtrA(window, DWLP_USER, lParam);
     }
     WinUi::Binding* binding = bindingInWindow(window);
@@ -132,7 +113,7 @@ INT_PTR CALLBACK routeDialogMessage(HWND window, UINT message, WPARAM wParam, LP
     }
     if (binding->procedure == nullptr) return plainDialogMessage(*binding, message, wParam);
     win::LRESULT result = 0;
-    if (!binding->procedure->windowProc(portable(window), message, wParam, lParam, result))
+    if (!binding->procedure->windowProc(toPortable(window), message, wParam, lParam, result))
         return FALSE;
     if (answeredDirectly(message)) return static_cast<INT_PTR>(result);
     ::SetWindowLongPtrA(window, DWLP_MSGRESULT, static_cast<LONG_PTR>(result));
@@ -151,8 +132,8 @@ WinUi::WinUi() {
 WinUi::~WinUi() {
     // A window that outlives the backend must not reach a binding that is gone.
     for (Binding& binding : bindings_) {
-        if (binding.window != nullptr && ::IsWindow(native(binding.window)) != FALSE)
-            ::SetWindowLongPtrA(native(binding.window), DWLP_USER, 0);
+        if (binding.window != nullptr && ::IsWindow(toNative(binding.window)) != FALSE)
+            ::SetWindowLongPtrA(toNative(binding.window), DWLP_USER, 0);
     }
 }
 
@@ -176,26 +157,26 @@ WinUi::Binding* WinUi::bindingOf(win::HWND window) const {
 
 win::HMODULE WinUi::resourceInstance() const {
     if (resourceModule_ != nullptr) return resourceModule_;
-    return reinterpret_cast<win::HMODULE>(::GetModuleHandleA(nullptr));
+    return toPortable(::GetModuleHandleA(nullptr));
 }
 
 bool WinUi::hasTemplate(int templateId) const {
-    return ::FindResourceA(native(resourceInstance()), resourceName(templateId),
+    return ::FindResourceA(toNative(resourceInstance()), resourceName(templateId),
                            resourceName(kDialogResourceType)) != nullptr;
 }
 
 win::HWND WinUi::createDialog(int templateId, Binding& binding) {
     // The dialog's instance is also where its ICON controls find their icons.
     const HWND window =
-        ::CreateDialogParamA(native(resourceInstance()), resourceName(templateId), nullptr,
+        ::CreateDialogParamA(toNative(resourceInstance()), resourceName(templateId), nullptr,
                              routeDialogMessage, reinterpret_cast<LPARAM>(&binding));
-    return portable(window);
+    return toPortable(window);
 }
 
 void WinUi::destroyDialog(Binding& binding) {
     // The procedure hears nothing of the destruction: its object may be on
     // its way out already, and the programs' dialogs do nothing on it.
-    const HWND window = native(binding.window);
+    const HWND window = toNative(binding.window);
     binding.window = nullptr;
     if (window == nullptr || ::IsWindow(window) == FALSE) return;
     ::SetWindowLongPtrA(window, DWLP_USER, 0);
@@ -222,7 +203,7 @@ win::INT_PTR WinUi::DialogBoxParamA(int templateId, platform::DialogProcedure* p
 // then the dialog manager gets its turn (Enter presses the default button,
 // Escape is Cancel); everything else is dispatched as usual.
 win::INT_PTR WinUi::runModalLoop(Binding& binding) {
-    const HWND dialog = native(binding.window);
+    const HWND dialog = toNative(binding.window);
     if (!binding.ended && dialog != nullptr) {
         ::ShowWindow(dialog, SW_SHOWNORMAL);
         ::UpdateWindow(dialog);
@@ -239,10 +220,10 @@ win::INT_PTR WinUi::runModalLoop(Binding& binding) {
         }
         if (got == -1) return kModalLoopBroken;
         const HWND root = message.hwnd == nullptr ? nullptr : ::GetAncestor(message.hwnd, GA_ROOT);
-        Binding* target = bindingOf(portable(root));
+        Binding* target = bindingOf(toPortable(root));
         if (target != nullptr) {
             if (target->procedure != nullptr &&
-                target->procedure->preTranslateMessage(portable(message)))
+                target->procedure->preTranslateMessage(portableMessage(message)))
                 continue;
             if (::IsDialogMessageA(root, &message) != FALSE) continue;
         }
@@ -262,19 +243,19 @@ win::HWND WinUi::CreateDialogParamA(int templateId, platform::DialogProcedure* p
 
 win::BOOL WinUi::EndDialog(win::HWND dialog, win::INT_PTR result) {
     Binding* binding = bindingOf(dialog);
-    if (binding == nullptr) return ::EndDialog(native(dialog), result);
+    if (binding == nullptr) return ::EndDialog(toNative(dialog), result);
     // A second EndDialog replaces the result of the first.
     binding->ended = true;
     binding->result = result;
     // Hides the window; the modal loop ends once the handler that ended it returns.
-    ::EndDialog(native(dialog), result);
-    ::PostMessageA(native(dialog), WM_NULL, 0, 0);
+    ::EndDialog(toNative(dialog), result);
+    ::PostMessageA(toNative(dialog), WM_NULL, 0, 0);
     return TRUE;
 }
 
 win::BOOL WinUi::DestroyWindow(win::HWND window) {
     Binding* binding = bindingOf(window);
-    if (binding == nullptr) return ::DestroyWindow(native(window));
+    if (binding == nullptr) return ::DestroyWindow(toNative(window));
     destroyDialog(*binding);
     // A modal dialog's loop still refers to its binding; it lets go of it.
     if (!binding->modal) unbind(*binding);
@@ -284,61 +265,61 @@ win::BOOL WinUi::DestroyWindow(win::HWND window) {
 // --- windows -----------------------------------------------------------------------
 
 win::BOOL WinUi::ShowWindow(win::HWND window, int command) {
-    return ::ShowWindow(native(window), command);
+    return ::ShowWindow(toNative(window), command);
 }
 
 win::BOOL WinUi::RedrawWindow(win::HWND window, win::UINT flags) {
-    return ::RedrawWindow(native(window), nullptr, nullptr, flags);
+    return ::RedrawWindow(toNative(window), nullptr, nullptr, flags);
 }
 
 win::BOOL WinUi::CenterWindow(win::HWND window) {
     ::RECT desktop{};
     ::RECT placed{};
     if (::GetWindowRect(::GetDesktopWindow(), &desktop) == FALSE) return FALSE;
-    if (::GetWindowRect(native(window), &placed) == FALSE) return FALSE;
+    if (::GetWindowRect(toNative(window), &placed) == FALSE) return FALSE;
     const LONG width = placed.right - placed.left;
     const LONG height = placed.bottom - placed.top;
     const LONG x = desktop.left + (desktop.right - desktop.left - width) / 2;
     const LONG y = desktop.top + (desktop.bottom - desktop.top - height) / 2;
-    return ::SetWindowPos(native(window), nullptr, x, y, 0, 0,
+    return ::SetWindowPos(toNative(window), nullptr, x, y, 0, 0,
                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 win::BOOL WinUi::IsIconic(win::HWND window) {
-    return ::IsIconic(native(window));
+    return ::IsIconic(toNative(window));
 }
 
 win::HWND WinUi::GetAncestor(win::HWND window, win::UINT flags) {
-    return portable(::GetAncestor(native(window), flags));
+    return toPortable(::GetAncestor(toNative(window), flags));
 }
 
 win::LRESULT WinUi::SendMessageA(win::HWND window, win::UINT message, win::WPARAM wParam,
                                  win::LPARAM lParam) {
-    return ::SendMessageA(native(window), message, wParam, lParam);
+    return ::SendMessageA(toNative(window), message, wParam, lParam);
 }
 
 win::LRESULT WinUi::SendDlgItemMessageA(win::HWND dialog, int controlId, win::UINT message,
                                         win::WPARAM wParam, win::LPARAM lParam) {
-    return ::SendDlgItemMessageA(native(dialog), controlId, message, wParam, lParam);
+    return ::SendDlgItemMessageA(toNative(dialog), controlId, message, wParam, lParam);
 }
 
 win::HMENU WinUi::GetSystemMenu(win::HWND window, win::BOOL revert) {
-    return reinterpret_cast<win::HMENU>(::GetSystemMenu(native(window), revert));
+    return toPortable(::GetSystemMenu(toNative(window), revert));
 }
 
 win::BOOL WinUi::AppendMenuA(win::HMENU menu, win::UINT flags, win::UINT_PTR id, const char* text) {
-    return ::AppendMenuA(native(menu), flags, id, text);
+    return ::AppendMenuA(toNative(menu), flags, id, text);
 }
 
 // --- resources ---------------------------------------------------------------------
 
 int WinUi::LoadStringA(win::UINT id, char* buffer, int bufferMax) {
     if (buffer == nullptr || bufferMax <= 0) return 0;
-    return ::LoadStringA(native(resourceInstance()), id, buffer, bufferMax);
+    return ::LoadStringA(toNative(resourceInstance()), id, buffer, bufferMax);
 }
 
 win::HICON WinUi::LoadIconA(int id) {
-    return reinterpret_cast<win::HICON>(::LoadIconA(native(resourceInstance()), resourceName(id)));
+    return toPortable(::LoadIconA(toNative(resourceInstance()), resourceName(id)));
 }
 
 // --- painting ----------------------------------------------------------------------
@@ -346,22 +327,22 @@ win::HICON WinUi::LoadIconA(int id) {
 win::HDC WinUi::BeginPaint(win::HWND window, win::PAINTSTRUCT* paint) {
     if (paint == nullptr) return nullptr;
     ::PAINTSTRUCT platformPaint{};
-    const HDC dc = ::BeginPaint(native(window), &platformPaint);
-    *paint = portable(platformPaint);
-    return reinterpret_cast<win::HDC>(dc);
+    const HDC dc = ::BeginPaint(toNative(window), &platformPaint);
+    *paint = portablePaint(platformPaint);
+    return toPortable(dc);
 }
 
 win::BOOL WinUi::EndPaint(win::HWND window, const win::PAINTSTRUCT* paint) {
     if (paint == nullptr) return FALSE;
-    const ::PAINTSTRUCT platformPaint = native(*paint);
-    return ::EndPaint(native(window), &platformPaint);
+    const ::PAINTSTRUCT platformPaint = nativePaint(*paint);
+    return ::EndPaint(toNative(window), &platformPaint);
 }
 
 win::BOOL WinUi::GetClientRect(win::HWND window, win::RECT* rect) {
     if (rect == nullptr) return FALSE;
     ::RECT client{};
-    const BOOL got = ::GetClientRect(native(window), &client);
-    *rect = portable(client);
+    const BOOL got = ::GetClientRect(toNative(window), &client);
+    *rect = portableRect(client);
     return got;
 }
 
@@ -370,12 +351,12 @@ int WinUi::GetSystemMetrics(int index) {
 }
 
 win::BOOL WinUi::DrawIcon(win::HDC dc, int x, int y, win::HICON icon) {
-    return ::DrawIcon(native(dc), x, y, native(icon));
+    return ::DrawIcon(toNative(dc), x, y, toNative(icon));
 }
 
 win::LRESULT WinUi::DefWindowProcA(win::HWND window, win::UINT message, win::WPARAM wParam,
                                    win::LPARAM lParam) {
-    return ::DefWindowProcA(native(window), message, wParam, lParam);
+    return ::DefWindowProcA(toNative(window), message, wParam, lParam);
 }
 
 // --- the message queue ---------------------------------------------------------------
@@ -384,8 +365,8 @@ win::BOOL WinUi::PeekMessageA(win::MSG* message, win::HWND window, win::UINT fil
                               win::UINT filterMax, win::UINT removeFlags) {
     if (message == nullptr) return FALSE;
     ::MSG taken{};
-    const BOOL got = ::PeekMessageA(&taken, native(window), filterMin, filterMax, removeFlags);
-    if (got != FALSE) *message = portable(taken);
+    const BOOL got = ::PeekMessageA(&taken, toNative(window), filterMin, filterMax, removeFlags);
+    if (got != FALSE) *message = portableMessage(taken);
     return got;
 }
 
@@ -393,28 +374,28 @@ win::BOOL WinUi::GetMessageA(win::MSG* message, win::HWND window, win::UINT filt
                              win::UINT filterMax) {
     if (message == nullptr) return FALSE;
     ::MSG taken{};
-    const BOOL got = ::GetMessageA(&taken, native(window), filterMin, filterMax);
-    *message = portable(taken);
+    const BOOL got = ::GetMessageA(&taken, toNative(window), filterMin, filterMax);
+    *message = portableMessage(taken);
     return got;
 }
 
 win::BOOL WinUi::TranslateMessage(const win::MSG* message) {
     if (message == nullptr) return FALSE;
-    const ::MSG platformMessage = native(*message);
+    const ::MSG platformMessage = nativeMessage(*message);
     return ::TranslateMessage(&platformMessage);
 }
 
 win::LRESULT WinUi::DispatchMessageA(const win::MSG* message) {
     if (message == nullptr) return 0;
-    const ::MSG platformMessage = native(*message);
+    const ::MSG platformMessage = nativeMessage(*message);
     return ::DispatchMessageA(&platformMessage);
 }
 
 win::BOOL WinUi::IsDialogMessageA(win::HWND dialog, win::MSG* message) {
     if (message == nullptr) return FALSE;
-    ::MSG platformMessage = native(*message);
-    const BOOL handled = ::IsDialogMessageA(native(dialog), &platformMessage);
-    *message = portable(platformMessage);
+    ::MSG platformMessage = nativeMessage(*message);
+    const BOOL handled = ::IsDialogMessageA(toNative(dialog), &platformMessage);
+    *message = portableMessage(platformMessage);
     return handled;
 }
 
