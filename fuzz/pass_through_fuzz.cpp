@@ -9,40 +9,12 @@
 #include <vector>
 
 #include "device/device_link.h"
-#include "platform/registry.h"
+#include "sim/sim_registry.h"
 #include "sim/sim_volumes.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_reader.h"
 
 namespace {
-
-class NoRegistry final : public platform::Registry {
-  public:
-    win::LONG RegOpenKeyExA(win::HKEY, const char*, win::DWORD, win::REGSAM, win::HKEY*) override {
-        return win::ERROR_FILE_NOT_FOUND;
-    }
-    win::LONG RegCreateKeyExA(win::HKEY, const char*, win::DWORD, win::REGSAM, win::HKEY*,
-                              win::DWORD*) override {
-        return win::ERROR_ACCESS_DENIED;
-    }
-    win::LONG RegEnumValueA(win::HKEY, win::DWORD, char*, win::DWORD*, win::DWORD*, win::BYTE*,
-                            win::DWORD*) override {
-        return win::ERROR_INVALID_HANDLE;
-    }
-    win::LONG RegEnumKeyExA(win::HKEY, win::DWORD, char*, win::DWORD*) override {
-        return win::ERROR_INVALID_HANDLE;
-    }
-    win::LONG RegQueryValueExA(win::HKEY, const char*, win::DWORD*, win::BYTE*,
-                               win::DWORD*) override {
-        return win::ERROR_INVALID_HANDLE;
-    }
-    win::LONG RegSetValueExA(win::HKEY, const char*, win::DWORD, const win::BYTE*,
-                             win::DWORD) override {
-        return win::ERROR_INVALID_HANDLE;
-    }
-    win::LONG RegDeleteKeyA(win::HKEY, const char*) override { return win::ERROR_INVALID_HANDLE; }
-    win::LONG RegCloseKey(win::HKEY) override { return win::ERROR_INVALID_HANDLE; }
-};
 
 // Input layout.
 constexpr std::size_t kHeaderSize = 7;
@@ -99,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::VirtualClock clock;
     sim::VirtualReader reader{clock, sim::ReaderIdentity{"Kavo", "TKW-5 Reader", "1.00"}};
     sim::SimVolumes volumes{clock};
-    NoRegistry registry;
+    sim::SimRegistry registry;  // empty: the transport never reads it
     volumes.attach('E', reader);
     if ((flags & kFlagNoMedium) != 0) reader.removeMedium();
     reader.setWriteProtected((flags & kFlagWriteProtected) != 0);

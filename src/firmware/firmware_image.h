@@ -18,7 +18,12 @@ struct FirmwareImage {
     std::uint32_t imageLowAddress = kNoLowAddress;  // lowest load address accepted
     std::uint32_t imageHighAddress = 0;             // highest address written
 
-    bool holdsData() const { return imageLowAddress != kNoLowAddress; }
+    // The low address stays unset when no data record was accepted, and the
+    // high address lies below the low one when the records carried no bytes:
+    // either way there is nothing a reader could be given.
+    bool holdsData() const {
+        return imageLowAddress != kNoLowAddress && imageHighAddress >= imageLowAddress;
+    }
 };
 
 }  // namespace firmware

@@ -9,14 +9,6 @@ constexpr int kProgressStep = 1;
 constexpr int kProgressStart = 0;
 constexpr std::uint16_t kHeaderBlockNumber = 0;
 
-// The loader leaves the low address unset when no data record was accepted,
-// and the high address below the low one when records carried no bytes:
-// either way there is nothing a reader could be given.
-bool holdsData(const firmware::FirmwareImage& image) {
-    return image.imageLowAddress != firmware::kNoLowAddress &&
-           image.imageHighAddress >= image.imageLowAddress;
-}
-
 }  // namespace
 
 // Everything before the reader is touched: the file is read and closed, the
@@ -32,7 +24,7 @@ bool UpdateDialog::loadImage() {
     // A read error ends the loader's input early, so what it holds is not the
     // whole firmware even when the load looks complete.
     if (loaded != firmware::kLoadOk || file.readFailed()) return false;
-    const bool anythingToSend = holdsData(firmwareImage);
+    const bool anythingToSend = firmwareImage.holdsData();
     flashPlan = firmware::planFlash(
         firmwareImage,
         firmware::HeaderIdentity{deviceLink.usbVendorId, deviceLink.usbProductId,

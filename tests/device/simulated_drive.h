@@ -5,41 +5,12 @@
 #include <string>
 
 #include "device/device_link.h"
-#include "platform/registry.h"
+#include "sim/sim_registry.h"
 #include "sim/sim_volumes.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_reader.h"
 
 namespace device_test {
-
-// The transport never touches the registry; the link only needs one to exist.
-class UnusedRegistry final : public platform::Registry {
-  public:
-    win::LONG RegOpenKeyExA(win::HKEY, const char*, win::DWORD, win::REGSAM, win::HKEY*) override {
-        return win::ERROR_FILE_NOT_FOUND;
-    }
-    win::LONG RegCreateKeyExA(win::HKEY, const char*, win::DWORD, win::REGSAM, win::HKEY*,
-                              win::DWORD*) override {
-        return win::ERROR_ACCESS_DENIED;
-    }
-    win::LONG RegEnumValueA(win::HKEY, win::DWORD, char*, win::DWORD*, win::DWORD*, win::BYTE*,
-                            win::DWORD*) override {
-        return win::ERROR_INVALID_HANDLE;
-    }
-    win::LONG RegEnumKeyExA(win::HKEY, win::DWORD, char*, win::DWORD*) override {
-        return win::ERROR_INVALID_HANDLE;
-    }
-    win::LONG RegQueryValueExA(win::HKEY, const char*, win::DWORD*, win::BYTE*,
-                               win::DWORD*) override {
-        return win::ERROR_INVALID_HANDLE;
-    }
-    win::LONG RegSetValueExA(win::HKEY, const char*, win::DWORD, const win::BYTE*,
-                             win::DWORD) override {
-        return win::ERROR_INVALID_HANDLE;
-    }
-    win::LONG RegDeleteKeyA(win::HKEY, const char*) override { return win::ERROR_INVALID_HANDLE; }
-    win::LONG RegCloseKey(win::HKEY) override { return win::ERROR_INVALID_HANDLE; }
-};
 
 // Names parameterised cases after their `name` field.
 struct NameOfCase {
@@ -67,7 +38,7 @@ class SimulatedDrive : public Base {
     sim::VirtualClock clock;
     sim::VirtualReader reader{clock, sim::ReaderIdentity{"Kavo", "TKW-5 Reader", "1.00"}};
     sim::SimVolumes volumes{clock};
-    UnusedRegistry registry;
+    sim::SimRegistry registry;  // empty: the transport never reads it
     device::DeviceLink link{volumes, registry, clock, device::WriteProtectRule::AnyBitProtects};
 };
 

@@ -16,7 +16,7 @@ ResourceScript readOk(const char* text) {
 
 TEST(ResourceScriptReader, ReadsADialogWithEveryControlStatement) {
     const ResourceScript script = readOk(R"rc(#pragma code_page(65001)
-#include <windows.h>
+#include <winresrc.h>
 #include "ids.h"
 LANGUAGE LANG_ENGLISH, SUBLANG_ENGLISH_US
 
@@ -41,7 +41,7 @@ BEGIN
 END
 )rc");
     EXPECT_EQ(script.codePage, 65001);
-    EXPECT_EQ(script.includes, (std::vector<std::string>{"windows.h", "ids.h"}));
+    EXPECT_EQ(script.includes, (std::vector<std::string>{"winresrc.h", "ids.h"}));
     EXPECT_EQ(script.languages, std::vector<std::string>{"LANG_ENGLISH, SUBLANG_ENGLISH_US"});
     const DialogTemplate* dialog = script.dialog(0x84);
     ASSERT_NE(dialog, nullptr);
@@ -191,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "string 101 is defined twice"},
         ErrorCase{"IconTwice", "156 ICON \"a.ico\"\n156 ICON \"b.ico\"\n", 2,
                   "icon 156 is defined twice"},
-        ErrorCase{"Define", "#include <windows.h>\n#define IDD_MAIN 102\n", 2,
+        ErrorCase{"Define", "#include <winresrc.h>\n#define IDD_MAIN 102\n", 2,
                   "unsupported preprocessor directive '#define'"},
         ErrorCase{"OtherPragma", "#pragma once\n", 1, "only #pragma code_page"},
         ErrorCase{
