@@ -28,18 +28,20 @@ set_target_properties(win32_ui_tests PROPERTIES CROSSCOMPILING_EMULATOR
 # A library's texts reach its dialogs through the code page of the system
 # locale, as they reach the programs' dialogs: each library is checked under
 # the locale that makes the programs choose it.
-gtest_discover_tests(win32_ui_tests DISCOVERY_TIMEOUT 120
-  WORKING_DIRECTORY ${VELCREST_WINDOWS_PROGRAM_DIR}
-  TEST_FILTER "-Built/LanguageLibrary.*"
-  PROPERTIES LABELS "windows;display")
-foreach(library IN LISTS VELCREST_LANGUAGE_LIBRARIES)
-  string(REGEX MATCH "[A-Z]+$" language ${library})
-  add_test(NAME ui_library_${library}
-    COMMAND ${ui_display_run} --language ${language} ${CMAKE_CROSSCOMPILING_EMULATOR}
-      $<TARGET_FILE:win32_ui_tests> --gtest_filter=Built/LanguageLibrary.*/${library})
-  set_tests_properties(ui_library_${library} PROPERTIES
-    WORKING_DIRECTORY ${VELCREST_WINDOWS_PROGRAM_DIR} LABELS "windows;display")
-endforeach()
+if(VELCREST_TESTS_RUN_HERE)
+  gtest_discover_tests(win32_ui_tests DISCOVERY_TIMEOUT 120
+    WORKING_DIRECTORY ${VELCREST_WINDOWS_PROGRAM_DIR}
+    TEST_FILTER "-Built/LanguageLibrary.*"
+    PROPERTIES LABELS "windows;display")
+  foreach(library IN LISTS VELCREST_LANGUAGE_LIBRARIES)
+    string(REGEX MATCH "[A-Z]+$" language ${library})
+    add_test(NAME ui_library_${library}
+      COMMAND ${ui_display_run} --language ${language} ${CMAKE_CROSSCOMPILING_EMULATOR}
+        $<TARGET_FILE:win32_ui_tests> --gtest_filter=Built/LanguageLibrary.*/${library})
+    set_tests_properties(ui_library_${library} PROPERTIES
+      WORKING_DIRECTORY ${VELCREST_WINDOWS_PROGRAM_DIR} LABELS "windows;display")
+  endforeach()
+endif()
 
 # The programs as a user meets them, with no reader attached: a driver
 # starts each one under wine, goes through its dialogs pressing the buttons
@@ -61,29 +63,31 @@ if(TARGET Velcrest AND TARGET Ardlow)
   set(ui_runs
     "Velcrest|KELDRA_|133=2,134=2,150=1,136=1|133,150,136"
     "Ardlow|FORMAT_|142=2,143=2,102=1,150=1|142,102,150")
-  foreach(library IN LISTS VELCREST_LANGUAGE_LIBRARIES)
-    string(REGEX MATCH "[A-Z]+$" language ${library})
-    foreach(run IN LISTS ui_runs)
-      string(REPLACE "|" ";" run ${run})
-      list(GET run 0 program)
-      list(GET run 1 prefix)
-      list(GET run 2 buttons)
-      list(GET run 3 expected)
-      if(NOT library STREQUAL "${prefix}${language}")
-        continue()
-      endif()
-      add_test(NAME ui_driver_${program}_${language}
-        COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ui_driver_run
-          --emulator ${CMAKE_CROSSCOMPILING_EMULATOR}
-          --driver $<TARGET_FILE:ui_driver>
-          --program $<TARGET_FILE:${program}>
-          --language ${language} --library ${library}.dll
-          --press ${buttons} --expect ${expected}
-          --pictures ${PROJECT_BINARY_DIR}/ui_pictures
-          --prefix ${ui_prefix})
-      # One screen for all: a picture must show only the dialog it is of.
-      set_tests_properties(ui_driver_${program}_${language} PROPERTIES
-        RESOURCE_LOCK ui_screen LABELS "windows;display" TIMEOUT 300)
+  if(VELCREST_TESTS_RUN_HERE)
+    foreach(library IN LISTS VELCREST_LANGUAGE_LIBRARIES)
+      string(REGEX MATCH "[A-Z]+$" language ${library})
+      foreach(run IN LISTS ui_runs)
+        string(REPLACE "|" ";" run ${run})
+        list(GET run 0 program)
+        list(GET run 1 prefix)
+        list(GET run 2 buttons)
+        list(GET run 3 expected)
+        if(NOT library STREQUAL "${prefix}${language}")
+          continue()
+        endif()
+        add_test(NAME ui_driver_${program}_${language}
+          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ui_driver_run
+            --emulator ${CMAKE_CROSSCOMPILING_EMULATOR}
+            --driver $<TARGET_FILE:ui_driver>
+            --program $<TARGET_FILE:${program}>
+            --language ${language} --library ${library}.dll
+            --press ${buttons} --expect ${expected}
+            --pictures ${PROJECT_BINARY_DIR}/ui_pictures
+            --prefix ${ui_prefix})
+        # One screen for all: a picture must show only the dialog it is of.
+        set_tests_properties(ui_driver_${program}_${language} PROPERTIES
+          RESOURCE_LOCK ui_screen LABELS "windows;display" TIMEOUT 300)
+      endforeach()
     endforeach()
-  endforeach()
+  endif()
 endif()
