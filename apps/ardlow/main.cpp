@@ -1,12 +1,7 @@
 // Ardlow.exe: the format program on the Windows machine it runs on.
 // clang-format off
 #include "format/format_app.h"
-#include "platform/services.h"
-#include "win32/win_clock.h"
-#include "win32/win_registry.h"
-#include "win32/win_system.h"
-#include "win32/win_ui.h"
-#include "win32/win_volumes.h"
+#include "win32/win_machine.h"
 
 // Last: its macros would rewrite the win:: names of the headers above.
 #include <windows.h>
@@ -16,14 +11,8 @@
 // machine or asks the user in its dialogs.
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
-    win32::WinUi ui;
-    win32::WinSystem system;
-    win32::WinRegistry registry;
-    win32::WinVolumes volumes;
-    win32::WinClock clock;
-    const platform::Services services{ui, system, registry, volumes, clock};
-
-    format::FormatApp app(services);
+    win32::WinMachine machine;
+    format::FormatApp app(machine.services());
     app.InitInstance();
     return app.ExitInstance();
 }

@@ -1,7 +1,5 @@
 #include "sim/machine.h"
 
-#include "firmware/byte_source.h"
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -16,6 +14,7 @@
 #include <span>
 #include <utility>
 
+#include "firmware/byte_source.h"
 #include "firmware/firmware_table.h"
 #include "sim/resource_script.h"
 #include "sim/usb_registry_builder.h"
@@ -135,25 +134,6 @@ bool samePath(std::string_view a, std::string_view b) {
     return first.size() == second.size() &&
            std::equal(first.begin(), first.end(), second.begin(),
                       [](const std::string& x, const std::string& y) { return sameName(x, y); });
-}
-
-std::string registryTypeName(win::DWORD type) {
-    switch (type) {
-        case win::REG_NONE:
-            return "REG_NONE";
-        case win::REG_SZ:
-            return "REG_SZ";
-        case win::REG_EXPAND_SZ:
-            return "REG_EXPAND_SZ";
-        case win::REG_BINARY:
-            return "REG_BINARY";
-        case win::REG_DWORD:
-            return "REG_DWORD";
-        case win::REG_MULTI_SZ:
-            return "REG_MULTI_SZ";
-        default:
-            return "type " + std::to_string(type);
-    }
 }
 
 std::string textUpToZero(const std::vector<win::BYTE>& data) {

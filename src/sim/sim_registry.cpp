@@ -61,25 +61,6 @@ std::string_view valueNameOf(const char* name) {
     return name == nullptr ? std::string_view{} : std::string_view{name};
 }
 
-const char* typeName(win::DWORD type) {
-    switch (type) {
-        case win::REG_NONE:
-            return "REG_NONE";
-        case win::REG_SZ:
-            return "REG_SZ";
-        case win::REG_EXPAND_SZ:
-            return "REG_EXPAND_SZ";
-        case win::REG_BINARY:
-            return "REG_BINARY";
-        case win::REG_DWORD:
-            return "REG_DWORD";
-        case win::REG_MULTI_SZ:
-            return "REG_MULTI_SZ";
-        default:
-            return "REG_?";
-    }
-}
-
 // Printable bytes as they are (backslashes too, so paths read naturally),
 // anything else and the quote as \xNN.
 void appendQuoted(std::string& out, std::span<const win::BYTE> text) {
@@ -535,7 +516,7 @@ std::string SimRegistry::dump() const {
             appendQuoted(
                 out, std::span(reinterpret_cast<const win::BYTE*>(v.name.data()), v.name.size()));
             out += ' ';
-            out += typeName(v.type);
+            out += registryTypeName(v.type);
             out += ' ';
             appendData(out, v);
             out += '\n';
@@ -545,6 +526,25 @@ std::string SimRegistry::dump() const {
         }
     }
     return out;
+}
+
+std::string registryTypeName(win::DWORD type) {
+    switch (type) {
+        case win::REG_NONE:
+            return "REG_NONE";
+        case win::REG_SZ:
+            return "REG_SZ";
+        case win::REG_EXPAND_SZ:
+            return "REG_EXPAND_SZ";
+        case win::REG_BINARY:
+            return "REG_BINARY";
+        case win::REG_DWORD:
+            return "REG_DWORD";
+        case win::REG_MULTI_SZ:
+            return "REG_MULTI_SZ";
+        default:
+            return "type " + std::to_string(type);
+    }
 }
 
 }  // namespace sim

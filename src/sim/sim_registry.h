@@ -162,4 +162,8 @@ class SimRegistry final : public platform::Registry {
 // Names compared as the registry compares them: letters without regard to case.
 bool registryNamesEqual(std::string_view a, std::string_view b);
 
+// The platform's name of a value type, as the registry editor shows it;
+// "type N" for one without a name.
+std::string registryTypeName(win::DWORD type);
+
 }  // namespace sim

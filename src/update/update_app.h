@@ -37,7 +37,7 @@ class UpdateApp final : public shell::Application {
     bool versionAccepted();
     bool administratorAccepted();
 
-    const platform::Services& services_;
+    platform::Services services_;
     shell::NoticeDialog versionNotice_;
     shell::NoticeDialog administratorNotice_;
     shell::NoticeDialog startNotice_;
