@@ -1,6 +1,7 @@
 #include "sim/sim_system.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -15,10 +16,9 @@ using sim::SystemSetup;
 class SimSystemTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() /
-            ("sim_system_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("sim_system_" + std::to_string(::getpid()) + "_" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder_);
         std::ofstream(folder_ / "firmtable.txt", std::ios::binary) << "table bytes";
         setup_.hostProgramFolder = folder_.string();
