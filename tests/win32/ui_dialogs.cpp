@@ -89,7 +89,7 @@ class ModalKeys : public WinUiTest, public ::testing::WithParamInterface<KeyCase
 TEST_P(ModalKeys, EndTheLoopAsTheDialogsRulesSay) {
     const KeyCase& key = GetParam();
     const auto pressKeys = [&key](shell::Dialog& dialog) {
-        HWND target = native(dialog.window());
+        HWND target = toNative(dialog.window());
         if (key.target == KeyTarget::DefaultButton) {
             const LRESULT defaultId = ::SendMessageA(target, DM_GETDEFID, 0, 0);
             ASSERT_EQ(HIWORD(defaultId), DC_HASDEFID);
@@ -192,7 +192,7 @@ TEST_F(WinUiTest, EndedDuringInitialisationTheDialogReturnsAtOnceUnseen) {
     OnOpen<shell::NoticeDialog> dialog(
         [&](auto& self) {
             self.endDialog(IDCANCEL);
-            wasVisible = ::IsWindowVisible(native(self.window())) != FALSE;
+            wasVisible = ::IsWindowVisible(toNative(self.window())) != FALSE;
         },
         ui, kStartNotice);
     EXPECT_EQ(dialog.doModal(), IDCANCEL);
@@ -219,7 +219,7 @@ class WatchedNotice : public shell::NoticeDialog {
 
   protected:
     void onOK() override {
-        visibleAtOk = ::IsWindowVisible(native(window())) != FALSE;
+        visibleAtOk = ::IsWindowVisible(toNative(window())) != FALSE;
         NoticeDialog::onOK();
     }
 };
@@ -228,7 +228,7 @@ TEST_F(WinUiTest, TheModalWindowIsShownWhileItsLoopRunsAndGoneAfter) {
     HWND seen = nullptr;
     OnOpen<WatchedNotice> dialog(
         [&seen](auto& self) {
-            seen = native(self.window());
+            seen = toNative(self.window());
             ::PostMessageA(seen, WM_KEYDOWN, VK_RETURN, 0);
         },
         ui, kStartNotice);
@@ -275,7 +275,7 @@ TEST_P(SuspendRule, AnswersWhereThePlatformLooks) {
             break;
     }
     ASSERT_TRUE(dialog->createModeless());
-    const HWND window = native(dialog->window());
+    const HWND window = toNative(dialog->window());
     ::SetWindowLongPtrA(window, DWLP_MSGRESULT, 0);
     const LRESULT answer = ::SendMessageA(window, WM_POWERBROADCAST, suspend.event, 0);
     if (suspend.refused) {
@@ -305,7 +305,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WinUiTest, TheProgressBarCountsBlocksAndTakesTheFullSixteenBitRange) {
     shell::ProgressDialog progress(ui, kFlashProgress, kFlashProgressBar);
     ASSERT_TRUE(progress.open()) << "the progress class is not registered";
-    const HWND bar = ::GetDlgItem(native(progress.window()), kFlashProgressBar);
+    const HWND bar = ::GetDlgItem(toNative(progress.window()), kFlashProgressBar);
     ASSERT_NE(bar, nullptr);
 
     constexpr std::uint16_t kBlocks = 384;
@@ -331,7 +331,7 @@ TEST_F(WinUiTest, CentresAWindowOverTheDesktop) {
     RECT desktop{};
     RECT placed{};
     ASSERT_TRUE(::GetWindowRect(::GetDesktopWindow(), &desktop));
-    ASSERT_TRUE(::GetWindowRect(native(progress.window()), &placed));
+    ASSERT_TRUE(::GetWindowRect(toNative(progress.window()), &placed));
     EXPECT_NEAR((placed.left + placed.right) / 2.0, (desktop.left + desktop.right) / 2.0, 1.0);
     EXPECT_NEAR((placed.top + placed.bottom) / 2.0, (desktop.top + desktop.bottom) / 2.0, 1.0);
     progress.close();
@@ -367,7 +367,7 @@ TEST_F(FormatLibraryTest, TheDriveListTakesRootsInTheOrderAdded) {
 TEST_F(WinUiTest, TheMainDialogGetsItsMenuEntryAndIcons) {
     shell::MainDialog dialog(ui);
     ASSERT_TRUE(dialog.createModeless());
-    const HWND window = native(dialog.window());
+    const HWND window = toNative(dialog.window());
 
     const HMENU menu = ::GetSystemMenu(window, FALSE);
     ASSERT_NE(menu, nullptr);

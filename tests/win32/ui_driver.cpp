@@ -14,7 +14,7 @@
 // itself with exit code 0.
 
 // clang-format off
-#include <windows.h>
+#include "win32/windows_api.h"
 #include <commctrl.h>
 // clang-format on
 

@@ -198,7 +198,7 @@ class LanguageLibrary : public ::testing::TestWithParam<std::string> {
         ASSERT_NE(library_->get(), nullptr)
             << GetParam() << ".dll does not load (error " << ::GetLastError() << ")";
         ASSERT_TRUE(displayAvailable()) << "no display to make windows on: run under xvfb-run";
-        ui.setResourceModule(portable(library_->get()));
+        ui.setResourceModule(toPortable(library_->get()));
     }
 
     WinUi ui;
@@ -210,7 +210,7 @@ TEST_P(LanguageLibrary, OpensEveryTemplateWithItsButtonsAndControls) {
         SCOPED_TRACE("dialog " + std::to_string(required.id) + ", " + std::string(required.role));
         shell::Dialog dialog(ui, required.id);
         ASSERT_TRUE(dialog.createModeless()) << "the template is missing or does not open";
-        const HWND window = native(dialog.window());
+        const HWND window = toNative(dialog.window());
         for (const int button : required.buttons) {
             const HWND control = ::GetDlgItem(window, button);
             ASSERT_NE(control, nullptr) << "no button " << button;
@@ -238,7 +238,7 @@ TEST_P(LanguageLibrary, EveryTextFitsItsControlAndEveryControlItsDialog) {
         SCOPED_TRACE("dialog " + std::to_string(required.id));
         shell::Dialog dialog(ui, required.id);
         ASSERT_TRUE(dialog.createModeless());
-        const HWND window = native(dialog.window());
+        const HWND window = toNative(dialog.window());
         ::EnumChildWindows(window, checkChild, reinterpret_cast<LPARAM>(window));
         dialog.destroyWindow();
     }

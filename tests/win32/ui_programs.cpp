@@ -70,12 +70,12 @@ TEST_P(BuiltProgram, CarriesItsOwnAboutBoxMenuTextAndIcons) {
     ASSERT_TRUE(displayAvailable()) << "no display to make windows on: run under xvfb-run";
     const resources::RequiredResources& own = *GetParam().own;
     WinUi ui;
-    ui.setResourceModule(portable(module_));
+    ui.setResourceModule(toPortable(module_));
     for (const resources::RequiredDialog& required : own.dialogs) {
         SCOPED_TRACE("dialog " + std::to_string(required.id));
         shell::Dialog dialog(ui, required.id);
         ASSERT_TRUE(dialog.createModeless());
-        const HWND window = native(dialog.window());
+        const HWND window = toNative(dialog.window());
         EXPECT_EQ(windowText(window), required.caption);
         std::vector<std::string> texts;
         ::EnumChildWindows(window, collectChildText, reinterpret_cast<LPARAM>(&texts));

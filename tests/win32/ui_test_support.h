@@ -1,8 +1,8 @@
 #pragma once
 
 // What the user-interface tests under Windows share: the backend with the
-// English libraries loaded as the programs load them, and the conversions
-// between our handle tags and the platform's handles.
+// English libraries loaded as the programs load them, and a few questions
+// asked of the platform's windows.
 
 // clang-format off
 #include <gtest/gtest.h>
@@ -12,21 +12,11 @@
 #include "win32/win_ui.h"
 
 // Last: its macros would rewrite the win:: names of the headers above.
-#include <windows.h>
+#include "win32/windows_api.h"
 #include <commctrl.h>
 // clang-format on
 
 namespace win32::testing {
-
-inline HWND native(win::HWND window) {
-    return reinterpret_cast<HWND>(window);
-}
-inline win::HWND portable(HWND window) {
-    return reinterpret_cast<win::HWND>(window);
-}
-inline win::HMODULE portable(HMODULE module) {
-    return reinterpret_cast<win::HMODULE>(module);
-}
 
 inline std::string windowText(HWND window) {
     const int length = ::GetWindowTextLengthA(window);
@@ -81,7 +71,7 @@ class WinUiTest : public ::testing::Test {
         ASSERT_NE(library_.get(), nullptr)
             << "cannot load the library beside the test (error " << ::GetLastError() << ")";
         ASSERT_TRUE(displayAvailable()) << "no display to make windows on: run under xvfb-run";
-        ui.setResourceModule(portable(library_.get()));
+        ui.setResourceModule(toPortable(library_.get()));
     }
 
     WinUi ui;

@@ -50,7 +50,8 @@ endif()
 # it is built there.
 if(TARGET Velcrest AND TARGET Ardlow)
   add_executable(ui_driver ${CMAKE_CURRENT_LIST_DIR}/ui_driver.cpp)
-  target_link_libraries(ui_driver PRIVATE comctl32 gdi32)
+  # The platform's headers through the backend's one way into them.
+  target_link_libraries(ui_driver PRIVATE platform comctl32 gdi32)
   set_target_properties(ui_driver PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${VELCREST_WINDOWS_PROGRAM_DIR})
   add_dependencies(ui_driver Velcrest Ardlow ${VELCREST_LANGUAGE_LIBRARIES})
