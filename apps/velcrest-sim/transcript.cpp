@@ -297,7 +297,8 @@ std::string summaryText(const RunResult& result) {
             << "\n";
     }
     if (machine.readers.empty()) out << "readers:     none\n";
-    if (summary.showed(kFormatProgramFile, format::templateNumber(format::FormatTemplate::NotFormatted))) {
+    if (summary.showed(kFormatProgramFile,
+                       format::templateNumber(format::FormatTemplate::NotFormatted))) {
         out << "format:      not seen to finish; Ardlow told the user so (notice 154)\n";
     }
     out << "marker:      ";

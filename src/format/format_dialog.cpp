@@ -166,7 +166,8 @@ void FormatDialog::openProgressWindow() {
 bool FormatDialog::poll(SenseBuffer& sense) {
     sense.fill(0);
     deviceLink.requestSense(selectedDriveRoot, sense);
-    const bool answered = (deviceLink.lastSenseCode & device::kCommandFailed) != device::kCommandFailed;
+    const bool answered =
+        (deviceLink.lastSenseCode & device::kCommandFailed) != device::kCommandFailed;
     deviceLink.testUnitReady(selectedDriveRoot);
     return answered;
 }

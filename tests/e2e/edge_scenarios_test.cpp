@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "demo_scenario.h"
-#include "firmware/chained_xor.h"
 #include "e2e_support.h"
+#include "firmware/chained_xor.h"
 
 namespace e2e {
 namespace {
@@ -767,8 +767,9 @@ const EdgeCase kFormatProcedure[] = {
     {"RefusedFormatTellsTheCardWasNotFormatted",
      [](sim::Scenario& s) { s.faults = {refusedFormat()}; },
      [](const simrun::RunResult& r) {
-         EXPECT_EQ(dialogsOf(r, kFormat), (std::vector<int>{id(FT::MainDialog), id(FT::NotFormatted),
-                                                             id(FT::RevisionMatches)}));
+         EXPECT_EQ(
+             dialogsOf(r, kFormat),
+             (std::vector<int>{id(FT::MainDialog), id(FT::NotFormatted), id(FT::RevisionMatches)}));
          EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
          EXPECT_FALSE(r.summary.machine.markerPresent) << "the main dialog ended with OK";
      }},
@@ -800,8 +801,9 @@ const EdgeCase kFormatProcedure[] = {
          s.faults = {lostPolls(kFirstPollSense + 1, kLostPollsThatEndPolling)};
      },
      [](const simrun::RunResult& r) {
-         EXPECT_EQ(dialogsOf(r, kFormat), (std::vector<int>{id(FT::MainDialog), id(FT::NotFormatted),
-                                                             id(FT::RevisionMatches)}));
+         EXPECT_EQ(
+             dialogsOf(r, kFormat),
+             (std::vector<int>{id(FT::MainDialog), id(FT::NotFormatted), id(FT::RevisionMatches)}));
          EXPECT_EQ(countEvents(r, sim::EventKind::FaultFired, kFormat),
                    std::size_t{kLostPollsThatEndPolling});
      }},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -294,8 +295,8 @@ TEST_F(FormatProcedureTest, MediumTakenOutEndsTheWriteProtectLoop) {
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
-    EXPECT_EQ(shown(),
-              (std::vector<int>{kMainDialog, kWriteProtected, kMediumAbsent, kRevisionMatches}));
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kWriteProtected, kMediumAbsent, kNotFormatted,
+                                         kRevisionMatches}));
     EXPECT_EQ(reader.reader.completedFormats(), 0);
 }
 
@@ -370,7 +371,8 @@ INSTANTIATE_TEST_SUITE_P(
                        kRequestSense,
                        2,
                        {win::IDCANCEL, win::IDCANCEL, win::IDOK},
-                       {kMainDialog, kMediumAbsent, kMediumAbsent, kMediumAbsent, kNotFormatted, kRevisionMatches},
+                       {kMainDialog, kMediumAbsent, kMediumAbsent, kMediumAbsent, kNotFormatted,
+                        kRevisionMatches},
                        true,
                        true},
         // Step 10.5: a later poll.
@@ -449,6 +451,10 @@ struct RefusedFormatCase {
     std::vector<int> expectedShown;
 };
 
+void PrintTo(const RefusedFormatCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class RefusedFormatTest : public FormatProcedureTest,
                           public ::testing::WithParamInterface<RefusedFormatCase> {};
 
@@ -468,19 +474,19 @@ TEST_P(RefusedFormatTest, TellsThatTheCardWasNotFormatted) {
 
 INSTANTIATE_TEST_SUITE_P(
     NotSeenToFinish, RefusedFormatTest,
-    ::testing::Values(
-        RefusedFormatCase{"AfterUpdate",
-                          StartMode::AfterUpdate,
-                          {},
-                          {kMainDialog, kNotFormatted, kRevisionMatches}},
-        RefusedFormatCase{"StandAlone",
-                          StartMode::StandAlone,
-                          {},
-                          {kMainDialog, kDriveSelect, kConfirmFormat, kNotFormatted, kStandAloneDone}},
-        RefusedFormatCase{"LibraryWithoutTheNotice",
-                          StartMode::AfterUpdate,
-                          {kNotFormatted},
-                          {kMainDialog, kNotFormatted, kRevisionMatches}}),
+    ::testing::Values(RefusedFormatCase{"AfterUpdate",
+                                        StartMode::AfterUpdate,
+                                        {},
+                                        {kMainDialog, kNotFormatted, kRevisionMatches}},
+                      RefusedFormatCase{"StandAlone",
+                                        StartMode::StandAlone,
+                                        {},
+                                        {kMainDialog, kDriveSelect, kConfirmFormat, kNotFormatted,
+                                         kStandAloneDone}},
+                      RefusedFormatCase{"LibraryWithoutTheNotice",
+                                        StartMode::AfterUpdate,
+                                        {kNotFormatted},
+                                        {kMainDialog, kNotFormatted, kRevisionMatches}}),
     CaseName());
 
 // The format's one-shot commands each open their own handle; a lock held
@@ -507,6 +513,10 @@ struct LostPollCase {
     win::DWORD progressClosedAt;
     std::vector<int> expectedShown;
 };
+
+void PrintTo(const LostPollCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class LostPollTest : public FormatProcedureTest,
                      public ::testing::WithParamInterface<LostPollCase> {};
@@ -537,43 +547,42 @@ TEST_P(LostPollTest, KeepsPollingUntilFiveInARowAreLost) {
 // Polls at 1000, 3000, 5000, ...; an eight-second format reads 8192 per second.
 INSTANTIATE_TEST_SUITE_P(
     FailedSenseRequests, LostPollTest,
-    ::testing::Values(
-        LostPollCase{"FirstPollLost",
-                     8000,
-                     {{500, 1}},
-                     {0, 24576, 40960, 57344},
-                     9000,
-                     {kMainDialog, kRevisionMatches}},
-        LostPollCase{"OneLostPollKeepsTheBar",
-                     8000,
-                     {{2000, 1}},
-                     {0, 8192, 40960, 57344},
-                     9000,
-                     {kMainDialog, kRevisionMatches}},
-        LostPollCase{"FourInARowStillFollowed",
-                     8000,
-                     {{2000, 4}},
-                     {0, 8192},
-                     11000,
-                     {kMainDialog, kRevisionMatches}},
-        LostPollCase{"FiveInARowEndThePolling",
-                     8000,
-                     {{2000, 5}},
-                     {0, 8192},
-                     11000,
-                     {kMainDialog, kNotFormatted, kRevisionMatches}},
-        LostPollCase{"EveryPollLost",
-                     8000,
-                     {{500, 5}},
-                     {0},
-                     9000,
-                     {kMainDialog, kNotFormatted, kRevisionMatches}},
-        LostPollCase{"AnAnsweredPollStartsTheCountAgain",
-                     20000,
-                     {{2000, 4}, {12000, 4}},
-                     {0, 3276, 36044},
-                     21000,
-                     {kMainDialog, kRevisionMatches}}),
+    ::testing::Values(LostPollCase{"FirstPollLost",
+                                   8000,
+                                   {{500, 1}},
+                                   {0, 24576, 40960, 57344},
+                                   9000,
+                                   {kMainDialog, kRevisionMatches}},
+                      LostPollCase{"OneLostPollKeepsTheBar",
+                                   8000,
+                                   {{2000, 1}},
+                                   {0, 8192, 40960, 57344},
+                                   9000,
+                                   {kMainDialog, kRevisionMatches}},
+                      LostPollCase{"FourInARowStillFollowed",
+                                   8000,
+                                   {{2000, 4}},
+                                   {0, 8192},
+                                   11000,
+                                   {kMainDialog, kRevisionMatches}},
+                      LostPollCase{"FiveInARowEndThePolling",
+                                   8000,
+                                   {{2000, 5}},
+                                   {0, 8192},
+                                   11000,
+                                   {kMainDialog, kNotFormatted, kRevisionMatches}},
+                      LostPollCase{"EveryPollLost",
+                                   8000,
+                                   {{500, 5}},
+                                   {0},
+                                   9000,
+                                   {kMainDialog, kNotFormatted, kRevisionMatches}},
+                      LostPollCase{"AnAnsweredPollStartsTheCountAgain",
+                                   20000,
+                                   {{2000, 4}, {12000, 4}},
+                                   {0, 3276, 36044},
+                                   21000,
+                                   {kMainDialog, kRevisionMatches}}),
     CaseName());
 
 // The main dialog goes away before the format starts, with Cancel for the
