@@ -26,11 +26,22 @@ bool formatStillRunning(const std::array<std::uint8_t, device::kRequestSenseLeng
     return (sense[kSenseKeyByte] & kSenseKeyMask) == kSenseKeyNotReady;
 }
 
-bool pollingGoesOn(const std::array<std::uint8_t, device::kRequestSenseLength>& sense,
-                   bool answered, int failedPollsInRow) {
-    if (!answered) return failedPollsInRow < kFailedPollsThatEndPolling;
-    return formatStillRunning(sense);
-}
+// The polls so far: whether the latest was answered, and how many in a row
+// were lost.
+struct PollRun {
+    bool latestAnswered = false;
+    int lostInRow = 0;
+
+    void record(bool answered) {
+        latestAnswered = answered;
+        lostInRow = answered ? 0 : lostInRow + 1;
+    }
+
+    bool goesOn(const std::array<std::uint8_t, device::kRequestSenseLength>& sense) const {
+        if (!latestAnswered) return lostInRow < kFailedPollsThatEndPolling;
+        return formatStillRunning(sense);
+    }
+};
 
 int progressIndication(const std::array<std::uint8_t, device::kRequestSenseLength>& sense) {
     return (sense[kProgressHighByte] << kByteShift) | sense[kProgressLowByte];
@@ -124,34 +135,32 @@ bool FormatDialog::formatMedium() {
     return formatAccepted && seenToEnd;
 }
 
-// True when the polling ended on an answered poll that no longer reports the
-// format running; false when the user stopped it or the polls were lost.
 bool FormatDialog::followProgress() {
     openProgressWindow();
     services_.clock.Sleep(kFirstPollDelayMs);
+    const bool seenToEnd = pollUntilOver();
+    progressDialog_.close();
+    return seenToEnd;
+}
+
+// True when the polling ended on an answered poll that no longer reports the
+// format running; false when the user stopped it or the polls were lost.
+bool FormatDialog::pollUntilOver() {
     SenseBuffer sense{};
-    bool answered = poll(sense);
-    int failedPollsInRow = answered ? 0 : 1;
-    if (mediumGoneAndUserStops()) {
-        progressDialog_.close();
-        return false;
-    }
-    while (pollingGoesOn(sense, answered, failedPollsInRow)) {
+    PollRun polls;
+    polls.record(poll(sense));
+    if (mediumGoneAndUserStops()) return false;
+    while (polls.goesOn(sense)) {
         // A quit met here is posted again, so it ends the program once the
         // format is over rather than in the middle of it.
         if (application_.pumpPendingMessages()) quitDuringFormat_ = true;
         // A lost poll says nothing of the progress: the bar stays where it was.
-        if (answered) progressDialog_.setPosition(progressIndication(sense));
+        if (polls.latestAnswered) progressDialog_.setPosition(progressIndication(sense));
         services_.clock.Sleep(kPollIntervalMs);
-        answered = poll(sense);
-        failedPollsInRow = answered ? 0 : failedPollsInRow + 1;
-        if (mediumGoneAndUserStops()) {
-            progressDialog_.close();
-            return false;
-        }
+        polls.record(poll(sense));
+        if (mediumGoneAndUserStops()) return false;
     }
-    progressDialog_.close();
-    return answered;
+    return polls.latestAnswered;
 }
 
 void FormatDialog::openProgressWindow() {

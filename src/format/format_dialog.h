@@ -40,6 +40,7 @@ class FormatDialog : public shell::MainDialog {
     void waitUntilWritable();
     bool formatMedium();
     bool followProgress();
+    bool pollUntilOver();
     void openProgressWindow();
     bool poll(SenseBuffer& sense);
     bool mediumGoneAndUserStops();
