@@ -650,7 +650,9 @@ INSTANTIATE_TEST_SUITE_P(
                           {{"short.s28", encoded(kRecordsWithoutBytes + record('8', 0))}},
                           kExitRefused,
                           "row 1:",
-                          "problem: firmware file \"short.s28\" holds no data"},
+                          // No plan is shown for bounds that hold no byte.
+                          "file \"short.s28\": result=0\n  problem: firmware file \"short.s28\" "
+                          "holds no data"},
         BrokenPackageCase{"plain file not encoded",
                           row("0d9f", "1003", "0100", "Combo", "Plain", "plain.s28"),
                           {{"plain.s28", toBytes(firmwareText(0x10000, 64))}},
