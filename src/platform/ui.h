@@ -36,6 +36,11 @@ class Ui {
     // The module that resources are looked up in from now on; null goes back
     // to the program's own resources.
     virtual void setResourceModule(win::HMODULE module) = 0;
+    // The procedure a dialog of this process was created with, while its
+    // window is open; null for any other window. The backend keeps this
+    // binding anyway to deliver messages, so the message pump asks it rather
+    // than keeping a second map that two processes could share.
+    virtual DialogProcedure* dialogProcedure(win::HWND window) = 0;
 
     // Runs the template modally with no parent. The result of EndDialog, or
     // -1 when the template is missing; also -1 when a quit message ends the

@@ -1,7 +1,5 @@
 #include "shell/application.h"
 
-#include "shell/dialog.h"
-
 namespace shell {
 
 namespace {
@@ -13,7 +11,7 @@ bool Application::pumpMessage() {
     if (ui_.GetMessageA(&message, nullptr, kAllMessages, kAllMessages) == win::FALSE) return false;
     const win::HWND root =
         message.hwnd == nullptr ? nullptr : ui_.GetAncestor(message.hwnd, win::GA_ROOT);
-    if (Dialog* dialog = Dialog::fromWindow(root)) {
+    if (platform::DialogProcedure* dialog = ui_.dialogProcedure(root)) {
         if (dialog->preTranslateMessage(message)) return true;
         if (ui_.IsDialogMessageA(root, &message) != win::FALSE) return true;
     }

@@ -1,7 +1,5 @@
 #include "shell/dialog.h"
 
-#include <map>
-
 namespace shell {
 
 namespace {
@@ -9,29 +7,23 @@ namespace {
 constexpr win::WPARAM kCommandIdMask = 0xFFFF;
 constexpr win::WPARAM kPowerEventMask = 0xFFFF;
 
-// Open dialogs by window, so the application's message pump can give a
-// dialog its say before the dialog manager sees a message.
-std::map<win::HWND, Dialog*>& openDialogs() {
-    static std::map<win::HWND, Dialog*> dialogs;
-    return dialogs;
-}
-
 }  // namespace
 
+// A modeless window must not outlive the object its procedure belongs to.
 Dialog::~Dialog() {
-    detach();
+    destroyWindow();
 }
 
 win::INT_PTR Dialog::doModal() {
     const win::INT_PTR result = ui_.DialogBoxParamA(templateId_, this);
-    detach();
+    window_ = nullptr;
     return result;
 }
 
 bool Dialog::createModeless() {
     const win::HWND created = ui_.CreateDialogParamA(templateId_, this);
     if (created == nullptr) return false;
-    attach(created);
+    window_ = created;
     return true;
 }
 
@@ -42,32 +34,15 @@ void Dialog::endDialog(win::INT_PTR result) {
 void Dialog::destroyWindow() {
     if (window_ == nullptr) return;
     const win::HWND closing = window_;
-    detach();
-    ui_.DestroyWindow(closing);
-}
-
-Dialog* Dialog::fromWindow(win::HWND window) {
-    const auto found = openDialogs().find(window);
-    return found == openDialogs().end() ? nullptr : found->second;
-}
-
-void Dialog::attach(win::HWND window) {
-    window_ = window;
-    openDialogs()[window] = this;
-}
-
-void Dialog::detach() {
-    if (window_ == nullptr) return;
-    const auto found = openDialogs().find(window_);
-    if (found != openDialogs().end() && found->second == this) openDialogs().erase(found);
     window_ = nullptr;
+    ui_.DestroyWindow(closing);
 }
 
 bool Dialog::windowProc(win::HWND dialog, win::UINT message, win::WPARAM wParam,
                         win::LPARAM /*lParam*/, win::LRESULT& result) {
     switch (message) {
         case win::WM_INITDIALOG:
-            attach(dialog);
+            window_ = dialog;
             result = onInitDialog() ? win::TRUE : win::FALSE;
             return true;
         case win::WM_COMMAND:

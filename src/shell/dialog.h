@@ -31,9 +31,6 @@ class Dialog : public platform::DialogProcedure {
                     win::LRESULT& result) override;
     bool preTranslateMessage(const win::MSG& message) override;
 
-    // The dialog that owns a window, if it is one of ours and still open.
-    static Dialog* fromWindow(win::HWND window);
-
   protected:
     platform::Ui& ui() { return ui_; }
 
@@ -46,9 +43,6 @@ class Dialog : public platform::DialogProcedure {
     virtual bool onQueryDragIcon(win::LRESULT& /*icon*/) { return false; }
 
   private:
-    void attach(win::HWND window);
-    void detach();
-
     platform::Ui& ui_;
     int templateId_;
     win::HWND window_ = nullptr;

@@ -161,6 +161,11 @@ SimUi::WindowPtr SimUi::find(win::HWND window) const {
     return found == windows_.end() ? nullptr : found->second;
 }
 
+platform::DialogProcedure* SimUi::dialogProcedure(win::HWND window) {
+    const WindowPtr found = find(window);
+    return found == nullptr ? nullptr : found->procedure;
+}
+
 SimUi::WindowPtr SimUi::createWindow(int templateId, platform::DialogProcedure* procedure,
                                      bool modal) {
     auto resources = currentResourcesShared();
@@ -386,10 +391,7 @@ win::BOOL SimUi::EndDialog(win::HWND dialog, win::INT_PTR result) {
     // A second EndDialog replaces the result of the first.
     window->ended = true;
     window->endResult = result;
-    if (window->visible) {
-        window->visible = false;
-        if (!window->modal) observer().windowShown(window->templateId(), false);
-    }
+    window->visible = false;
     return win::TRUE;
 }
 
@@ -406,8 +408,6 @@ win::BOOL SimUi::ShowWindow(win::HWND handle, int command) {
     if (window == nullptr) return win::FALSE;
     const bool wasVisible = window->visible;
     window->visible = command != win::SW_HIDE;
-    if (window->visible != wasVisible)
-        observer().windowShown(window->templateId(), window->visible);
     return wasVisible ? win::TRUE : win::FALSE;
 }
 
@@ -574,7 +574,6 @@ win::BOOL SimUi::AppendMenuA(win::HMENU menu, win::UINT flags, win::UINT_PTR id,
         if (window->menuHandle() != menu || !window->hasSystemMenu()) continue;
         MenuItem item{flags, id, text == nullptr ? std::string{} : std::string(text)};
         window->menu.push_back(item);
-        observer().menuAppended(window->templateId(), item);
         return win::TRUE;
     }
     return win::FALSE;
@@ -603,12 +602,11 @@ int SimUi::GetSystemMetrics(int index) {
     return index == win::SM_CXICON || index == win::SM_CYICON ? kIconSize : 0;
 }
 
-win::BOOL SimUi::DrawIcon(win::HDC dc, int x, int y, win::HICON icon) {
+win::BOOL SimUi::DrawIcon(win::HDC dc, int /*x*/, int /*y*/, win::HICON icon) {
     if (icon == nullptr) return win::FALSE;
     for (const auto& [handle, window] : windows_) {
-        if (makeHandle<win::HDC>(kDcHandleBase, window->number, kHandleStride) != dc) continue;
-        observer().iconPainted(window->templateId(), x, y);
-        return win::TRUE;
+        if (makeHandle<win::HDC>(kDcHandleBase, window->number, kHandleStride) == dc)
+            return win::TRUE;
     }
     return win::FALSE;
 }
@@ -781,12 +779,6 @@ std::vector<win::HWND> SimUi::openWindows() const {
     return open;
 }
 
-std::optional<int> SimUi::templateOf(win::HWND handle) const {
-    const WindowPtr window = find(handle);
-    if (window == nullptr) return std::nullopt;
-    return window->templateId();
-}
-
 std::optional<DialogView> SimUi::view(win::HWND handle) const {
     const WindowPtr window = find(handle);
     if (window == nullptr) return std::nullopt;
@@ -814,14 +806,6 @@ std::optional<ProgressBarState> SimUi::progressBar(win::HWND dialog, int control
     const auto bar = window->bars.find(controlId);
     if (bar == window->bars.end()) return std::nullopt;
     return bar->second;
-}
-
-std::optional<ComboBoxState> SimUi::comboBox(win::HWND dialog, int controlId) const {
-    const WindowPtr window = find(dialog);
-    if (window == nullptr) return std::nullopt;
-    const auto combo = window->combos.find(controlId);
-    if (combo == window->combos.end()) return std::nullopt;
-    return combo->second;
 }
 
 std::vector<MenuItem> SimUi::systemMenu(win::HWND handle) const {

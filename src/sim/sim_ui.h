@@ -51,15 +51,12 @@ class UiObserver {
     virtual void templateMissing(int /*templateId*/, bool /*modal*/) {}
     virtual void modelessCreated(const DialogView& /*dialog*/) {}
     virtual void modelessDestroyed(int /*templateId*/) {}
-    virtual void windowShown(int /*templateId*/, bool /*visible*/) {}
     virtual void progressChanged(int /*templateId*/, int /*controlId*/,
                                  const ProgressBarState& /*bar*/) {}
     virtual void comboChanged(int /*templateId*/, int /*controlId*/,
                               const ComboBoxState& /*combo*/) {}
-    virtual void menuAppended(int /*templateId*/, const MenuItem& /*item*/) {}
     virtual void suspendQuery(bool /*refused*/) {}
     virtual void quitPosted(int /*exitCode*/) {}
-    virtual void iconPainted(int /*templateId*/, int /*x*/, int /*y*/) {}
     virtual void loopGuardStopped(const std::string& /*reason*/) {}
 };
 
@@ -124,23 +121,21 @@ class SimUi final : public platform::Ui {
     // --- inspection ---------------------------------------------------------
 
     std::vector<win::HWND> openWindows() const;
-    std::optional<int> templateOf(win::HWND window) const;
     std::optional<DialogView> view(win::HWND window) const;
     bool isVisible(win::HWND window) const;
     bool isCentred(win::HWND window) const;
     int redrawCount(win::HWND window) const;
     std::optional<ProgressBarState> progressBar(win::HWND dialog, int controlId) const;
-    std::optional<ComboBoxState> comboBox(win::HWND dialog, int controlId) const;
     std::vector<MenuItem> systemMenu(win::HWND window) const;
     win::HICON windowIcon(win::HWND window, win::WPARAM which) const;
     // Where the platform keeps a dialog's message result (DWLP_MSGRESULT).
     win::LRESULT messageResult(win::HWND window) const;
     bool quitPending() const { return quitPending_; }
-    int quitExitCode() const { return quitCode_; }
 
     // --- platform::Ui -------------------------------------------------------
 
     void setResourceModule(win::HMODULE module) override { resourceModule_ = module; }
+    platform::DialogProcedure* dialogProcedure(win::HWND window) override;
     win::INT_PTR DialogBoxParamA(int templateId, platform::DialogProcedure* procedure) override;
     win::HWND CreateDialogParamA(int templateId, platform::DialogProcedure* procedure) override;
     win::BOOL EndDialog(win::HWND dialog, win::INT_PTR result) override;

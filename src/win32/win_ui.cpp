@@ -148,6 +148,15 @@ void WinUi::unbind(const Binding& binding) {
     bindings_.remove_if([&](const Binding& each) { return &each == &binding; });
 }
 
+// Looked up among our own bindings rather than read from the window's data,
+// so a window this backend did not create never yields a procedure.
+platform::DialogProcedure* WinUi::dialogProcedure(win::HWND window) {
+    if (window == nullptr) return nullptr;
+    const auto found = std::find_if(bindings_.begin(), bindings_.end(),
+                                    [&](const Binding& each) { return each.window == window; });
+    return found == bindings_.end() ? nullptr : found->procedure;
+}
+
 WinUi::Binding* WinUi::bindingOf(win::HWND window) const {
     if (window == nullptr) return nullptr;
     const auto found = std::find_if(bindings_.begin(), bindings_.end(),

@@ -22,6 +22,7 @@ class WinUi final : public platform::Ui {
     WinUi& operator=(const WinUi&) = delete;
 
     void setResourceModule(win::HMODULE module) override { resourceModule_ = module; }
+    platform::DialogProcedure* dialogProcedure(win::HWND window) override;
     win::INT_PTR DialogBoxParamA(int templateId, platform::DialogProcedure* procedure) override;
     win::HWND CreateDialogParamA(int templateId, platform::DialogProcedure* procedure) override;
     win::BOOL EndDialog(win::HWND dialog, win::INT_PTR result) override;

@@ -78,6 +78,9 @@ class FormatUi final : public platform::Ui {
     std::vector<TimedEvent> eventsNamed(const std::string& what) const;
 
     void setResourceModule(win::HMODULE module) override { inner_.setResourceModule(module); }
+    platform::DialogProcedure* dialogProcedure(win::HWND window) override {
+        return inner_.dialogProcedure(window);
+    }
     win::INT_PTR DialogBoxParamA(int templateId, platform::DialogProcedure* procedure) override;
     win::HWND CreateDialogParamA(int templateId, platform::DialogProcedure* procedure) override;
     win::BOOL EndDialog(win::HWND dialog, win::INT_PTR result) override {

@@ -115,6 +115,11 @@ void FakeUi::setResourceModule(win::HMODULE module) {
     record("setResourceModule");
 }
 
+platform::DialogProcedure* FakeUi::dialogProcedure(win::HWND window) {
+    const auto found = procedures_.find(window);
+    return found == procedures_.end() ? nullptr : found->second;
+}
+
 win::INT_PTR FakeUi::DialogBoxParamA(int templateId, platform::DialogProcedure* procedure) {
     if (current().templates.count(templateId) == 0) {
         modalRuns_.push_back({templateId, -1});

@@ -103,6 +103,7 @@ class FakeUi final : public platform::Ui {
 
     // platform::Ui
     void setResourceModule(win::HMODULE module) override;
+    platform::DialogProcedure* dialogProcedure(win::HWND window) override;
     win::INT_PTR DialogBoxParamA(int templateId, platform::DialogProcedure* procedure) override;
     win::HWND CreateDialogParamA(int templateId, platform::DialogProcedure* procedure) override;
     win::BOOL EndDialog(win::HWND dialog, win::INT_PTR result) override;
