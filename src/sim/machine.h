@@ -7,9 +7,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
+#include "firmware/chained_xor.h"
 #include "firmware/flash_layout.h"
 #include "platform/services.h"
 #include "sim/scenario.h"
@@ -152,8 +154,21 @@ struct MachineSummary {
     std::vector<char> lockedVolumes;
 };
 
-// One program run: a process with its own system state, windows and message
-// queue, on the machine's registry, volumes and clock.
+// The chained decoder's state is a process's own: a program starts with it
+// fresh, and a run it interrupted gets its own state back when it ends.
+class ProcessDecoderState {
+  public:
+    ProcessDecoderState() : outer_(std::exchange(firmware::chainedDecoderState(), {})) {}
+    ~ProcessDecoderState() { firmware::chainedDecoderState() = outer_; }
+    ProcessDecoderState(const ProcessDecoderState&) = delete;
+    ProcessDecoderState& operator=(const ProcessDecoderState&) = delete;
+
+  private:
+    firmware::ChainedDecoderState outer_;
+};
+
+// One program run: a process with its own system state, decoder state,
+// windows and message queue, on the machine's registry, volumes and clock.
 class MachineProcess {
   public:
     const std::string& program() const { return program_; }
@@ -168,6 +183,7 @@ class MachineProcess {
                    platform::Registry& registry, platform::Volumes& volumes,
                    platform::Clock& clock);
 
+    ProcessDecoderState decoder_;
     std::string program_;
     std::unique_ptr<SimSystem> system_;
     std::unique_ptr<UiObserver> observer_;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "firmware/byte_source.h"
+#include "firmware/chained_xor.h"
 #include "firmware/firmware_table.h"
 #include "firmware/flash_layout.h"
 #include "firmware/srecord_reader.h"
@@ -134,6 +135,7 @@ inline std::vector<std::uint8_t> readHostFile(const std::filesystem::path& path)
 // The header and blocks the example package sends the demo reader, built
 // from the package's own table row and firmware file by the firmware library.
 inline std::vector<std::uint8_t> expectedDemoStream() {
+    firmware::resetChainedDecoder();  // read as a program reads it, in a fresh process
     const std::vector<std::uint8_t> raw = readHostFile(kPackage / "firmtable.txt");
     const std::string text = firmware::decodeFirmwareTableText(raw);
     const std::optional<firmware::FirmwareTableRow> row =

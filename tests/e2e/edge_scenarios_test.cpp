@@ -2,18 +2,19 @@
 // what the machine is like, who answers what, and the facts that must be seen.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "demo_scenario.h"
 #include "e2e_support.h"
 #include "firmware/chained_xor.h"
+#include "support/scratch_folder.h"
 
 namespace e2e {
 namespace {
@@ -164,20 +165,14 @@ std::vector<bool> suspendAnswers(const simrun::RunResult& r) {
     return refused;
 }
 
-// Copies of the example package, changed, one per test
-// and process: ctest runs the cases side by side, and another build's suite
-// may run at the same time. The copies go when the process ends, since a
-// scenario reads its package only after its setUp has returned.
+// Copies of the example package, changed, each in a scratch folder of its
+// test and process. The copies go when the process ends, since a scenario
+// reads its package only after its setUp has returned.
 class PackageCopies {
   public:
     PackageCopies() = default;
     PackageCopies(const PackageCopies&) = delete;
     PackageCopies& operator=(const PackageCopies&) = delete;
-    ~PackageCopies() {
-        std::error_code ignored;
-        for (const std::filesystem::path& folder : made_)
-            std::filesystem::remove_all(folder, ignored);
-    }
 
     std::filesystem::path withoutTable() {
         const std::filesystem::path folder = copy("no_table");
@@ -187,9 +182,13 @@ class PackageCopies {
 
     // Every firmware file of the package replaced by `plain`, encoded.
     std::filesystem::path withEveryFirmware(const std::string& plain) {
+        return withEveryFirmwareBytes(
+            firmware::encodeChainedLines(std::vector<std::uint8_t>(plain.begin(), plain.end())));
+    }
+
+    // Every firmware file of the package replaced by `encoded`, as it is.
+    std::filesystem::path withEveryFirmwareBytes(const std::vector<std::uint8_t>& encoded) {
         const std::filesystem::path folder = copy("firmware");
-        const std::vector<std::uint8_t> encoded =
-            firmware::encodeChainedLines(std::vector<std::uint8_t>(plain.begin(), plain.end()));
         for (const auto& entry : std::filesystem::directory_iterator(folder)) {
             const std::string extension = entry.path().extension().string();
             if (extension != ".s28" && extension != ".s37") continue;
@@ -202,19 +201,13 @@ class PackageCopies {
 
   private:
     std::filesystem::path copy(const std::string& what) {
-        // A parameterised test's name holds a '/'.
-        std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(test.begin(), test.end(), '/', '_');
-        const std::filesystem::path folder =
-            std::filesystem::path(::testing::TempDir()) /
-            ("velcrest_e2e_" + what + "_" + std::to_string(::getpid()) + "_" + test);
-        std::filesystem::remove_all(folder);
-        std::filesystem::copy(kPackage, folder, std::filesystem::copy_options::recursive);
-        made_.push_back(folder);
-        return folder;
+        const auto& scratch =
+            made_.emplace_back(std::make_unique<testsupport::ScratchFolder>("velcrest_e2e_" + what));
+        std::filesystem::copy(kPackage, scratch->path(), std::filesystem::copy_options::recursive);
+        return scratch->path();
     }
 
-    std::vector<std::filesystem::path> made_;
+    std::vector<std::unique_ptr<testsupport::ScratchFolder>> made_;
 };
 
 PackageCopies& packageCopies() {
@@ -627,6 +620,36 @@ const EdgeCase kFlash[] = {
      }},
 };
 INSTANTIATE_TEST_SUITE_P(Flash, EdgeScenario, ::testing::ValuesIn(kFlash), NameOfCase{});
+
+// The first run's firmware file stops in the middle of its only line, on a
+// byte chosen so that a decoder left there would read the next file's first
+// key byte as a line end and lose that file's first record. The second file
+// is the demo firmware without its header record, so its first line holds
+// data.
+TEST(ProcessStart, ASecondUpdateRunAfterALoadStoppedMidLineReadsAsAFreshProcess) {
+    const std::vector<std::uint8_t> demo = readHostFile(kPackage / "src" / "tkw5crw-0200.s37");
+    const std::string demoText(demo.begin(), demo.end());
+    const std::string withoutHeaderRecord = demoText.substr(demoText.find('\n') + 1);
+    ASSERT_EQ(withoutHeaderRecord.rfind("S3", 0), 0u);
+
+    const auto lastRaw =
+        static_cast<std::uint8_t>(firmware::defaultLineKey(0) ^ firmware::kChainedLineEnd);
+    const auto key = static_cast<std::uint8_t>('S' ^ lastRaw);
+    const std::vector<std::uint8_t> stopsMidLine{key, lastRaw};  // "S", then the file ends
+
+    // This test process's own decoder is where a fresh one would be.
+    firmware::resetChainedDecoder();
+    sim::Scenario first = simrun::demoScenario();
+    first.machine.programFolder = packageCopies().withEveryFirmwareBytes(stopsMidLine);
+    const simrun::RunResult stopped = simrun::runScenario(first);
+    EXPECT_EQ(dialogsOf(stopped, kUpdate), startOfUpdate({}));
+    EXPECT_FALSE(stopped.summary.machine.readers[0].firmware.headerReceived);
+
+    sim::Scenario second = simrun::demoScenario();
+    second.machine.programFolder = packageCopies().withEveryFirmware(withoutHeaderRecord);
+    const simrun::RunResult fresh = simrun::runScenario(second);
+    expectUpdated(fresh);
+}
 
 const EdgeCase kFormatProcedure[] = {
     {"AfterUpdateNeverAsksForTheDrive", [](sim::Scenario&) {},
