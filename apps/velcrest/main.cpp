@@ -3,8 +3,9 @@
 #include "update/update_app.h"
 #include "win32/win_machine.h"
 
-// Last: its macros would rewrite the win:: names of the headers above.
-#include <windows.h>
+// Last: the platform's macros would rewrite the win:: names of the headers
+// above.
+#include "win32/windows_api.h"
 // clang-format on
 
 // The program reads no command line; everything it needs it finds on the
