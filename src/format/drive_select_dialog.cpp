@@ -4,6 +4,7 @@
 
 #include "format/format_templates.h"
 #include "format/reader_search.h"
+#include "shell/removable_drives.h"
 
 namespace format {
 
@@ -45,7 +46,7 @@ bool DriveSelectDialog::onInitDialog() {
 // or out since the last one.
 int DriveSelectDialog::fillDriveList() {
     int listed = 0;
-    forEachRemovableDrive(system_, [&](const std::string& root) {
+    shell::forEachRemovableDrive(system_, [&](int /*number*/, const std::string& root) {
         if (!isListedReader(inquireDrive(link_, root))) return;
         sendToCombo(win::CB_ADDSTRING, 0, reinterpret_cast<win::LPARAM>(root.c_str()));
         ++listed;

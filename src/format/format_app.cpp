@@ -4,6 +4,7 @@
 #include "format/format_templates.h"
 #include "format/marker.h"
 #include "format/reader_search.h"
+#include "shell/removable_drives.h"
 #include "shell/administrator.h"
 #include "shell/language_library.h"
 
@@ -110,7 +111,7 @@ bool FormatApp::readMarkerAndFindReader(FormatDialog& dialog) {
 // Every removable drive is asked, so the last matching drive letter wins.
 void FormatApp::findReader(FormatDialog& dialog) {
     device::DeviceLink& link = dialog.deviceLink;
-    forEachRemovableDrive(services_.system, [&](const std::string& root) {
+    shell::forEachRemovableDrive(services_.system, [&](int /*number*/, const std::string& root) {
         const device::InquiryStrings identity = inquireDrive(link, root);
         if (identity.product.find(link.inquiryProduct) == std::string::npos) return;
         if (identity.vendor != link.inquiryVendor) return;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "shell/about_box.h"
+#include "shell/removable_drives.h"
 #include "update/update_templates.h"
 
 namespace update {
@@ -14,17 +15,8 @@ namespace {
 static_assert(templateNumber(UpdateTemplate::MainDialog) == shell::kMainDialogTemplate);
 static_assert(templateNumber(UpdateTemplate::AboutBox) == shell::kAboutBoxTemplate);
 
-constexpr int kDriveCount = 26;
-constexpr char kFirstDriveLetter = 'A';
-constexpr const char* kRootSuffix = ":\\";
 constexpr char kDriveListSeparator = ',';
 constexpr const char* kAllFilesPattern = "*.*";
-
-std::string driveRoot(int driveNumber) {
-    std::string root(1, static_cast<char>(kFirstDriveLetter + driveNumber));
-    root += kRootSuffix;
-    return root;
-}
 
 // The text before the first separator, taken off the front of the list
 // together with the separator.
@@ -72,14 +64,11 @@ bool UpdateDialog::onInitDialog() {
 }
 
 void UpdateDialog::scanRemovableDrives() {
-    const win::DWORD present = system_.GetLogicalDrives();
-    for (int number = 0; number < kDriveCount; ++number) {
-        if ((present & (win::DWORD{1} << number)) == 0) continue;
-        if (system_.GetDriveTypeA(driveRoot(number).c_str()) != win::DRIVE_REMOVABLE) continue;
+    shell::forEachRemovableDrive(system_, [&](int number, const std::string& /*root*/) {
         removableDriveList += std::to_string(number);
         removableDriveList += kDriveListSeparator;
         ++removableDriveCount;
-    }
+    });
 }
 
 void UpdateDialog::quit() {
@@ -145,17 +134,15 @@ int UpdateDialog::searchReaders(const std::string& tableText) {
     std::string remaining = removableDriveList;
     int matches = 0;
     for (std::int32_t pass = 0; pass < drivesToTry; ++pass) {
-        const std::string root = driveRoot(std::atoi(takeFirstEntry(remaining).c_str()));
+        const std::string root = shell::driveRoot(std::atoi(takeFirstEntry(remaining).c_str()));
         std::array<std::uint8_t, device::kInquiryLength> reply{};
         deviceLink.inquiry(root, reply);
-        device::InquiryStrings found = device::parseInquiryReply(reply);
+        const device::InquiryStrings found = device::parseInquiryReply(reply);
         if (tableText.find(found.product) == std::string::npos || found.vendor != kReaderVendor) {
             continue;
         }
         if (matches++ == 0) {
-            deviceLink.inquiryProduct = std::move(found.product);
-            deviceLink.inquiryVendor = std::move(found.vendor);
-            deviceLink.inquiryRevision = std::move(found.revision);
+            deviceLink.storeInquiry(reply);
             selectedDriveRoot = root;
         }
     }
