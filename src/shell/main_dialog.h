@@ -28,8 +28,6 @@ class MainDialog : public Dialog {
     bool onPaint() override;
     bool onQueryDragIcon(win::LRESULT& icon) override;
 
-    win::HICON appIcon() const { return appIcon_; }
-
   private:
     win::HICON appIcon_;
 };

@@ -174,11 +174,6 @@ void SimVolumes::injectForOperation(std::uint8_t operationCode, InjectedFault fa
     operationFaults_.push_back(std::move(entry));
 }
 
-void SimVolumes::clearInjections() {
-    nextFaults_.clear();
-    operationFaults_.clear();
-}
-
 bool SimVolumes::takeFault(std::uint8_t operationCode, char letter, InjectedFault& fault) {
     if (!nextFaults_.empty()) {
         fault = std::move(nextFaults_.front());

@@ -95,7 +95,6 @@ class SimVolumes final : public platform::Volumes {
     void injectNext(InjectedFault fault);
     void injectForOperation(std::uint8_t operationCode, InjectedFault fault, int times = kForever,
                             char letter = kAnyVolume);
-    void clearInjections();
 
     // The platform calls.
     win::HANDLE CreateFileA(const char* path, win::DWORD desiredAccess, win::DWORD shareMode,

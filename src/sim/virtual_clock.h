@@ -10,19 +10,14 @@ namespace sim {
 // retries and polls runs in no real time.
 class VirtualClock final : public platform::Clock {
 public:
-    void Sleep(win::DWORD milliseconds) override {
-        now_ += milliseconds;
-        ++sleeps_;
-    }
+    void Sleep(win::DWORD milliseconds) override { now_ += milliseconds; }
     win::DWORD GetTickCount() override { return static_cast<win::DWORD>(now_); }
 
     std::uint64_t now() const { return now_; }
     void advance(std::uint64_t milliseconds) { now_ += milliseconds; }
-    std::uint64_t sleepCount() const { return sleeps_; }
 
 private:
     std::uint64_t now_ = 0;
-    std::uint64_t sleeps_ = 0;
 };
 
 }  // namespace sim
