@@ -17,6 +17,7 @@
 
 #include "demo_scenario.h"
 #include "sim/scenario_json.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -289,13 +290,8 @@ TEST(ScenarioRun, AnUnknownProgramIsAScenarioError) {
 
 class VelcrestSimTool : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = std::filesystem::path(::testing::TempDir()) /
-                  ("velcrest_sim_" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
+    testsupport::ScratchFolder scratch_{"velcrest_sim"};
+    std::filesystem::path folder_ = scratch_.path();
 
     std::filesystem::path scenarioFile(const std::string& text) {
         const std::filesystem::path file = folder_ / "scenario.json";
@@ -317,8 +313,6 @@ class VelcrestSimTool : public ::testing::Test {
         text << in.rdbuf();
         return text.str();
     }
-
-    std::filesystem::path folder_;
 };
 
 struct ToolCase {

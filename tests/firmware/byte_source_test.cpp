@@ -1,7 +1,6 @@
 #include "firmware/byte_source.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -11,6 +10,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "support/scratch_folder.h"
 
 namespace firmware {
 namespace {
@@ -98,14 +99,8 @@ class FileByteSourceTest : public testing::Test {
     // before and just after its refills.
     static constexpr std::size_t kBufferSize = 64 * 1024;
 
-    void TearDown() override {
-        std::error_code ignored;
-        for (const fs::path& path : paths_) fs::remove(path, ignored);
-    }
-
     std::string writeFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        const fs::path path =
-            fs::path(testing::TempDir()) / ("byte_source_" + name + "_" + std::to_string(getpid()));
+        const fs::path path = scratch_.path() / name;
         std::FILE* file = std::fopen(path.string().c_str(), "wb");
         EXPECT_NE(file, nullptr);
         if (file == nullptr) return path.string();
@@ -113,12 +108,11 @@ class FileByteSourceTest : public testing::Test {
             bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
         EXPECT_EQ(written, bytes.size());
         std::fclose(file);
-        paths_.push_back(path);
         return path.string();
     }
 
   private:
-    std::vector<fs::path> paths_;
+    testsupport::ScratchFolder scratch_{"byte_source"};
 };
 
 TEST_F(FileByteSourceTest, ReadsTheWholeFileWhateverItsLengthAgainstTheBuffer) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +18,7 @@
 #include "firmware/byte_source.h"
 #include "firmware/chained_xor.h"
 #include "firmware/srecord_reader.h"
+#include "support/scratch_folder.h"
 
 namespace firmware {
 namespace {
@@ -84,26 +84,7 @@ bool toolAvailable() {
     return std::system("srec_cat -version > /dev/null 2>&1") == 0;
 }
 
-// A folder of its own for each test, removed again however the test ends.
-class ScratchFolder {
-  public:
-    explicit ScratchFolder(const std::string& name) {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        path_ = fs::temp_directory_path() / ("srec_peer_" + name + "_" + std::to_string(stamp));
-        fs::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using testsupport::ScratchFolder;
 
 class SrecCatPeer : public testing::TestWithParam<PeerCase> {
   protected:

@@ -3,12 +3,14 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "compiled_resources.h"
 #include "script_files.h"
 #include "sim/resource_script.h"
+#include "support/scratch_folder.h"
 
 namespace resources {
 namespace {
@@ -40,8 +42,8 @@ class WindresCompiles : public ::testing::TestWithParam<ScriptFile> {
         const auto windres = findWindres();
         if (!windres)
             GTEST_SKIP() << "no mingw-w64 windres on this machine (scripts/setup installs it)";
-        const std::filesystem::path output =
-            std::filesystem::path(::testing::TempDir()) / (GetParam().testName() + ".res");
+        scratch_.emplace("windres");
+        const std::filesystem::path output = scratch_->path() / (GetParam().testName() + ".res");
         const std::filesystem::path log = output.string() + ".log";
         const std::string command = quotedForShell(*windres) + " -I " +
                                     quotedForShell(resourcesFolder()) + " " +
@@ -59,6 +61,9 @@ class WindresCompiles : public ::testing::TestWithParam<ScriptFile> {
 
     CompiledResources compiled;
     sim::ScriptReading reading;
+
+  private:
+    std::optional<testsupport::ScratchFolder> scratch_;
 };
 
 // What Windows will show is what the simulator shows: the same dialogs,

@@ -15,6 +15,7 @@
 
 #include "device/device_link.h"
 #include "firmware/flash_layout.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -630,19 +631,12 @@ TEST(MachineMedium, AFinishedFormatLeavesTheMediumEmpty) {
 
 class MachineLibraries : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = std::filesystem::path(::testing::TempDir()) /
-                  ("machine_libraries_" +
-                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     void writeLibrary(const std::string& name, const std::string& text) {
         std::ofstream(folder_ / name) << text;
     }
 
-    std::filesystem::path folder_;
+    testsupport::ScratchFolder scratch_{"machine_libraries"};
+    std::filesystem::path folder_ = scratch_.path();
 };
 
 TEST_F(MachineLibraries, TheProgramFolderComesFirstThenTheLibraryFolder) {

@@ -1,12 +1,14 @@
 #include "sim/sim_system.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <vector>
+
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -16,16 +18,13 @@ using sim::SystemSetup;
 class SimSystemTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("sim_system_" + std::to_string(::getpid()) + "_" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
+        scratch_.emplace("sim_system");
+        folder_ = scratch_->path();
         std::ofstream(folder_ / "firmtable.txt", std::ios::binary) << "table bytes";
         setup_.hostProgramFolder = folder_.string();
         setup_.currentDirectory = "C:\\Tools\\Kavo";
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
+    std::optional<testsupport::ScratchFolder> scratch_;
     std::filesystem::path folder_;
     SystemSetup setup_;
     sim::MutexTable mutexes_;
