@@ -4,9 +4,9 @@
 #include "format/format_templates.h"
 #include "format/marker.h"
 #include "format/reader_search.h"
-#include "shell/removable_drives.h"
 #include "shell/administrator.h"
 #include "shell/language_library.h"
+#include "shell/removable_drives.h"
 
 namespace format {
 

@@ -201,8 +201,8 @@ class PackageCopies {
 
   private:
     std::filesystem::path copy(const std::string& what) {
-        const auto& scratch =
-            made_.emplace_back(std::make_unique<testsupport::ScratchFolder>("velcrest_e2e_" + what));
+        const auto& scratch = made_.emplace_back(
+            std::make_unique<testsupport::ScratchFolder>("velcrest_e2e_" + what));
         std::filesystem::copy(kPackage, scratch->path(), std::filesystem::copy_options::recursive);
         return scratch->path();
     }

@@ -200,8 +200,8 @@ std::vector<SourceFile> treeSources(const fs::path& root) {
     for (const std::string& folder : kScannedFolders) {
         for (const auto& entry : fs::recursive_directory_iterator(root / folder)) {
             if (!entry.is_regular_file() || !isSource(entry.path())) continue;
-            files.push_back({fs::relative(entry.path(), root).generic_string(),
-                             readText(entry.path())});
+            files.push_back(
+                {fs::relative(entry.path(), root).generic_string(), readText(entry.path())});
         }
     }
     return files;
@@ -259,8 +259,9 @@ const CheckerCase kCheckerCases[] = {
      {{"src/low/a.cpp", "#include \"low/gone.h\"\n"}},
      {"src/low/a.cpp:1: \"low/gone.h\" names no file of the tree"}},
     {"IncludesInsideARawStringAreText",
-     {{"tests/high/b_test.cpp", "auto s = R\"rc(\n#include \"high/ids.h\"\n)rc\";\n"
-                                "#include \"low/gone.h\"\n"}},
+     {{"tests/high/b_test.cpp",
+       "auto s = R\"rc(\n#include \"high/ids.h\"\n)rc\";\n"
+       "#include \"low/gone.h\"\n"}},
      {"tests/high/b_test.cpp:4: \"low/gone.h\" names no file of the tree"}},
 };
 
