@@ -151,10 +151,8 @@ void WinUi::unbind(const Binding& binding) {
 // Looked up among our own bindings rather than read from the window's data,
 // so a window this backend did not create never yields a procedure.
 platform::DialogProcedure* WinUi::dialogProcedure(win::HWND window) {
-    if (window == nullptr) return nullptr;
-    const auto found = std::find_if(bindings_.begin(), bindings_.end(),
-                                    [&](const Binding& each) { return each.window == window; });
-    return found == bindings_.end() ? nullptr : found->procedure;
+    const Binding* binding = bindingOf(window);
+    return binding == nullptr ? nullptr : binding->procedure;
 }
 
 WinUi::Binding* WinUi::bindingOf(win::HWND window) const {
