@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -265,6 +266,10 @@ const CheckerCase kCheckerCases[] = {
      {"tests/high/b_test.cpp:4: \"low/gone.h\" names no file of the tree"}},
 };
 
+void PrintTo(const CheckerCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class IncludeChecker : public ::testing::TestWithParam<CheckerCase> {};
 
 TEST_P(IncludeChecker, FindsExactlyTheIncludesTheTableDoesNotAllow) {
@@ -272,8 +277,8 @@ TEST_P(IncludeChecker, FindsExactlyTheIncludesTheTableDoesNotAllow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SmallTrees, IncludeChecker, ::testing::ValuesIn(kCheckerCases),
-                         [](const ::testing::TestParamInfo<CheckerCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<CheckerCase>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 }  // namespace
