@@ -395,9 +395,8 @@ struct Machine::Impl {
     void enumerate(ReaderState& reader);
     void layRegistry();
     UsbStorageDevice usbDevice(const ReaderState& reader) const;
-    UsbRegistryBuilder usbRecords() {
-        return UsbRegistryBuilder(registry, usbIdSpellingOf(scenario.machine.majorVersion));
-    }
+    UsbIdSpelling usbIdSpelling() const { return usbIdSpellingOf(scenario.machine.majorVersion); }
+    UsbRegistryBuilder usbRecords() { return UsbRegistryBuilder(registry, usbIdSpelling()); }
 };
 
 namespace {
@@ -948,9 +947,13 @@ std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentit
     std::vector<std::uint8_t> raw;
     if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
     const std::string text = firmware::decodeFirmwareTableText(raw);
+    // The row the update program finds: by the USB ids as the machine's
+    // Windows spells them.
+    const UsbIdSpelling spelling = usbIdSpelling();
     const std::optional<firmware::FirmwareTableRow> row = firmware::findFirmwareRow(
-        text, firmware::ReaderIdentity{fourHex(identity.vendorId), fourHex(identity.productId),
-                                       fourHex(identity.deviceRevision),
+        text, firmware::ReaderIdentity{usbIdDigits(identity.vendorId, spelling),
+                                       usbIdDigits(identity.productId, spelling),
+                                       usbIdDigits(identity.deviceRevision, spelling),
                                        trimmedRight(identity.inquiry.product)});
     if (!row) return std::nullopt;
     return fourHexValue(row->handoffRevision);

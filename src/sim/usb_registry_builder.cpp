@@ -64,13 +64,6 @@ std::string hexOf(std::uint32_t value) {
     return text.data();
 }
 
-std::string fourHex(std::uint16_t value, UsbIdSpelling spelling) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), spelling == UsbIdSpelling::UpperCase ? "%04X" : "%04x",
-                  static_cast<unsigned>(value));
-    return text.data();
-}
-
 std::string below(std::string_view parent, std::string_view name) {
     std::string path(parent);
     path += '\\';
@@ -188,6 +181,13 @@ std::string parentIdPrefixFor(std::string_view instancePath, unsigned level) {
     return std::to_string(level) + "&" + hexOf(hashOf(instancePath)) + "&0";
 }
 
+std::string usbIdDigits(std::uint16_t value, UsbIdSpelling spelling) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), spelling == UsbIdSpelling::UpperCase ? "%04X" : "%04x",
+                  static_cast<unsigned>(value));
+    return text.data();
+}
+
 std::string diskKeyName(std::string_view vendor, std::string_view product,
                         std::string_view revision) {
     return "Disk&Ven_" + keyField(vendor, kInquiryVendorWidth) + "&Prod_" +
@@ -197,8 +197,8 @@ std::string diskKeyName(std::string_view vendor, std::string_view product,
 
 std::string UsbRegistryBuilder::deviceId(std::uint16_t vendorId, std::uint16_t productId) const {
     const bool upper = spelling_ == UsbIdSpelling::UpperCase;
-    return std::string(upper ? "VID_" : "Vid_") + fourHex(vendorId, spelling_) +
-           (upper ? "&PID_" : "&Pid_") + fourHex(productId, spelling_);
+    return std::string(upper ? "VID_" : "Vid_") + usbIdDigits(vendorId, spelling_) +
+           (upper ? "&PID_" : "&Pid_") + usbIdDigits(productId, spelling_);
 }
 
 std::string UsbRegistryBuilder::revisionLabel() const {
@@ -213,7 +213,7 @@ void UsbRegistryBuilder::layMouse() {
     const std::string key = below(below(kUsbEnumPath, id), portInstance(1, 1));
     registry_.setMultiString(
         key, kHardwareIdValue,
-        {"USB\\" + id + revisionLabel() + fourHex(kMouseRevision, spelling_), "USB\\" + id});
+        {"USB\\" + id + revisionLabel() + usbIdDigits(kMouseRevision, spelling_), "USB\\" + id});
     registry_.setMultiString(
         key, kCompatibleIdsValue,
         {"USB\\Class_03&SubClass_01&Prot_02", "USB\\Class_03&SubClass_01", "USB\\Class_03"});
@@ -232,8 +232,9 @@ UsbStorageRecords UsbRegistryBuilder::attach(const UsbStorageDevice& device) {
     UsbStorageRecords laid;
     const std::string id = deviceId(device.vendorId, device.productId);
     laid.usbKeyPath = below(kUsbEnumPath, id);
-    laid.hardwareIds = {"USB\\" + id + revisionLabel() + fourHex(device.deviceRevision, spelling_),
-                        "USB\\" + id};
+    laid.hardwareIds = {
+        "USB\\" + id + revisionLabel() + usbIdDigits(device.deviceRevision, spelling_),
+        "USB\\" + id};
     const bool hasSerial = !device.serialNumber.empty();
     laid.usbInstanceName =
         hasSerial ? device.serialNumber : portInstance(device.rootHub, device.hubPort);

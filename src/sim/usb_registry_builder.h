@@ -63,6 +63,9 @@ struct UsbStorageRecords {
     std::vector<std::string> hardwareIds;
 };
 
+// The four hexadecimal digits of a USB id as the spelling writes them.
+std::string usbIdDigits(std::uint16_t value, UsbIdSpelling spelling);
+
 // Lays into a registry what Windows records for the machine's drives and USB
 // devices, spelt as the machine's Windows spells them. Instance ids are
 // derived from the inputs, so the same machine gives the same records every
