@@ -250,7 +250,7 @@ const SpellingCase kSpellings[] = {
     {"KeyAsWindowsWritesIt", kCardRw, {{kAsWindowsWrites, true}}, nullptr, kReaderIdentity},
     {"KeyAsTheInquiryNamesIt", kCardRw, {{kAsReported, true}}, nullptr, kReaderIdentity},
     // The first key is used even though none of its instances matches.
-    {"BothKeysTheInquirysNameWins",
+    {"BothKeysTheOneTheInquiryNamesWins",
      kCardRw,
      {{kAsWindowsWrites, true}, {kAsReported, false}},
      nullptr,
