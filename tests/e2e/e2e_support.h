@@ -152,15 +152,12 @@ inline std::vector<std::uint8_t> expectedDemoStream() {
     return firmware::buildBlockStream(image, plan);
 }
 
-// Copies of the example package with their firmware table changed, one per
-// test and process: ctest runs the cases side by side, and another build's
-// suite may run at the same time. The copies go when the process ends, since
-// a scenario reads its package only after its setUp has returned.
+// Copies of the example package, changed, one per test and process: ctest
+// runs the cases side by side, and another build's suite may run at the same
+// time. The copies go when the process ends, since a scenario reads its
+// package only after its setUp has returned.
 class PackageCopies {
   public:
-    // Turns the decoded table text into the copy's; no value: no table.
-    using TableEdit = std::function<std::optional<std::string>(const std::string&)>;
-
     PackageCopies() = default;
     PackageCopies(const PackageCopies&) = delete;
     PackageCopies& operator=(const PackageCopies&) = delete;
@@ -170,7 +167,8 @@ class PackageCopies {
             std::filesystem::remove_all(folder, ignored);
     }
 
-    std::filesystem::path make(std::string_view kind, const TableEdit& edit) {
+    // A fresh copy for the running test; `kind` says what will be changed.
+    std::filesystem::path copy(std::string_view kind) {
         // A parameterised test's name holds a '/'.
         std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(test.begin(), test.end(), '/', '_');
@@ -180,17 +178,6 @@ class PackageCopies {
         std::filesystem::remove_all(folder);
         std::filesystem::copy(kPackage, folder, std::filesystem::copy_options::recursive);
         made_.push_back(folder);
-        const std::filesystem::path table = folder / "firmtable.txt";
-        const std::vector<std::uint8_t> plain = firmware::decodeChainedFile(readHostFile(table));
-        std::filesystem::remove(table);
-        const std::optional<std::string> edited = edit(std::string(plain.begin(), plain.end()));
-        if (edited) {
-            const std::vector<std::uint8_t> encoded = firmware::encodeChainedLines(
-                std::vector<std::uint8_t>(edited->begin(), edited->end()));
-            std::ofstream(table, std::ios::binary)
-                .write(reinterpret_cast<const char*>(encoded.data()),
-                       static_cast<std::streamsize>(encoded.size()));
-        }
         return folder;
     }
 
@@ -198,17 +185,52 @@ class PackageCopies {
     std::vector<std::filesystem::path> made_;
 };
 
-inline std::filesystem::path packageCopy(std::string_view kind,
-                                         const PackageCopies::TableEdit& edit) {
+inline PackageCopies& packageCopies() {
     static PackageCopies copies;
-    return copies.make(kind, edit);
+    return copies;
+}
+
+inline void writeEncoded(const std::filesystem::path& path, const std::string& plain) {
+    const std::vector<std::uint8_t> encoded =
+        firmware::encodeChainedLines(std::vector<std::uint8_t>(plain.begin(), plain.end()));
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(encoded.data()),
+               static_cast<std::streamsize>(encoded.size()));
+}
+
+// Turns the decoded table text into the copy's; no value: no table.
+using TableEdit = std::function<std::optional<std::string>(const std::string&)>;
+
+inline std::filesystem::path packageWithTable(std::string_view kind, const TableEdit& edit) {
+    const std::filesystem::path folder = packageCopies().copy(kind);
+    const std::filesystem::path table = folder / "firmtable.txt";
+    const std::vector<std::uint8_t> plain = firmware::decodeChainedFile(readHostFile(table));
+    std::filesystem::remove(table);
+    const std::optional<std::string> edited = edit(std::string(plain.begin(), plain.end()));
+    if (edited) writeEncoded(table, *edited);
+    return folder;
+}
+
+inline std::filesystem::path packageWithoutTable() {
+    return packageWithTable("no_table",
+                            [](const std::string&) { return std::optional<std::string>(); });
+}
+
+// Every firmware file of the package replaced by `plain`, encoded.
+inline std::filesystem::path packageWithEveryFirmware(const std::string& plain) {
+    const std::filesystem::path folder = packageCopies().copy("firmware");
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string extension = entry.path().extension().string();
+        if (extension == ".s28" || extension == ".s37") writeEncoded(entry.path(), plain);
+    }
+    return folder;
 }
 
 // The example package with the key columns of every row (USB vendor id,
 // product id and revision) in upper case, as Windows Vista and later spell
 // them.
 inline std::filesystem::path packageWithUpperCaseKeys() {
-    return packageCopy("upper_case_keys", [](const std::string& text) {
+    return packageWithTable("upper_case_keys", [](const std::string& text) {
         constexpr std::size_t kKeyColumns[] = {0, 1, 5};
         std::string edited;
         std::size_t column = 0;

@@ -33,6 +33,12 @@ constexpr std::int64_t kHalfWay = 0x8000;
 constexpr win::DWORD kFormatHalfDoneAtFirstPoll = 2000;
 constexpr win::DWORD kFormatDoneBeforeFirstPoll = 500;
 constexpr std::uint64_t kDuringArdlowsWaitMs = 1000;
+// Long enough for the polls of the lost-poll rows to meet it still running.
+constexpr win::DWORD kLongFormat = 20000;
+// The format program's first REQUEST SENSE comes before the format command;
+// the second is the first poll.
+constexpr int kFirstPollSense = 2;
+constexpr int kLostPollsThatEndPolling = 5;
 
 sim::ProgramAnswers& answersOf(sim::Scenario& s, const char* program) {
     return s.user.programs[program];
@@ -73,6 +79,21 @@ sim::CommandFault refusedBlock(std::uint16_t block) {
     f.failCall = false;
     f.senseKey = sim::kSenseMediumError;
     f.asc = sim::kAscWriteError;
+    return f;
+}
+
+sim::CommandFault refusedFormat() {
+    sim::CommandFault f = fault(sim::DeviceCall::Format);
+    f.failCall = false;
+    f.senseKey = sim::kSenseIllegalRequest;
+    f.asc = sim::kAscInvalidFieldInCdb;
+    return f;
+}
+// REQUEST SENSE commands that themselves fail, from the n-th on.
+sim::CommandFault lostPolls(int from, int times) {
+    sim::CommandFault f = fault(sim::DeviceCall::RequestSense);
+    f.occurrence = from;
+    f.times = times;
     return f;
 }
 
@@ -138,10 +159,6 @@ std::vector<bool> suspendAnswers(const simrun::RunResult& r) {
         if (e.kind == sim::EventKind::SuspendQuery) refused.push_back(e.flag("refused"));
     }
     return refused;
-}
-
-std::filesystem::path packageWithoutTable() {
-    return packageCopy("no_table", [](const std::string&) { return std::optional<std::string>(); });
 }
 
 struct EdgeCase {
@@ -482,6 +499,17 @@ const EdgeCase kFlash[] = {
          EXPECT_EQ(countEvents(r, sim::EventKind::WindowDestroyed, kUpdate), 1u);
          expectNoHandOff(r);
      }},
+    // Two records too short for their address field: the bounds say 0x20000
+    // to 0x2FFFF, but not one byte was stored, so there is nothing to send.
+    {"FirmwareFileWithoutAStoredByte",
+     [](sim::Scenario& s) {
+         s.machine.programFolder = packageWithEveryFirmware("S30300020000FA\r\nS30300030000F9\r\n");
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({}));
+         EXPECT_FALSE(r.summary.machine.readers[0].firmware.headerReceived);
+         expectNoHandOff(r);
+     }},
     {"LockFailingThenSucceeding",
      [](sim::Scenario& s) {
          sim::CommandFault busy = fault(sim::DeviceCall::Lock);
@@ -627,8 +655,9 @@ const EdgeCase kFormatProcedure[] = {
      },
      [](const simrun::RunResult& r) {
          const std::vector<int> shown = dialogsOf(r, kFormat);
-         ASSERT_GE(shown.size(), 2u);
-         EXPECT_EQ(shown[shown.size() - 2], id(FT::MediumAbsent));
+         ASSERT_GE(shown.size(), 3u);
+         EXPECT_EQ(shown[shown.size() - 3], id(FT::MediumAbsent));
+         EXPECT_EQ(shown[shown.size() - 2], id(FT::NotFormatted)) << "the format was not seen";
          EXPECT_EQ(shown.back(), id(FT::RevisionMatches)) << "the closing notice follows";
          EXPECT_EQ(r.summary.machine.readers[0].formatsAborted, 1);
          EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
@@ -672,6 +701,49 @@ const EdgeCase kFormatProcedure[] = {
          EXPECT_TRUE(r.summary.showed(kFormat, id(FT::RevisionDiffers)));
          EXPECT_FALSE(r.summary.showed(kFormat, id(FT::RevisionMatches)));
          EXPECT_FALSE(r.summary.machine.markerPresent);
+     }},
+    {"RefusedFormatTellsTheCardWasNotFormatted",
+     [](sim::Scenario& s) { s.faults = {refusedFormat()}; },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(
+             dialogsOf(r, kFormat),
+             (std::vector<int>{id(FT::MainDialog), id(FT::NotFormatted), id(FT::RevisionMatches)}));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+         EXPECT_FALSE(r.summary.machine.markerPresent) << "the main dialog ended with OK";
+     }},
+    {"StandAloneRefusedFormatTellsTheCardWasNotFormatted",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         s.faults = {refusedFormat()};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat),
+                   (std::vector<int>{id(FT::MainDialog), id(FT::DriveSelect), id(FT::ConfirmFormat),
+                                     id(FT::NotFormatted), id(FT::StandAloneDone)}));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+     }},
+    // The first REQUEST SENSE comes before the format; the polls follow.
+    {"OneLostPollKeepsPolling",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].formatDurationMs = kLongFormat;
+         s.faults = {lostPolls(kFirstPollSense + 1, 1)};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat),
+                   (std::vector<int>{id(FT::MainDialog), id(FT::RevisionMatches)}));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 1);
+     }},
+    {"FiveLostPollsInARowEndThePolling",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].formatDurationMs = kLongFormat;
+         s.faults = {lostPolls(kFirstPollSense + 1, kLostPollsThatEndPolling)};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(
+             dialogsOf(r, kFormat),
+             (std::vector<int>{id(FT::MainDialog), id(FT::NotFormatted), id(FT::RevisionMatches)}));
+         EXPECT_EQ(countEvents(r, sim::EventKind::FaultFired, kFormat),
+                   std::size_t{kLostPollsThatEndPolling});
      }},
     {"QuitDuringThePollsEndsWithoutOk",
      [](sim::Scenario& s) { s.incidents = {atPoll(2, sim::IncidentKind::PostQuit)}; },

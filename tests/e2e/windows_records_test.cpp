@@ -21,7 +21,7 @@ constexpr char kUpdatedInquiryRevision[] = "2.00";
 // The example package with the example reader's product renamed in every
 // column that names it.
 std::filesystem::path packageForProduct(const std::string& product) {
-    return packageCopy("product", [product](const std::string& text) {
+    return packageWithTable("product", [product](const std::string& text) {
         std::string edited = text;
         const std::string from = kExampleProduct;
         for (std::size_t at = edited.find(from); at != std::string::npos;
