@@ -395,6 +395,8 @@ struct Machine::Impl {
     void enumerate(ReaderState& reader);
     void layRegistry();
     UsbStorageDevice usbDevice(const ReaderState& reader) const;
+    UsbIdSpelling usbIdSpelling() const { return usbIdSpellingOf(scenario.machine.majorVersion); }
+    UsbRegistryBuilder usbRecords() { return UsbRegistryBuilder(registry, usbIdSpelling()); }
 };
 
 namespace {
@@ -718,9 +720,9 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
 UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
     UsbStorageDevice device;
     device.driveLetter = reader.letter;
-    device.vendor = trimmedRight(reader.current.inquiry.vendor);
-    device.product = trimmedRight(reader.current.inquiry.product);
-    device.revision = trimmedRight(reader.current.inquiry.revision);
+    device.vendor = reader.current.inquiry.vendor;
+    device.product = reader.current.inquiry.product;
+    device.revision = reader.current.inquiry.revision;
     device.vendorId = reader.current.vendorId;
     device.productId = reader.current.productId;
     device.deviceRevision = reader.current.deviceRevision;
@@ -733,7 +735,7 @@ UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
 // machine's disks and hubs, what Windows keeps for start-up, then each
 // reader as it was plugged in.
 void Machine::Impl::layRegistry() {
-    UsbRegistryBuilder builder(registry);
+    UsbRegistryBuilder builder = usbRecords();
     builder.layBaseMachine();
     registry.setString(kRunKeyPath, "SoundTray", "C:\\Program Files\\Audio\\tray.exe");
     if (scenario.machine.runOnceKeyPresent) registry.createKey(kRunOnceKeyPath);
@@ -945,9 +947,13 @@ std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentit
     std::vector<std::uint8_t> raw;
     if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
     const std::string text = firmware::decodeFirmwareTableText(raw);
+    // The row the update program finds: by the USB ids as the machine's
+    // Windows spells them.
+    const UsbIdSpelling spelling = usbIdSpelling();
     const std::optional<firmware::FirmwareTableRow> row = firmware::findFirmwareRow(
-        text, firmware::ReaderIdentity{fourHex(identity.vendorId), fourHex(identity.productId),
-                                       fourHex(identity.deviceRevision),
+        text, firmware::ReaderIdentity{usbIdDigits(identity.vendorId, spelling),
+                                       usbIdDigits(identity.productId, spelling),
+                                       usbIdDigits(identity.deviceRevision, spelling),
                                        trimmedRight(identity.inquiry.product)});
     if (!row) return std::nullopt;
     return fourHexValue(row->handoffRevision);
@@ -986,7 +992,7 @@ void Machine::Impl::enumerate(ReaderState& reader) {
     if (changed) {
         reader.current = next;
         reader.device->setIdentity(next.inquiry);
-        const UsbStorageRecords laid = UsbRegistryBuilder(registry).attach(usbDevice(reader));
+        const UsbStorageRecords laid = usbRecords().attach(usbDevice(reader));
         fields.push_back({"storageKey", laid.storageKeyPath + "\\" + laid.storageInstanceName});
         fields.push_back({"usbKey", laid.usbKeyPath + "\\" + laid.usbInstanceName});
     }

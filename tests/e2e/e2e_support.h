@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -25,6 +28,7 @@
 #include "format/format_templates.h"
 #include "scenario_run.h"
 #include "sim/machine.h"
+#include "support/scratch_folder.h"
 #include "update/update_templates.h"
 
 namespace e2e {
@@ -148,6 +152,97 @@ inline std::vector<std::uint8_t> expectedDemoStream() {
     const firmware::FlashPlan plan = firmware::planFlash(
         image, {"0d9f", row->newProductId, "0100", row->newProductName, row->headerName});
     return firmware::buildBlockStream(image, plan);
+}
+
+// Copies of the example package, changed, each in a scratch folder of its
+// test and process. The copies go when the process ends, since a scenario
+// reads its package only after its setUp has returned.
+class PackageCopies {
+  public:
+    PackageCopies() = default;
+    PackageCopies(const PackageCopies&) = delete;
+    PackageCopies& operator=(const PackageCopies&) = delete;
+
+    // A fresh copy for the running test; `kind` says what will be changed.
+    std::filesystem::path copy(std::string_view kind) {
+        const auto& scratch = made_.emplace_back(
+            std::make_unique<testsupport::ScratchFolder>("velcrest_e2e_" + std::string(kind)));
+        std::filesystem::copy(kPackage, scratch->path(), std::filesystem::copy_options::recursive);
+        return scratch->path();
+    }
+
+  private:
+    std::vector<std::unique_ptr<testsupport::ScratchFolder>> made_;
+};
+
+inline PackageCopies& packageCopies() {
+    static PackageCopies copies;
+    return copies;
+}
+
+inline void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void writeEncoded(const std::filesystem::path& path, const std::string& plain) {
+    writeBytes(path,
+               firmware::encodeChainedLines(std::vector<std::uint8_t>(plain.begin(), plain.end())));
+}
+
+// Turns the decoded table text into the copy's; no value: no table.
+using TableEdit = std::function<std::optional<std::string>(const std::string&)>;
+
+inline std::filesystem::path packageWithTable(std::string_view kind, const TableEdit& edit) {
+    const std::filesystem::path folder = packageCopies().copy(kind);
+    const std::filesystem::path table = folder / "firmtable.txt";
+    const std::vector<std::uint8_t> plain = firmware::decodeChainedFile(readHostFile(table));
+    std::filesystem::remove(table);
+    const std::optional<std::string> edited = edit(std::string(plain.begin(), plain.end()));
+    if (edited) writeEncoded(table, *edited);
+    return folder;
+}
+
+inline std::filesystem::path packageWithoutTable() {
+    return packageWithTable("no_table",
+                            [](const std::string&) { return std::optional<std::string>(); });
+}
+
+// Every firmware file of the package replaced by `encoded`, as it is.
+inline std::filesystem::path packageWithEveryFirmwareBytes(
+    const std::vector<std::uint8_t>& encoded) {
+    const std::filesystem::path folder = packageCopies().copy("firmware");
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string extension = entry.path().extension().string();
+        if (extension == ".s28" || extension == ".s37") writeBytes(entry.path(), encoded);
+    }
+    return folder;
+}
+
+// Every firmware file of the package replaced by `plain`, encoded.
+inline std::filesystem::path packageWithEveryFirmware(const std::string& plain) {
+    return packageWithEveryFirmwareBytes(
+        firmware::encodeChainedLines(std::vector<std::uint8_t>(plain.begin(), plain.end())));
+}
+
+// The example package with the key columns of every row (USB vendor id,
+// product id and revision) in upper case, as Windows Vista and later spell
+// them.
+inline std::filesystem::path packageWithUpperCaseKeys() {
+    return packageWithTable("upper_case_keys", [](const std::string& text) {
+        constexpr std::size_t kKeyColumns[] = {0, 1, 5};
+        std::string edited;
+        std::size_t column = 0;
+        for (const char c : text) {
+            const bool key = std::find(std::begin(kKeyColumns), std::end(kKeyColumns), column) !=
+                             std::end(kKeyColumns);
+            edited += key ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+            if (c == ';') ++column;
+            if (c == '\n') column = 0;
+        }
+        return std::optional<std::string>(edited);
+    });
 }
 
 }  // namespace e2e

@@ -5,16 +5,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "demo_scenario.h"
 #include "e2e_support.h"
-#include "firmware/chained_xor.h"
-#include "support/scratch_folder.h"
 
 namespace e2e {
 namespace {
@@ -165,60 +161,6 @@ std::vector<bool> suspendAnswers(const simrun::RunResult& r) {
     return refused;
 }
 
-// Copies of the example package, changed, each in a scratch folder of its
-// test and process. The copies go when the process ends, since a scenario
-// reads its package only after its setUp has returned.
-class PackageCopies {
-  public:
-    PackageCopies() = default;
-    PackageCopies(const PackageCopies&) = delete;
-    PackageCopies& operator=(const PackageCopies&) = delete;
-
-    std::filesystem::path withoutTable() {
-        const std::filesystem::path folder = copy("no_table");
-        std::filesystem::remove(folder / "firmtable.txt");
-        return folder;
-    }
-
-    // Every firmware file of the package replaced by `plain`, encoded.
-    std::filesystem::path withEveryFirmware(const std::string& plain) {
-        return withEveryFirmwareBytes(
-            firmware::encodeChainedLines(std::vector<std::uint8_t>(plain.begin(), plain.end())));
-    }
-
-    // Every firmware file of the package replaced by `encoded`, as it is.
-    std::filesystem::path withEveryFirmwareBytes(const std::vector<std::uint8_t>& encoded) {
-        const std::filesystem::path folder = copy("firmware");
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            const std::string extension = entry.path().extension().string();
-            if (extension != ".s28" && extension != ".s37") continue;
-            std::ofstream file(entry.path(), std::ios::binary | std::ios::trunc);
-            file.write(reinterpret_cast<const char*>(encoded.data()),
-                       static_cast<std::streamsize>(encoded.size()));
-        }
-        return folder;
-    }
-
-  private:
-    std::filesystem::path copy(const std::string& what) {
-        const auto& scratch = made_.emplace_back(
-            std::make_unique<testsupport::ScratchFolder>("velcrest_e2e_" + what));
-        std::filesystem::copy(kPackage, scratch->path(), std::filesystem::copy_options::recursive);
-        return scratch->path();
-    }
-
-    std::vector<std::unique_ptr<testsupport::ScratchFolder>> made_;
-};
-
-PackageCopies& packageCopies() {
-    static PackageCopies copies;
-    return copies;
-}
-
-std::filesystem::path packageWithoutTable() {
-    return packageCopies().withoutTable();
-}
-
 struct EdgeCase {
     const char* name;
     std::function<void(sim::Scenario&)> setUp;
@@ -249,9 +191,12 @@ const EdgeCase kStartUp[] = {
          EXPECT_EQ(dialogsOf(r, kUpdate), std::vector<int>{id(UT::VersionNotSupported)});
          expectNothingDone(r);
      }},
+    // Windows of version 6 spells the reader's USB ids in upper case; the
+    // package has rows for them.
     {"Version6CancelGoesOnInBothPrograms",
      [](sim::Scenario& s) {
          s.machine.majorVersion = 6;
+         s.machine.programFolder = packageWithUpperCaseKeys();
          queue(s, kUpdate, id(UT::VersionNotSupported), {kCancel});
          queue(s, kFormat, id(FT::VersionNotice), {kCancel});
      },
@@ -260,6 +205,7 @@ const EdgeCase kStartUp[] = {
          ASSERT_GE(shown.size(), 2u);
          EXPECT_EQ(shown[0], id(UT::VersionNotSupported));
          EXPECT_EQ(shown[1], id(UT::StartNotice)) << "the administrator passes";
+         ASSERT_FALSE(dialogsOf(r, kFormat).empty());
          EXPECT_EQ(dialogsOf(r, kFormat).front(), id(FT::VersionNotice));
          expectWholeRoad(r);
      }},
@@ -557,8 +503,7 @@ const EdgeCase kFlash[] = {
     // to 0x2FFFF, but not one byte was stored, so there is nothing to send.
     {"FirmwareFileWithoutAStoredByte",
      [](sim::Scenario& s) {
-         s.machine.programFolder =
-             packageCopies().withEveryFirmware("S30300020000FA\r\nS30300030000F9\r\n");
+         s.machine.programFolder = packageWithEveryFirmware("S30300020000FA\r\nS30300030000F9\r\n");
      },
      [](const simrun::RunResult& r) {
          EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({}));
@@ -640,13 +585,13 @@ TEST(ProcessStart, ASecondUpdateRunAfterALoadStoppedMidLineReadsAsAFreshProcess)
     // This test process's own decoder is where a fresh one would be.
     firmware::resetChainedDecoder();
     sim::Scenario first = simrun::demoScenario();
-    first.machine.programFolder = packageCopies().withEveryFirmwareBytes(stopsMidLine);
+    first.machine.programFolder = packageWithEveryFirmwareBytes(stopsMidLine);
     const simrun::RunResult stopped = simrun::runScenario(first);
     EXPECT_EQ(dialogsOf(stopped, kUpdate), startOfUpdate({}));
     EXPECT_FALSE(stopped.summary.machine.readers[0].firmware.headerReceived);
 
     sim::Scenario second = simrun::demoScenario();
-    second.machine.programFolder = packageCopies().withEveryFirmware(withoutHeaderRecord);
+    second.machine.programFolder = packageWithEveryFirmware(withoutHeaderRecord);
     const simrun::RunResult fresh = simrun::runScenario(second);
     expectUpdated(fresh);
 }
