@@ -52,8 +52,8 @@ void printLoad(const RowCheck& check) {
 void printFirmware(const RowCheck& check) {
     if (!check.firmware) return;
     const FirmwareFacts& facts = *check.firmware;
-    std::string text =
-        "  file " + quote(check.row.firmwareFileName) + ": result=" + std::to_string(facts.loadResult);
+    std::string text = "  file " + quote(check.row.firmwareFileName) +
+                       ": result=" + std::to_string(facts.loadResult);
     if (facts.loadResult == firmware::kLoadOk && facts.lowAddress != firmware::kNoLowAddress) {
         const firmware::HeaderBlockFields& header = facts.plan.header;
         text +=

@@ -196,8 +196,8 @@ bool loadFirmwareFile(const std::string& path, LoadedFirmware& loaded) {
 }
 
 std::string describeLoadFailure(const LoadedFirmware& loaded) {
-    std::string text = "result=" + std::to_string(loaded.result) + " (" +
-                       loadResultMeaning(loaded.result) + ")";
+    std::string text =
+        "result=" + std::to_string(loaded.result) + " (" + loadResultMeaning(loaded.result) + ")";
     if (const auto& record = loaded.endingRecord) {
         text += " at line " + std::to_string(record->line) + ", S" + std::string(1, record->type) +
                 " record at " + hex(record->address);
@@ -226,8 +226,7 @@ std::string encodeInputHint(std::span<const std::uint8_t> raw) {
 }
 
 std::string tableHint(std::span<const std::uint8_t> raw) {
-    if (startsWithByteOrderMark(raw) ||
-        startsWithByteOrderMark(firmware::decodeChainedFile(raw))) {
+    if (startsWithByteOrderMark(raw) || startsWithByteOrderMark(firmware::decodeChainedFile(raw))) {
         return "the table starts with a byte-order mark (EF BB BF), which the first row's vendor "
                "id then carries: save the plain table without it";
     }

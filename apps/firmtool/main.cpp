@@ -29,8 +29,10 @@ struct Verb {
 
 const std::vector<Verb>& verbs() {
     static const std::vector<Verb> all = {
-        {"decode", "Decodes a line-chained XOR file, every line, into plain text.",
-         {"IN", "OUT"}, "Exit status: 0 written; 2 usage error; 3 IN unreadable or OUT unwritable.",
+        {"decode",
+         "Decodes a line-chained XOR file, every line, into plain text.",
+         {"IN", "OUT"},
+         "Exit status: 0 written; 2 usage error; 3 IN unreadable or OUT unwritable.",
          firmtool::runDecode},
         {"encode",
          "Encodes a plain file line by line (a fixed key sequence, or --key for every line). "
@@ -39,30 +41,36 @@ const std::vector<Verb>& verbs() {
          "Exit status: 0 written; 1 IN already looks encoded (nothing written); 2 usage error;\n"
          "3 IN unreadable or OUT unwritable.",
          firmtool::runEncode},
-        {"table", "Prints every row of an encoded table as the update program cuts it, "
-                  "tab-separated; control characters in a field show as \\r, \\t, \\xNN.",
-         {"TABLE"}, "Exit status: 0 printed; 2 usage error; 3 TABLE unreadable.",
+        {"table",
+         "Prints every row of an encoded table as the update program cuts it, "
+         "tab-separated; control characters in a field show as \\r, \\t, \\xNN.",
+         {"TABLE"},
+         "Exit status: 0 printed; 2 usage error; 3 TABLE unreadable.",
          firmtool::runTable},
-        {"match", "Prints the row the update program picks for a reader, as key=value lines.",
+        {"match",
+         "Prints the row the update program picks for a reader, as key=value lines.",
          {"TABLE", "VID", "PID", "REV", "PRODUCT"},
          "Exit status: 0 a row matches; 1 no row matches; 2 usage error; 3 TABLE unreadable.",
          firmtool::runMatch},
-        {"image", "Loads an encoded firmware file as the update program does and prints the "
-                  "load result and address range; --out writes the 256 KiB image.",
+        {"image",
+         "Loads an encoded firmware file as the update program does and prints the "
+         "load result and address range; --out writes the 256 KiB image.",
          {"FIRMWARE"},
          "Exit status: 0 loaded (result=0); 1 the load result is 1 or 2 (result= still printed);\n"
          "2 usage error; 3 FIRMWARE unreadable or the image unwritable.",
          firmtool::runImage},
-        {"stream", "Writes the header block and data blocks a reader receives for the row "
-                   "matching it; firmware names are taken from the current directory as the "
-                   "update program takes them.",
+        {"stream",
+         "Writes the header block and data blocks a reader receives for the row "
+         "matching it; firmware names are taken from the current directory as the "
+         "update program takes them.",
          {"TABLE", "VID", "PID", "REV", "PRODUCT"},
          "Exit status: 0 written; 1 no row matches or the firmware does not load or holds no data\n"
          "(nothing written), or the stream is written but the reader will not take it (a warning\n"
          "says why); 2 usage error; 3 a file unreadable or OUT unwritable.",
          firmtool::runStream},
-        {"check", "Checks a package folder: DIR/firmtable.txt and the firmware file of every "
-                  "row, opened as the update program started from DIR opens them.",
+        {"check",
+         "Checks a package folder: DIR/firmtable.txt and the firmware file of every "
+         "row, opened as the update program started from DIR opens them.",
          {"DIR"},
          "Exit status: 0 every row can work; 1 a row can never work or the table has no rows;\n"
          "2 usage error; 3 DIR or its firmtable.txt unreadable.",
@@ -86,8 +94,7 @@ void addOptions(CLI::App& command, const std::string& name, Arguments& arguments
     } else if (name == "image") {
         command.add_option("--out", *value("out"), "write the image (0x40000 bytes) to this file");
     } else if (name == "stream") {
-        command.add_option("--out", *value("out"), "the file the stream is written to")
-            ->required();
+        command.add_option("--out", *value("out"), "the file the stream is written to")->required();
     }
 }
 
@@ -133,7 +140,8 @@ int main(int argc, char** argv) {
         const Verb& verb = verbs()[index];
         CLI::App& command = *commands[index];
         command.callback([&chosen, &verb] { chosen = &verb; });
-        arguments.positionals.resize(std::max(arguments.positionals.size(), verb.positionals.size()));
+        arguments.positionals.resize(
+            std::max(arguments.positionals.size(), verb.positionals.size()));
     }
     for (std::size_t index = 0; index < verbs().size(); ++index) {
         const Verb& verb = verbs()[index];
@@ -149,8 +157,8 @@ int main(int argc, char** argv) {
     if (argc > 1 && argv[1][0] != '-' &&
         std::none_of(verbs().begin(), verbs().end(),
                      [&](const Verb& verb) { return std::string_view(verb.name) == argv[1]; })) {
-        return firmtool::fail(firmtool::kExitUsage, "unknown command " + std::string(argv[1]) +
-                                                        "; try firmtool --help");
+        return firmtool::fail(firmtool::kExitUsage,
+                              "unknown command " + std::string(argv[1]) + "; try firmtool --help");
     }
     try {
         app.parse(argc, argv);
@@ -165,7 +173,8 @@ int main(int argc, char** argv) {
         }
         return firmtool::fail(firmtool::kExitUsage, oneLine(error.what()) + hint);
     }
-    if (chosen == nullptr) return firmtool::fail(firmtool::kExitUsage, "no command given; try firmtool --help");
+    if (chosen == nullptr)
+        return firmtool::fail(firmtool::kExitUsage, "no command given; try firmtool --help");
     for (const CLI::App* command : commands) {
         if (command->parsed()) keepGivenOptions(*command, arguments);
     }

@@ -129,8 +129,9 @@ void checkRenamedProduct(RowCheck& check) {
                 ", does not find the renamed reader and cannot format its card");
     } else {
         add(check, Severity::Warning,
-            change + ": after the update Ardlow looks the reader up under the old name, cannot "
-                     "confirm its new revision and shows notice 139 instead of 140");
+            change +
+                ": after the update Ardlow looks the reader up under the old name, cannot "
+                "confirm its new revision and shows notice 139 instead of 140");
     }
 }
 
@@ -240,15 +241,16 @@ void checkShadowing(RowCheck& check, std::string_view programText) {
 // shifts the range the header claims away from what is sent; a reader takes an
 // image only when the claimed range arrives whole.
 void checkBlockReach(RowCheck& check, const FirmwareFacts& facts) {
-    const firmware::BlockReach reach = firmware::blockReach(facts.plan.header, facts.plan.blockCount);
+    const firmware::BlockReach reach =
+        firmware::blockReach(facts.plan.header, facts.plan.blockCount);
     if (!reach.claimedRangeCarried()) {
         add(check, Severity::Problem,
             firmware::describeUncarriedRange(reach) +
                 ": the reader will not take the image and keeps its old firmware");
     } else if (facts.plan.header.imageStart > firmware::kFirstBlockIndex) {
         add(check, Severity::Warning,
-            "data starts at " + hex(facts.plan.header.imageStart) + ", yet the blocks are sent from " +
-                hex(firmware::kFirstBlockIndex));
+            "data starts at " + hex(facts.plan.header.imageStart) +
+                ", yet the blocks are sent from " + hex(firmware::kFirstBlockIndex));
     }
 }
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "firmtool.h"
 #include "firmware/firmware_table.h"
 #include "firmware/flash_layout.h"
-#include "firmtool.h"
 
 // The checks of `firmtool check`: what can go wrong with a firmware package
 // between the person who prepares it and the update program that reads it.
@@ -53,7 +53,7 @@ struct RowCheck {
     std::size_t lineNumber = 0;  // from 1, as an editor counts
     std::string line;            // the decoded line without its LF
     firmware::FirmwareTableRow row;
-    bool readByProgram = true;  // false when the update program never reads it whole
+    bool readByProgram = true;             // false when the update program never reads it whole
     unsigned generations = kNoGeneration;  // WindowsGeneration bits its key can match on
     std::optional<FirmwareFacts> firmware;
     std::vector<Finding> findings;

@@ -26,7 +26,8 @@ void printRow(const firmware::FirmwareTableRow& row) {
 }  // namespace
 
 std::string noMatchMessage(const std::string& tablePath, const std::string& hint) {
-    return "no matching row" + (hint.empty() ? std::string() : " (" + tablePath + ": " + hint + ")");
+    return "no matching row" +
+           (hint.empty() ? std::string() : " (" + tablePath + ": " + hint + ")");
 }
 
 firmware::ReaderIdentity readerFromArguments(const Arguments& arguments) {

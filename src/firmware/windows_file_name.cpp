@@ -19,7 +19,7 @@ constexpr std::string_view kParentFolder = "..";
 
 char lowerAscii(char character) {
     return character >= 'A' && character <= 'Z' ? static_cast<char>(character - 'A' + 'a')
-                                                 : character;
+                                                : character;
 }
 
 bool isDrive(std::string_view component) {
@@ -29,13 +29,12 @@ bool isDrive(std::string_view component) {
 
 void appendComponent(std::vector<std::string>& parts, std::string_view component) {
     if (component.empty() || component == kCurrentFolder) return;
-    const bool canGoUp =
-        !parts.empty() && parts.back() != kParentFolder && !isDrive(parts.back());
-    if (component == kParentFolder && canGoUp) {
-        parts.pop_back();
-    } else {
+    if (component != kParentFolder || parts.empty() || parts.back() == kParentFolder) {
         parts.emplace_back(component);
+    } else if (!isDrive(parts.back())) {
+        parts.pop_back();
     }
+    // Above a drive's root there is nothing: Windows stays at the root.
 }
 
 std::optional<std::filesystem::path> entryNamed(const std::filesystem::path& folder,

@@ -1211,10 +1211,10 @@ MachineSummary Machine::summary() const {
     const Impl& m = *impl_;
     MachineSummary summary;
     for (const ReaderState& reader : m.readers) {
-        summary.readers.push_back(ReaderSummary{
-            reader.letter, reader.before, reader.current,
-            reader.device->firmwareReception(), reader.device->completedFormats(),
-            reader.device->abortedFormats(), reader.device->getReceivedStream()});
+        summary.readers.push_back(
+            ReaderSummary{reader.letter, reader.before, reader.current,
+                          reader.device->firmwareReception(), reader.device->completedFormats(),
+                          reader.device->abortedFormats(), reader.device->getReceivedStream()});
         if (m.simVolumes.isLocked(reader.letter)) summary.lockedVolumes.push_back(reader.letter);
     }
     summary.markerWritten = m.markerWritten;

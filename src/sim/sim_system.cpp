@@ -1,14 +1,14 @@
 #include "sim/sim_system.h"
 
-#include "firmware/byte_source.h"
-#include "firmware/windows_file_name.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "firmware/byte_source.h"
+#include "firmware/windows_file_name.h"
 
 namespace sim {
 
@@ -335,8 +335,8 @@ std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath
         !std::equal(folder.begin(), folder.end(), wanted.begin(), firmware::sameWindowsName)) {
         return std::nullopt;
     }
-    const std::vector<std::string> inFolder(wanted.begin() + static_cast<std::ptrdiff_t>(folder.size()),
-                                            wanted.end());
+    const std::vector<std::string> inFolder(
+        wanted.begin() + static_cast<std::ptrdiff_t>(folder.size()), wanted.end());
     const auto host = firmware::findHostFile(setup_.hostProgramFolder, inFolder);
     if (!host) return std::nullopt;
     return host->string();

@@ -366,19 +366,31 @@ ScsiReply VirtualReader::startFormat(const ScsiCommand& command) {
 
 namespace {
 
-std::string incompleteReason(const FirmwareReception& reception) {
-    const std::string expected = std::to_string(reception.blocksExpected);
-    if (reception.blocksReceived < reception.blocksExpected) {
-        return "only " + std::to_string(reception.blocksReceived) + " of " + expected +
-               " blocks arrived";
+// Why the blocks after the header are not the image the header announced.
+std::string incompleteReason(const FirmwareReception& reception,
+                             const std::vector<ReceivedBlock>& blocks) {
+    const std::size_t inOrder = reception.blocksReceived;
+    if (inOrder + 1 < blocks.size()) {
+        const ReceivedBlock& next = blocks[inOrder + 1];
+        if (next.bytes.size() != firmware::kBlockSize) {
+            return "block " + std::to_string(next.number) + " came with " +
+                   std::to_string(next.bytes.size()) + " bytes";
+        }
+        return "after block " + std::to_string(inOrder) + " came block " +
+               std::to_string(next.number);
     }
-    return "more blocks arrived than the " + expected + " the header announced";
+    const std::string expected = std::to_string(reception.blocksExpected);
+    if (inOrder > reception.blocksExpected) {
+        return std::to_string(inOrder) + " blocks arrived, the header announced " + expected;
+    }
+    return "only " + std::to_string(inOrder) + " of " + expected + " blocks arrived";
 }
 
 std::string checksumReason(const FirmwareReception& reception, std::uint16_t sum) {
     std::array<char, 64> text{};
-    std::snprintf(text.data(), text.size(), "the checksum of the bytes is 0x%04x, the header says 0x%04x",
-                  unsigned{sum}, unsigned{reception.header.imageChecksum});
+    std::snprintf(text.data(), text.size(),
+                  "the checksum of the bytes is 0x%04x, the header says 0x%04x", unsigned{sum},
+                  unsigned{reception.header.imageChecksum});
     return text.data();
 }
 
@@ -413,7 +425,7 @@ FirmwareReception receptionOf(const std::vector<ReceivedBlock>& blocks) {
     reception.whole = reception.blocksReceived == reception.blocksExpected &&
                       blocks.size() == std::size_t{reception.blocksExpected} + 1;
     if (!reception.whole) {
-        reception.failureReason = incompleteReason(reception);
+        reception.failureReason = incompleteReason(reception, blocks);
         return reception;
     }
 

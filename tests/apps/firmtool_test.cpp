@@ -166,6 +166,10 @@ std::string firmwareText(std::uint32_t start, std::size_t length, std::uint8_t s
     return text + record('8', start);
 }
 
+Bytes goodFirmware() {
+    return encoded(firmwareText(0x10000, 0x400));
+}
+
 std::string row(std::string_view vendor, std::string_view product, std::string_view revision,
                 std::string_view name, std::string_view header, std::string_view file) {
     return std::string(vendor) + ";" + std::string(product) + ";1f00;" + std::string(name) + ";" +
@@ -314,6 +318,74 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"check directory without table", {"check", "empty"}, kExitFileError}),
     caseName<FailureCase>);
 
+// --- help --------------------------------------------------------------------
+
+TEST_F(FirmtoolTest, HelpOnTheToolAndEveryCommandExitsZeroWithItsExitStatuses) {
+    const std::vector<std::string> commands = {"",      "decode", "encode", "table",
+                                               "match", "image",  "stream", "check"};
+    for (const std::string& command : commands) {
+        for (const std::string flag : {"--help", "-h"}) {
+            std::vector<std::string> arguments;
+            if (!command.empty()) arguments.push_back(command);
+            arguments.push_back(flag);
+            SCOPED_TRACE(command + " " + flag);
+            const ToolRun result = runHere(arguments);
+            EXPECT_EQ(result.exitCode, kExitSuccess);
+            EXPECT_EQ(result.err, "");
+            EXPECT_NE(result.out.find("Usage: firmtool " + command), std::string::npos)
+                << result.out;
+            EXPECT_NE(result.out.find("Exit status: 0 "), std::string::npos) << result.out;
+            EXPECT_NE(result.out.find("docs/firmtool.md"), std::string::npos) << result.out;
+        }
+    }
+}
+
+// --- encode refuses what is encoded already ------------------------------------
+
+TEST_F(FirmtoolTest, EncodeRefusesAnEncodedInputUnlessForced) {
+    writeEncoded("coded.s28", firmwareText(0x10000, 64));
+    const ToolRun refused = runHere({"encode", "coded.s28", "twice.s28"});
+    EXPECT_EQ(refused.exitCode, kExitRefused);
+    expectOneErrorLine(refused);
+    EXPECT_NE(refused.err.find("already looks encoded"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(dir_ / "twice.s28"));
+
+    const ToolRun forced = runHere({"encode", "coded.s28", "twice.s28", "--force"});
+    EXPECT_EQ(forced.exitCode, kExitSuccess) << forced.err;
+    EXPECT_EQ(readBytes(dir_ / "twice.s28"),
+              firmware::encodeChainedLines(readBytes(dir_ / "coded.s28")));
+}
+
+// --- the form of a table ----------------------------------------------------------
+
+TEST_F(FirmtoolTest, TableHintsAreOneWarningLine) {
+    struct Case {
+        const char* what;
+        Bytes raw;
+        std::string warning;  // empty: none
+    };
+    const std::string plainRow = row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", "fw.s28");
+    const Case cases[] = {
+        {"encoded", encoded(plainRow + "\n"), ""},
+        {"with a byte-order mark", encoded("\xEF\xBB\xBF" + plainRow + "\n"),
+         "the table starts with a byte-order mark"},
+        {"not encoded", toBytes(plainRow + "\n"), "the table looks unencoded"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeBytes(dir_ / "firmtable.txt", c.raw);
+        const ToolRun result = runHere({"table", "firmtable.txt"});
+        EXPECT_EQ(result.exitCode, kExitSuccess);
+        if (c.warning.empty()) {
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+            EXPECT_TRUE(result.err.starts_with("firmtool: warning: firmtable.txt: " + c.warning))
+                << result.err;
+        }
+    }
+}
+
 // --- table and match --------------------------------------------------------
 
 TEST_F(FirmtoolTest, TablePrintsTheRowsAsTheProgramCutsThem) {
@@ -345,7 +417,8 @@ TEST_P(FirmtoolMatchTest, PicksTheRowTheProgramWouldPick) {
                  "0d9f;1001;1002;TKW-5 CardRW;TKW-5 New;0100;Header A;0200;a.s37\n"
                  "0d9f;1001;1008;TKW-5 CardRW;TKW-5 Dup;0100;Header B;0300;b.s37\n"
                  "0d9f;1001;1002;TKW-5 CardRW;TKW-5 Old;0080;Header C;0200;c.s28\n"
-                 "0d9f;1003;1004;\n");
+                 "0d9f;1003;1004;\n"
+                 "0d9f;1005;1006;CRLF;CRLF;0100;Header D;0200;d.s28\r\n");
     std::vector<std::string> arguments = {"match", "firmtable.txt"};
     arguments.insert(arguments.end(), GetParam().reader.begin(), GetParam().reader.end());
     const ToolRun result = runHere(arguments);
@@ -374,6 +447,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"0d9f", "1003", "", ""},
                   "firmwareFileName=\nheaderName=\nmatchedProductName=\nhandoffRevision=\n"
                   "inquiryProduct=\nusbProductId=1004\n"},
+        MatchCase{"a CR at the end of a field shows",
+                  {"0d9f", "1005", "0100", "CRLF"},
+                  "firmwareFileName=d.s28\\r\nheaderName=Header D\nmatchedProductName=CRLF\n"
+                  "handoffRevision=0200\ninquiryProduct=CRLF\nusbProductId=1006\n"},
         MatchCase{"hex digit case differs", {"0D9F", "1001", "0100", "TKW-5 CardRW"}, ""},
         MatchCase{"product with trailing blank", {"0d9f", "1001", "0100", "TKW-5 CardRW "}, ""},
         MatchCase{"unknown revision", {"0d9f", "1001", "0200", "TKW-5 CardRW"}, ""},
@@ -402,32 +479,32 @@ TEST_P(FirmtoolImageTest, PrintsDiagnosticsThenTheResultAndExitsByIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FirmtoolImageTest,
-    testing::Values(ImageCase{"loads", firmwareText(0x10000, 40),
-                              "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10027\n"},
-                    ImageCase{"stray characters are reported and skipped",
-                              "s" + record('2', 0x12000, {1, 2}) + "S4\n" + record('8', 0),
-                              "S Error = 0x73\nget_srecord: Error 52\n"
-                              "result=0\nimageLowAddress=0x12000\nimageHighAddress=0x12001\n"},
-                    ImageCase{"bad checksum",
-                              record('2', 0x10000, {1, 2, 3}) + record('2', 0x10003, {4}, true),
-                              "result=1\nimageLowAddress=0x10000\nimageHighAddress=0x10002\n"
-                              "endingRecordLine=2\nendingRecordType=S2\nendingRecordAddress=0x10003\n",
-                              kExitRefused,
-                              "firmtool: fw.s28 does not load: result=1 (a record fails its "
-                              "checksum or is cut short) at line 2, S2 record at 0x10003\n"},
-                    ImageCase{"address below the image",
-                              record('0', 0, toBytes("hdr")) + "\n" + record('1', 0x1000, {1}),
-                              "result=2\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"
-                              "endingRecordLine=3\nendingRecordType=S1\nendingRecordAddress=0x1000\n",
-                              kExitRefused,
-                              "firmtool: fw.s28 does not load: result=2 (a data record lies "
-                              "outside 0x10000-0x3ffff) at line 3, S1 record at 0x1000\n"},
-                    ImageCase{"diagnostics beyond the first five are counted",
-                              std::string(1234, '#') + "\n" + record('2', 0x10000, {1}),
-                              repeated("S Error = 0x23\n", 5) + "and 1,229 more\n" +
-                                  "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10000\n"},
-                    ImageCase{"no data records", record('0', 0, toBytes("hdr")) + record('9', 0),
-                              "result=0\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"}),
+    testing::Values(
+        ImageCase{"loads", firmwareText(0x10000, 40),
+                  "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10027\n"},
+        ImageCase{"stray characters are reported and skipped",
+                  "s" + record('2', 0x12000, {1, 2}) + "S4\n" + record('8', 0),
+                  "S Error = 0x73\nget_srecord: Error 52\n"
+                  "result=0\nimageLowAddress=0x12000\nimageHighAddress=0x12001\n"},
+        ImageCase{"bad checksum", record('2', 0x10000, {1, 2, 3}) + record('2', 0x10003, {4}, true),
+                  "result=1\nimageLowAddress=0x10000\nimageHighAddress=0x10002\n"
+                  "endingRecordLine=2\nendingRecordType=S2\nendingRecordAddress=0x10003\n",
+                  kExitRefused,
+                  "firmtool: fw.s28 does not load: result=1 (a record fails its "
+                  "checksum or is cut short) at line 2, S2 record at 0x10003\n"},
+        ImageCase{"address below the image",
+                  record('0', 0, toBytes("hdr")) + "\n" + record('1', 0x1000, {1}),
+                  "result=2\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"
+                  "endingRecordLine=3\nendingRecordType=S1\nendingRecordAddress=0x1000\n",
+                  kExitRefused,
+                  "firmtool: fw.s28 does not load: result=2 (a data record lies "
+                  "outside 0x10000-0x3ffff) at line 3, S1 record at 0x1000\n"},
+        ImageCase{"diagnostics beyond the first five are counted",
+                  std::string(1234, '#') + "\n" + record('2', 0x10000, {1}),
+                  repeated("S Error = 0x23\n", 5) + "and 1,229 more\n" +
+                      "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10000\n"},
+        ImageCase{"no data records", record('0', 0, toBytes("hdr")) + record('9', 0),
+                  "result=0\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"}),
     caseName<ImageCase>);
 
 TEST_F(FirmtoolTest, ImageWritesTheLoadedImage) {
@@ -515,7 +592,17 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"CardRW", {"0d9f", "1001", "0100", "TKW-5 CardRW"}, 0xC000, 0x60, true},
         StreamCase{
             "CardRW older revision", {"0d9f", "1001", "0080", "TKW-5 CardRW"}, 0x8000, 0x40, true},
-        StreamCase{"Combo", {"0d9f", "1003", "0100", "TKW-5 Combo"}, 0x10000, 0x80, false}),
+        StreamCase{"Combo", {"0d9f", "1003", "0100", "TKW-5 Combo"}, 0x10000, 0x80, false},
+        StreamCase{"CardRW on newer Windows",
+                   {"0D9F", "1001", "0100", "TKW-5 CardRW"},
+                   0xC000,
+                   0x60,
+                   true},
+        StreamCase{"Combo on newer Windows",
+                   {"0D9F", "1003", "0100", "TKW-5 Combo"},
+                   0x10000,
+                   0x80,
+                   false}),
     caseName<StreamCase>);
 
 struct RefusalCase {
@@ -551,6 +638,50 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"file missing", std::nullopt, kExitFileError,
                                 "cannot open firmware file \"fw.s28\""}),
     caseName<RefusalCase>);
+
+// The stream finds the row's firmware file as the update program does on
+// Windows, from the folder it runs in.
+TEST_F(FirmtoolTest, StreamFindsTheFileAsWindowsDoes) {
+    struct Case {
+        const char* nameInTable;
+        const char* fileOnDisk;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"MINI.S28", "mini.s28", kExitSuccess},
+        {"fw\\mini.s28", "fw/mini.s28", kExitSuccess},
+        {"FW\\Mini.S28", "fw/mini.s28", kExitSuccess},
+        {"gone.s28", "mini.s28", kExitFileError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nameInTable);
+        fs::remove_all(dir_);
+        fs::create_directories((dir_ / c.fileOnDisk).parent_path());
+        writeEncoded("firmtable.txt",
+                     row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", c.nameInTable) + "\n");
+        writeBytes(dir_ / c.fileOnDisk, goodFirmware());
+        const ToolRun result = runHere({"stream", "firmtable.txt", "0d9f", "1001", "0100",
+                                        "TKW-5 CardRW", "--out", "stream.bin"});
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_EQ(fs::exists(dir_ / "stream.bin"), c.exitCode == kExitSuccess);
+    }
+}
+
+// Data above 0x10000 whose top the blocks never carry: the stream is still
+// written, byte for byte what the program sends, but the tool says the reader
+// will refuse it.
+TEST_F(FirmtoolTest, StreamWarnsWhenTheBlocksDoNotCarryTheClaimedRange) {
+    writeEncoded("firmtable.txt",
+                 row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", "high.s28") + "\n");
+    writeEncoded("high.s28", firmwareText(0x12000, 0x2000));
+    const ToolRun result = runHere(
+        {"stream", "firmtable.txt", "0d9f", "1001", "0100", "TKW-5 CardRW", "--out", "stream.bin"});
+    EXPECT_EQ(result.exitCode, kExitRefused);
+    EXPECT_EQ(result.err,
+              "firmtool: warning: the reader will not take this stream and keeps its old "
+              "firmware: the header claims 0x12000-0x13fff but the blocks carry 0x10000-0x11fff\n");
+    EXPECT_EQ(readBytes(dir_ / "stream.bin").size(), firmware::kBlockSize * (1 + 0x10));
+}
 
 TEST_F(FirmtoolTest, StreamWithoutMatchingRowSaysSo) {
     writeEncoded("firmtable.txt",
@@ -596,10 +727,6 @@ struct BrokenPackageCase {
     std::string rowTitle;  // the row the finding belongs to, e.g. "row 2:"
     std::string finding;   // text of the finding under that row
 };
-
-Bytes goodFirmware() {
-    return encoded(firmwareText(0x10000, 0x400));
-}
 
 const std::string kGoodRow =
     row("0d9f", "1001", "0100", "TKW-5 CardRW", kScramblingName, "good.s28");
@@ -743,14 +870,14 @@ INSTANTIATE_TEST_SUITE_P(
                           "row 1:",
                           "warning: this reader has rows for Windows 2000/XP only: on Windows "
                           "Vista and later the registry spells its ids in upper case"},
-        BrokenPackageCase{"rows for both generations",
-                          kGoodRow + "\n" +
-                              row("0D9F", "1001", "0100", "TKW-5 CardRW", kScramblingName,
-                                  "good.s28"),
-                          {},
-                          kExitSuccess,
-                          "summary:",
-                          "2 rows, 2 can work, 0 can never work, 2 warnings"},
+        BrokenPackageCase{
+            "rows for both generations",
+            kGoodRow + "\n" +
+                row("0D9F", "1001", "0100", "TKW-5 CardRW", kScramblingName, "good.s28"),
+            {},
+            kExitSuccess,
+            "summary:",
+            "2 rows, 2 can work, 0 can never work, 2 warnings"},
         BrokenPackageCase{"new name containing the old",
                           kGoodRow,
                           {},
