@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "firmtool.h"
@@ -79,6 +80,25 @@ const std::vector<Verb>& verbs() {
     return all;
 }
 
+// What each positional stands for, in every command that takes it.
+const char* positionalDescription(std::string_view name) {
+    static const std::vector<std::pair<std::string_view, const char*>> descriptions = {
+        {"IN", "the file to read"},
+        {"OUT", "the file to write"},
+        {"TABLE", "an encoded firmware table"},
+        {"VID", "the reader's USB vendor id, spelt as the registry spells it"},
+        {"PID", "the reader's USB product id, spelt as the registry spells it"},
+        {"REV", "the reader's USB revision, spelt as the registry spells it"},
+        {"PRODUCT", "the reader's INQUIRY product, trailing blanks removed"},
+        {"FIRMWARE", "an encoded S-record firmware file"},
+        {"DIR", "a package folder"},
+    };
+    for (const auto& [key, description] : descriptions) {
+        if (key == name) return description;
+    }
+    return "";
+}
+
 std::string footer(const char* exitStatuses) {
     return std::string(exitStatuses) + "\n" + kDocsPointer;
 }
@@ -118,6 +138,46 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// One subcommand per verb, each filling `arguments` and naming itself in
+// `chosen` when it is the one parsed.
+std::vector<CLI::App*> addVerbs(CLI::App& app, Arguments& arguments, const Verb*& chosen) {
+    // Every verb binds the same positional list, so it is sized for the
+    // longest before any is bound: the parser keeps references into it.
+    for (const Verb& verb : verbs()) {
+        arguments.positionals.resize(
+            std::max(arguments.positionals.size(), verb.positionals.size()));
+    }
+    std::vector<CLI::App*> commands;
+    for (const Verb& verb : verbs()) {
+        CLI::App* command = app.add_subcommand(verb.name, verb.description);
+        command->footer(footer(verb.exitStatuses));
+        command->callback([&chosen, &verb] { chosen = &verb; });
+        for (std::size_t position = 0; position < verb.positionals.size(); ++position) {
+            command
+                ->add_option(verb.positionals[position], arguments.positionals[position],
+                             positionalDescription(verb.positionals[position]))
+                ->required();
+        }
+        addOptions(*command, verb.name, arguments);
+        commands.push_back(command);
+    }
+    return commands;
+}
+
+bool isVerb(std::string_view word) {
+    return std::any_of(verbs().begin(), verbs().end(),
+                       [word](const Verb& verb) { return word == verb.name; });
+}
+
+// The usage error's one line, pointing at the help of the verb it concerns.
+int usageError(const CLI::App& app, const CLI::ParseError& error) {
+    std::string help = "firmtool --help";
+    for (const CLI::App* command : app.get_subcommands()) {
+        help = "firmtool " + command->get_name() + " --help";
+    }
+    return firmtool::fail(firmtool::kExitUsage, oneLine(error.what()) + "; try " + help);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,38 +185,12 @@ int main(int argc, char** argv) {
                  "firmtool");
     app.footer(footer(kToolExitStatuses));
     app.require_subcommand(1);
-
     Arguments arguments;
     const Verb* chosen = nullptr;
-    std::vector<CLI::App*> commands;
-    for (const Verb& verb : verbs()) {
-        CLI::App* command = app.add_subcommand(verb.name, verb.description);
-        command->footer(footer(verb.exitStatuses));
-        commands.push_back(command);
-    }
-    // Positionals are bound once the verb is known, so each verb fills the
-    // same list.
-    for (std::size_t index = 0; index < verbs().size(); ++index) {
-        const Verb& verb = verbs()[index];
-        CLI::App& command = *commands[index];
-        command.callback([&chosen, &verb] { chosen = &verb; });
-        arguments.positionals.resize(
-            std::max(arguments.positionals.size(), verb.positionals.size()));
-    }
-    for (std::size_t index = 0; index < verbs().size(); ++index) {
-        const Verb& verb = verbs()[index];
-        CLI::App& command = *commands[index];
-        for (std::size_t position = 0; position < verb.positionals.size(); ++position) {
-            command.add_option(verb.positionals[position], arguments.positionals[position])
-                ->required();
-        }
-        addOptions(command, verb.name, arguments);
-    }
+    const std::vector<CLI::App*> commands = addVerbs(app, arguments, chosen);
 
     // The parser would only say that a command is required.
-    if (argc > 1 && argv[1][0] != '-' &&
-        std::none_of(verbs().begin(), verbs().end(),
-                     [&](const Verb& verb) { return std::string_view(verb.name) == argv[1]; })) {
+    if (argc > 1 && argv[1][0] != '-' && !isVerb(argv[1])) {
         return firmtool::fail(firmtool::kExitUsage,
                               "unknown command " + std::string(argv[1]) + "; try firmtool --help");
     }
@@ -167,14 +201,11 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& help) {
         return app.exit(help);
     } catch (const CLI::ParseError& error) {
-        std::string hint = "; try firmtool --help";
-        for (const CLI::App* command : app.get_subcommands()) {
-            hint = "; try firmtool " + command->get_name() + " --help";
-        }
-        return firmtool::fail(firmtool::kExitUsage, oneLine(error.what()) + hint);
+        return usageError(app, error);
     }
-    if (chosen == nullptr)
+    if (chosen == nullptr) {
         return firmtool::fail(firmtool::kExitUsage, "no command given; try firmtool --help");
+    }
     for (const CLI::App* command : commands) {
         if (command->parsed()) keepGivenOptions(*command, arguments);
     }
