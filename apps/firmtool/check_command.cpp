@@ -45,7 +45,6 @@ void printRowTitle(const RowCheck& check) {
 void printLoad(const RowCheck& check) {
     if (!check.firmware) return;
     if (!check.firmware->hint.empty()) printLine("  hint: " + check.firmware->hint);
-    std::fflush(stdout);
     check.firmware->diagnostics.print();
 }
 
