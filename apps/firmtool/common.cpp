@@ -22,11 +22,13 @@ constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
 constexpr std::size_t kDigitGroup = 3;
 
-// What a text file (S-records, a plain table) is made of: printable bytes,
-// line ends and tabs. An encoded file's bytes are XOR chains and are almost
-// never all of these.
+// What a text file (S-records, a plain table) is made of: printable ASCII,
+// line ends and tabs. An encoded file's bytes are XOR chains that keep the
+// high bit of their line's key, or fall below the printable range, so they
+// are almost never all of these.
 bool isTextByte(std::uint8_t byte) {
-    return byte >= kFirstPrintable || byte == '\n' || byte == '\r' || byte == '\t';
+    return (byte >= kFirstPrintable && byte < kDelete) || byte == '\n' || byte == '\r' ||
+           byte == '\t';
 }
 
 bool looksLikeText(std::span<const std::uint8_t> bytes) {

@@ -343,12 +343,29 @@ TEST_F(FirmtoolTest, HelpOnTheToolAndEveryCommandExitsZeroWithItsExitStatuses) {
 // --- encode refuses what is encoded already ------------------------------------
 
 TEST_F(FirmtoolTest, EncodeRefusesAnEncodedInputUnlessForced) {
+    struct Case {
+        const char* what;
+        Bytes raw;
+    };
+    const Case cases[] = {
+        {"firmware, default keys", encoded(firmwareText(0x10000, 64))},
+        {"table, default keys",
+         encoded(row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", "fw.s28") + "\n")},
+        {"table, one small key",
+         firmware::encodeChainedLines(
+             toBytes(row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", "fw.s28") + "\n"),
+             0x01)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeBytes(dir_ / "coded.bin", c.raw);
+        const ToolRun refused = runHere({"encode", "coded.bin", "twice.bin"});
+        EXPECT_EQ(refused.exitCode, kExitRefused);
+        expectOneErrorLine(refused);
+        EXPECT_NE(refused.err.find("already looks encoded"), std::string::npos) << refused.err;
+        EXPECT_FALSE(fs::exists(dir_ / "twice.bin"));
+    }
     writeEncoded("coded.s28", firmwareText(0x10000, 64));
-    const ToolRun refused = runHere({"encode", "coded.s28", "twice.s28"});
-    EXPECT_EQ(refused.exitCode, kExitRefused);
-    expectOneErrorLine(refused);
-    EXPECT_NE(refused.err.find("already looks encoded"), std::string::npos) << refused.err;
-    EXPECT_FALSE(fs::exists(dir_ / "twice.s28"));
 
     const ToolRun forced = runHere({"encode", "coded.s28", "twice.s28", "--force"});
     EXPECT_EQ(forced.exitCode, kExitSuccess) << forced.err;
