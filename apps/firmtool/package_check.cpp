@@ -383,6 +383,7 @@ void checkRowFirmware(RowCheck& check) {
     facts.loadResult = loaded.result;
     facts.lowAddress = loaded.image->imageLowAddress;
     facts.highAddress = loaded.image->imageHighAddress;
+    facts.holdsData = loaded.image->holdsData();
     facts.plan =
         firmware::planFlash(*loaded.image, headerIdentity(readerOfRow(check.row), check.row));
     check.firmware = std::move(facts);

@@ -240,6 +240,7 @@ void storeRecord(FirmwareImage& image, std::uint32_t address, std::span<const st
         const std::uint32_t target = address + static_cast<std::uint32_t>(j);
         image.imageBytes[target ^ kWordByteSwap] = bytes[j];
     }
+    if (!bytes.empty()) image.dataStored = true;
     // A record with no data still offers the address just before it; the
     // address is at least kLowestLoadAddress, so this cannot wrap.
     const std::uint32_t last = address + static_cast<std::uint32_t>(bytes.size()) - 1;
@@ -297,6 +298,7 @@ LoadOutcome loadFirmwareImage(ByteSource& file, FirmwareImage& image,
     image.imageBytes.fill(kUnsetImageByte);
     image.imageLowAddress = kNoLowAddress;
     image.imageHighAddress = 0;
+    image.dataStored = false;
     // Lines count from the load's start: the decoder's count runs on across loads.
     const std::size_t firstLine = linesStarted();
     RecordBuffer data{};
