@@ -16,6 +16,7 @@
 
 #include "firmware/byte_source.h"
 #include "firmware/firmware_table.h"
+#include "firmware/windows_file_name.h"
 #include "sim/resource_script.h"
 #include "sim/usb_registry_builder.h"
 
@@ -211,16 +212,11 @@ DeviceIdentity identityOf(const ScenarioReader& reader) {
     return DeviceIdentity{reader.inquiry, reader.vendorId, reader.productId, reader.deviceRevision};
 }
 
-// A file of the host folder, named without regard to case as Windows names files.
+// A file of the host folder, named as Windows names files.
 std::optional<std::filesystem::path> fileIn(const std::filesystem::path& folder,
                                             std::string_view fileName) {
-    std::error_code error;
-    if (folder.empty() || !std::filesystem::is_directory(folder, error)) return std::nullopt;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.is_regular_file(error) && sameName(entry.path().filename().string(), fileName))
-            return entry.path();
-    }
-    return std::nullopt;
+    if (folder.empty()) return std::nullopt;
+    return firmware::findHostFile(folder, std::vector<std::string>{std::string(fileName)});
 }
 
 // Which device call a pass-through request is.
@@ -960,16 +956,13 @@ std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentit
 }
 
 void Machine::Impl::enumerate(ReaderState& reader) {
-    const FirmwareReception firmwareIn = receptionOf(reader.device->receivedBlocks());
+    const FirmwareReception firmwareIn = reader.device->firmwareReception();
     const std::vector<std::uint8_t> stream = reader.device->getReceivedStream();
     std::vector<EventField> fields{{"drive", driveText(reader.letter)}};
     const bool fresh = firmwareIn.headerReceived && stream != reader.consumedStream;
     if (fresh && !firmwareIn.written()) {
-        // The flash never finished: the reader's boot code keeps the old firmware.
-        fields.push_back(
-            {"firmware", "incomplete: " + std::to_string(firmwareIn.blocksReceived) + " of " +
-                             std::to_string(firmwareIn.blocksExpected) + " blocks" +
-                             (firmwareIn.checksumMatches == false ? ", checksum wrong" : "")});
+        // The reader did not take the image: its boot code keeps the old firmware.
+        fields.push_back({"firmware", "not taken: " + firmwareIn.failureReason});
     }
     DeviceIdentity next = reader.current;
     if (fresh && firmwareIn.written()) {
@@ -1224,10 +1217,10 @@ MachineSummary Machine::summary() const {
     const Impl& m = *impl_;
     MachineSummary summary;
     for (const ReaderState& reader : m.readers) {
-        summary.readers.push_back(ReaderSummary{
-            reader.letter, reader.before, reader.current,
-            receptionOf(reader.device->receivedBlocks()), reader.device->completedFormats(),
-            reader.device->abortedFormats(), reader.device->getReceivedStream()});
+        summary.readers.push_back(
+            ReaderSummary{reader.letter, reader.before, reader.current,
+                          reader.device->firmwareReception(), reader.device->completedFormats(),
+                          reader.device->abortedFormats(), reader.device->getReceivedStream()});
         if (m.simVolumes.isLocked(reader.letter)) summary.lockedVolumes.push_back(reader.letter);
     }
     summary.markerWritten = m.markerWritten;
