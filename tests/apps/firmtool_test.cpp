@@ -23,6 +23,7 @@
 #include "firmware/firmware_table.h"
 #include "firmware/flash_layout.h"
 #include "firmware/srecord_reader.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -70,10 +71,9 @@ Bytes encoded(std::string_view plain) {
 // Runs firmtool in `directory` with exactly these arguments (no shell, so
 // empty and blank arguments arrive as they are).
 ToolRun runFirmtool(const std::vector<std::string>& arguments, const fs::path& directory) {
-    const fs::path outPath =
-        fs::temp_directory_path() / ("firmtool_out_" + std::to_string(getpid()));
-    const fs::path errPath =
-        fs::temp_directory_path() / ("firmtool_err_" + std::to_string(getpid()));
+    const testsupport::ScratchFolder capture("firmtool_run");
+    const fs::path outPath = capture.path() / "out";
+    const fs::path errPath = capture.path() / "err";
     std::vector<char*> argv;
     std::string program = FIRMTOOL_PATH;
     argv.push_back(program.data());
@@ -97,8 +97,6 @@ ToolRun runFirmtool(const std::vector<std::string>& arguments, const fs::path& d
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.out = readText(outPath);
     run.err = readText(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
     return run;
 }
 
@@ -217,13 +215,6 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 class FirmtoolTest : public testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "firmtool_test_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     void writeEncoded(const std::string& name, std::string_view plain) {
         writeBytes(dir_ / name, encoded(plain));
     }
@@ -231,7 +222,8 @@ class FirmtoolTest : public testing::Test {
         return runFirmtool(arguments, dir_);
     }
 
-    fs::path dir_;
+    testsupport::ScratchFolder scratch_{"firmtool_test"};
+    fs::path dir_ = scratch_.path();
 };
 
 // --- encode and decode ------------------------------------------------------
@@ -567,15 +559,14 @@ class FirmtoolExampleStreamTest : public testing::TestWithParam<StreamCase> {};
 // streams must be exactly what the library builds.
 TEST_P(FirmtoolExampleStreamTest, WritesExactlyWhatTheLibraryBuilds) {
     const StreamCase& param = GetParam();
-    const fs::path out =
-        fs::temp_directory_path() / ("firmtool_stream_" + std::to_string(getpid()));
+    const testsupport::ScratchFolder scratch("firmtool_stream");
+    const fs::path out = scratch.path() / "stream.bin";
     std::vector<std::string> arguments = {"stream", "firmtable.txt"};
     arguments.insert(arguments.end(), param.reader.begin(), param.reader.end());
     arguments.insert(arguments.end(), {"--out", out.string()});
 
     const ToolRun result = runFirmtool(arguments, kExamplePackage);
     const Bytes stream = readBytes(out);
-    fs::remove(out);
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
 
     const Bytes rawTable = readBytes(kExamplePackage / "firmtable.txt");
@@ -718,8 +709,8 @@ TEST_F(FirmtoolTest, StreamWithoutMatchingRowSaysSo) {
 // --- check ------------------------------------------------------------------
 
 TEST(FirmtoolCheck, ExamplePackageIsSound) {
-    const ToolRun result =
-        runFirmtool({"check", kExamplePackage.string()}, fs::temp_directory_path());
+    const testsupport::ScratchFolder elsewhere("firmtool_check");
+    const ToolRun result = runFirmtool({"check", kExamplePackage.string()}, elsewhere.path());
     EXPECT_EQ(result.exitCode, kExitSuccess) << result.out << result.err;
     EXPECT_NE(result.out.find("summary: 6 rows, 6 can work, 0 can never work, 0 warnings"),
               std::string::npos)
