@@ -66,8 +66,8 @@ int main(int argc, char** argv) {
     const bool json = arguments->json;
     simrun::RunOptions options;
     options.onEvent = [json](const sim::MachineEvent& event) {
-        std::cout << (json ? simrun::eventJson(event) : simrun::transcriptText(event))
-                  << std::flush;
+        const std::string line = json ? simrun::eventJson(event) : simrun::transcriptText(event);
+        if (!line.empty()) std::cout << line << std::flush;
     };
     if (arguments->interactive) {
         options.interactiveIn = &std::cin;

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "firmware/srecord_reader.h"
+
 namespace simrun {
 
 namespace {
@@ -34,10 +36,41 @@ std::string lead(const MachineEvent& event) {
     return text.data();
 }
 
-// Built by appending: GCC 12 sees a false overlap in literal + string chains.
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
+
+// A string as JSON quotes it, so that a quote, a backslash, a CR or a
+// missing character inside it can never be mistaken for anything else.
 std::string quoted(const std::string& text) {
     std::string result(1, '"');
-    result += text;
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                result += "\\\"";
+                break;
+            case '\\':
+                result += "\\\\";
+                break;
+            case '\r':
+                result += "\\r";
+                break;
+            case '\n':
+                result += "\\n";
+                break;
+            case '\t':
+                result += "\\t";
+                break;
+            default:
+                if (code < kFirstPrintable || code == kDelete) {
+                    std::array<char, 8> escape{};
+                    std::snprintf(escape.data(), escape.size(), "\\u%04x", unsigned{code});
+                    result += escape.data();
+                } else {
+                    result += c;
+                }
+        }
+    }
     result += '"';
     return result;
 }
@@ -85,6 +118,7 @@ std::string dialogText(const MachineEvent& event, const std::string& what) {
     std::vector<std::string> buttons;
     for (const std::string& button : event.texts("buttons")) buttons.push_back("[" + button + "]");
     if (!buttons.empty()) text += kIndent + ("| " + joined(buttons, " ")) + "\n";
+    if (event.find("note") != nullptr) text += kIndent + ("| (" + event.text("note") + ")") + "\n";
     return text;
 }
 
@@ -154,7 +188,57 @@ std::string runOnceText(const MachineEvent& event) {
     return text;
 }
 
-// The text of one event, without the time and program columns.
+std::string loadResultText(std::int64_t result) {
+    switch (result) {
+        case firmware::kLoadOk:
+            return "0 (loaded)";
+        case firmware::kLoadChecksumError:
+            return "1 (a record is cut short or its checksum is wrong)";
+        case firmware::kLoadAddressOutOfRange:
+            return "2 (a record lies outside the addresses a reader takes)";
+        default:
+            return std::to_string(result);
+    }
+}
+
+std::string firmwareLoadText(const MachineEvent& event) {
+    std::string text = "loads firmware file " + quoted(event.text("file")) + ": result " +
+                       loadResultText(event.number("result"));
+    if (event.flag("holdsData")) {
+        text +=
+            ", data " + hex(event.number("lowAddress")) + " to " + hex(event.number("highAddress"));
+    } else {
+        text += ", no data";
+    }
+    if (event.find("row") != nullptr) {
+        std::vector<std::string> fields;
+        for (const std::string& field : event.texts("rowFields")) fields.push_back(quoted(field));
+        text += "\n" + std::string(kIndent) + "| row " + std::to_string(event.number("row")) +
+                " of the table, for the reader on " + event.text("drive") + ": " +
+                joined(fields, " ");
+    }
+    return text;
+}
+
+std::string firmwareHeaderText(const MachineEvent& event) {
+    return event.text("drive") + " takes the header: header name " +
+           quoted(event.text("headerName")) +
+           (event.flag("scrambled") ? ", blocks scrambled" : ", blocks not scrambled") + "\n" +
+           kIndent + "| product " + hex(event.number("productId")) + " " +
+           quoted(event.text("productName")) + ", image " + hex(event.number("imageStart")) +
+           " + " + hex(event.number("imageLength")) + " bytes, checksum " +
+           hex(event.number("imageChecksum")) + ", " + std::to_string(event.number("blocks")) +
+           " data blocks to follow";
+}
+
+std::string volumeText(const MachineEvent& event, const std::string& what) {
+    const std::string drive = event.text("drive");
+    if (event.flag("succeeded")) return what + " " + drive;
+    return what + " " + drive + " fails with error " + std::to_string(event.number("error"));
+}
+
+// The text of one event, without the time and program columns; empty for the
+// events the text transcript leaves to --json.
 std::string body(const MachineEvent& event) {
     switch (event.kind) {
         case EventKind::ProcessStarted:
@@ -220,6 +304,33 @@ std::string body(const MachineEvent& event) {
             return "== the user logs on";
         case EventKind::RunOnce:
             return runOnceText(event);
+        case EventKind::ProgramOutput:
+            return "standard output: " + event.text("text");
+        case EventKind::FileOpened:
+            return event.find("error") != nullptr
+                       ? "cannot open " + quoted(event.text("path")) + " (error " +
+                             std::to_string(event.number("error")) + ")"
+                       : "opens " + quoted(event.text("path"));
+        case EventKind::FirmwareLoaded:
+            return firmwareLoadText(event);
+        case EventKind::FirmwareHeader:
+            return firmwareHeaderText(event);
+        case EventKind::VolumeOpened:
+            return event.flag("opened")
+                       ? std::string()
+                       : "cannot open the volume " + event.text("drive") + " (error " +
+                             std::to_string(event.number("error")) + ")";
+        case EventKind::VolumeClosed:
+            return event.find("afterRefusal") != nullptr
+                       ? "releases the volume " + event.text("drive") + " after " +
+                             event.text("afterRefusal") + "; closing the handle drops its lock"
+                       : std::string();
+        case EventKind::VolumeLocked:
+            return volumeText(event, "locks the volume");
+        case EventKind::VolumeUnlocked:
+            return volumeText(event, "unlocks the volume");
+        case EventKind::PassThrough:
+            return std::string();
     }
     return eventName(event.kind);
 }
@@ -268,7 +379,9 @@ nlohmann::ordered_json identityJson(const sim::DeviceIdentity& identity) {
 }  // namespace
 
 std::string transcriptText(const MachineEvent& event) {
-    std::string text = lead(event) + body(event);
+    const std::string what = body(event);
+    if (what.empty()) return what;
+    std::string text = lead(event) + what;
     if (text.back() != '\n') text += '\n';
     return text;
 }

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "firmware/chained_xor.h"
+#include "firmware/standard_output.h"
 
 namespace firmware {
 
@@ -119,12 +120,21 @@ constexpr HexDigitTable kHexDigitValues = [] {
     return table;
 }();
 
+// Room for the longer of the two diagnostics with any character code.
+constexpr std::size_t kDiagnosticLength = 32;
+
 void reportStrayCharacter(char character) {
-    std::printf("S Error = 0x%02x\n", characterCode(character));
+    std::array<char, kDiagnosticLength> text{};
+    const int length =
+        std::snprintf(text.data(), text.size(), "S Error = 0x%02x\n", characterCode(character));
+    writeStandardOutput(std::string_view(text.data(), static_cast<std::size_t>(length)));
 }
 
 void reportUnknownType(char type) {
-    std::printf("get_srecord: Error %d\n", static_cast<int>(characterCode(type)));
+    std::array<char, kDiagnosticLength> text{};
+    const int length = std::snprintf(text.data(), text.size(), "get_srecord: Error %d\n",
+                                     static_cast<int>(characterCode(type)));
+    writeStandardOutput(std::string_view(text.data(), static_cast<std::size_t>(length)));
 }
 
 std::uint8_t readHexDigit(ByteSource& file, bool& endOfFile) {

@@ -15,7 +15,10 @@
 #include <utility>
 
 #include "firmware/byte_source.h"
+#include "firmware/chained_xor.h"
 #include "firmware/firmware_table.h"
+#include "firmware/srecord_reader.h"
+#include "firmware/standard_output.h"
 #include "sim/resource_script.h"
 #include "sim/usb_registry_builder.h"
 
@@ -38,6 +41,14 @@ constexpr std::uint8_t kVendorBlockWrite = 0xC0;
 constexpr std::uint8_t kVendorFormat = 0xA0;
 constexpr std::size_t kBlockNumberHighByte = 7;
 constexpr std::size_t kBlockNumberLowByte = 8;
+constexpr std::uint16_t kHeaderBlockNumber = 0;
+
+// Where the answer lies in fixed-format sense data.
+constexpr std::size_t kSenseKeyByte = 2;
+constexpr std::uint8_t kSenseKeyMask = 0x0F;
+constexpr std::size_t kSenseAscByte = 12;
+constexpr std::size_t kSenseAscqByte = 13;
+constexpr std::uint8_t kScsiStatusGood = 0;
 
 // \\.\E: names the volume of drive E.
 constexpr std::string_view kVolumePathPrefix = "\\\\.\\";
@@ -167,6 +178,24 @@ std::string hexBytes(const std::vector<win::BYTE>& data) {
         text += digits.data();
     }
     return text;
+}
+
+std::string senseText(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "%02X/%02X/%02X", unsigned{key}, unsigned{asc},
+                  unsigned{ascq});
+    return text.data();
+}
+
+const char* directionName(std::uint8_t direction) {
+    switch (direction) {
+        case win::SCSI_IOCTL_DATA_OUT:
+            return "out";
+        case win::SCSI_IOCTL_DATA_IN:
+            return "in";
+        default:
+            return "none";
+    }
 }
 
 // A registry value as a person reads it in a transcript.
@@ -317,6 +346,18 @@ struct IncidentState {
     bool fired = false;
 };
 
+// The row of the package's table that names a reader, and where it stands.
+struct TableMatch {
+    std::size_t line = 0;  // counted from 1
+    firmware::FirmwareTableRow row;
+};
+
+std::vector<std::string> rowFields(const firmware::FirmwareTableRow& row) {
+    return {row.keyVendorId,    row.keyProductId,    row.newProductId,
+            row.keyProductName, row.newProductName,  row.keyRevision,
+            row.headerName,     row.handoffRevision, row.firmwareFileName};
+}
+
 }  // namespace
 
 struct Machine::Impl {
@@ -349,6 +390,10 @@ struct Machine::Impl {
     std::map<char, int> pollsSinceFormat;  // only drives that got a format command
 
     std::map<std::string, std::shared_ptr<const ResourceScript>> scripts;  // by host path
+    std::string pendingOutput;  // standard output not yet ended by a line feed
+    // Drives whose held volume was released after a refused block: what was
+    // refused, until a command reaches the drive again.
+    std::map<char, std::string> releasedAfterRefusal;
     bool poweredOff = false;
     int powerCycles = 0;
     bool markerWritten = false;
@@ -388,6 +433,15 @@ struct Machine::Impl {
     std::optional<std::filesystem::path> findFile(const std::string& fileName) const;
     std::shared_ptr<const ResourceScript> script(const std::string& fileName, std::string& problem);
     win::HMODULE loadLibrary(SimUi& ui, std::set<win::HMODULE>& loaded, const std::string& name);
+
+    // What the programs do with the package and the readers.
+    void programWrote(std::string_view text);
+    void flushOutput();
+    void fileOpened(const std::string& windowsPath, const std::optional<std::string>& hostPath,
+                    win::DWORD error);
+    void firmwareFileOpened(const std::string& windowsPath, const std::string& hostPath);
+    void headerTaken(char letter);
+    std::optional<TableMatch> tableRowFor(const DeviceIdentity& identity) const;
 
     // Power.
     void noteFormats();
@@ -435,13 +489,24 @@ class FaultingVolumes final : public platform::Volumes {
         const Classified call{DeviceCall::Open, 0, std::nullopt};
         machine_.commandComing(letter, call);
         ownError_ = false;
+        win::HANDLE handle = win::invalidHandleValue();
         if (const CommandFault* fault = machine_.faultFor(letter, call)) {
             failWith(fault->error);
-            return win::invalidHandleValue();
+        } else {
+            handle = volumes_.CreateFileA(path, desiredAccess, shareMode, creationDisposition,
+                                          flagsAndAttributes);
         }
-        const win::HANDLE handle = volumes_.CreateFileA(path, desiredAccess, shareMode,
-                                                        creationDisposition, flagsAndAttributes);
-        if (handle != win::invalidHandleValue()) letters_[handle] = letter;
+        std::vector<EventField> fields{{"drive", driveText(letter)},
+                                       {"path", std::string(path != nullptr ? path : "")}};
+        if (handle != win::invalidHandleValue()) {
+            letters_[handle] = letter;
+            machine_.releasedAfterRefusal.erase(letter);
+            fields.push_back({"opened", true});
+        } else {
+            fields.push_back({"opened", false});
+            fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+        }
+        machine_.record(EventKind::VolumeOpened, std::move(fields));
         return handle;
     }
 
@@ -453,28 +518,53 @@ class FaultingVolumes final : public platform::Volumes {
         const std::optional<Classified> call = classifyControl(controlCode, inBuffer, inBufferSize);
         ownError_ = false;
         AnsweringDevice* front = nullptr;
+        win::BOOL result = win::FALSE;
+        bool faulted = false;
         if (call) {
             machine_.commandComing(letter, *call);
             if (const CommandFault* fault = machine_.faultFor(letter, *call)) {
-                if (fault->failCall) return failWith(fault->error);
-                front = machine_.frontOf(letter);
-                if (front != nullptr) {
-                    ScsiReply reply = checkCondition(fault->senseKey, fault->asc, fault->ascq);
-                    if (!fault->withSense) reply.sense.clear();
-                    front->answerNextWith(std::move(reply));
+                if (fault->failCall) {
+                    failWith(fault->error);
+                    faulted = true;
+                } else {
+                    front = machine_.frontOf(letter);
+                    if (front != nullptr) {
+                        ScsiReply reply = checkCondition(fault->senseKey, fault->asc, fault->ascq);
+                        if (!fault->withSense) reply.sense.clear();
+                        front->answerNextWith(std::move(reply));
+                    }
                 }
             }
         }
-        const win::BOOL result = volumes_.DeviceIoControl(
-            device, controlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
+        if (!faulted) {
+            result = volumes_.DeviceIoControl(device, controlCode, inBuffer, inBufferSize,
+                                              outBuffer, outBufferSize, bytesReturned);
+        }
         // An answer that never reached the device (the driver refused the
         // request first) is not kept for the next command.
         if (front != nullptr) front->forgetAnswer();
+        if (call) {
+            const bool answerOut =
+                outBuffer != nullptr && outBufferSize >= sizeof(win::SCSI_PASS_THROUGH_DIRECT);
+            tell(device, letter, *call, result, answerOut ? outBuffer : inBuffer,
+                 answerOut ? outBufferSize : inBufferSize);
+        }
         return result;
     }
 
     win::BOOL CloseHandle(win::HANDLE handle) override {
-        letters_.erase(handle);
+        const auto known = letters_.find(handle);
+        if (known != letters_.end()) {
+            std::vector<EventField> fields{{"drive", driveText(known->second)}};
+            const auto refused = refusedOn_.find(handle);
+            if (refused != refusedOn_.end()) {
+                fields.push_back({"afterRefusal", refused->second});
+                machine_.releasedAfterRefusal[known->second] = refused->second;
+                refusedOn_.erase(refused);
+            }
+            machine_.record(EventKind::VolumeClosed, std::move(fields));
+            letters_.erase(known);
+        }
         ownError_ = false;
         return volumes_.CloseHandle(handle);
     }
@@ -512,9 +602,57 @@ class FaultingVolumes final : public platform::Volumes {
         return win::FALSE;
     }
 
+    // The call as the transcript tells it, once its answer is known.
+    void tell(win::HANDLE device, char letter, const Classified& call, win::BOOL result,
+              const void* request, win::DWORD requestSize) {
+        const bool delivered = result != win::FALSE;
+        if (call.call == DeviceCall::Lock || call.call == DeviceCall::Unlock) {
+            std::vector<EventField> fields{{"drive", driveText(letter)}, {"succeeded", delivered}};
+            if (!delivered) fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+            machine_.record(
+                call.call == DeviceCall::Lock ? EventKind::VolumeLocked : EventKind::VolumeUnlocked,
+                std::move(fields));
+            return;
+        }
+        win::SCSI_PASS_THROUGH_DIRECT sptd;
+        std::memcpy(&sptd, request, sizeof sptd);
+        const std::size_t cdbLength = std::min<std::size_t>(sptd.CdbLength, sizeof sptd.Cdb);
+        std::vector<EventField> fields{
+            {"drive", driveText(letter)},
+            {"command", std::string(deviceCallName(call.call))},
+            {"cdb", hexBytes(std::vector<win::BYTE>(sptd.Cdb, sptd.Cdb + cdbLength))},
+            {"direction", std::string(directionName(sptd.DataIn))},
+            {"length", static_cast<std::int64_t>(sptd.DataTransferLength)}};
+        if (call.block) fields.push_back({"block", std::int64_t{*call.block}});
+        bool accepted = false;
+        if (!delivered) {
+            fields.push_back({"delivered", false});
+            fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+        } else {
+            fields.push_back({"delivered", true});
+            fields.push_back({"status", std::int64_t{sptd.ScsiStatus}});
+            accepted = sptd.ScsiStatus == kScsiStatusGood;
+            const std::size_t senseEnd = std::size_t{sptd.SenseInfoOffset} + kSenseAscqByte + 1;
+            if (!accepted && sptd.SenseInfoLength > kSenseAscqByte && senseEnd <= requestSize) {
+                const auto* sense =
+                    static_cast<const std::uint8_t*>(request) + sptd.SenseInfoOffset;
+                fields.push_back({"sense", senseText(sense[kSenseKeyByte] & kSenseKeyMask,
+                                                     sense[kSenseAscByte], sense[kSenseAscqByte])});
+            }
+        }
+        machine_.record(EventKind::PassThrough, std::move(fields));
+        if (call.call != DeviceCall::WriteBlock || !call.block) return;
+        if (!accepted) {
+            refusedOn_[device] = "block " + std::to_string(*call.block) + " was refused";
+        } else if (*call.block == kHeaderBlockNumber) {
+            machine_.headerTaken(letter);
+        }
+    }
+
     Machine::Impl& machine_;
     SimVolumes& volumes_;
     std::map<win::HANDLE, char> letters_;
+    std::map<win::HANDLE, std::string> refusedOn_;  // the refused block a handle saw last
     bool ownError_ = false;
     win::DWORD error_ = 0;
 };
@@ -527,6 +665,14 @@ class ProcessObserver final : public UiObserver {
     void dialogShown(const DialogView& dialog) override {
         shown_[dialog.templateId] = dialog;
         std::vector<EventField> fields = viewFields(dialog);
+        // A notice about a block that never reached the reader: say why.
+        std::string note;
+        for (const auto& [letter, refusal] : machine_.releasedAfterRefusal) {
+            if (!note.empty()) note += "; ";
+            note += "no command has reached " + driveText(letter) + " since " + refusal +
+                    " and its volume was released";
+        }
+        if (!note.empty()) fields.push_back({"note", note});
         machine_.record(EventKind::DialogShown, std::move(fields));
         machine_.dialogShown(dialog.templateId);
         machine_.fireDueTimeIncidents();
@@ -863,10 +1009,7 @@ const CommandFault* Machine::Impl::faultFor(char letter, const Classified& call)
         } else if (!fault.withSense) {
             fields.push_back({"sense", std::string("none")});
         } else {
-            std::array<char, 16> sense{};
-            std::snprintf(sense.data(), sense.size(), "%02X/%02X/%02X", unsigned{fault.senseKey},
-                          unsigned{fault.asc}, unsigned{fault.ascq});
-            fields.push_back({"sense", std::string(sense.data())});
+            fields.push_back({"sense", senseText(fault.senseKey, fault.asc, fault.ascq)});
         }
         record(EventKind::FaultFired, std::move(fields));
         return &fault;
@@ -923,6 +1066,120 @@ win::HMODULE Machine::Impl::loadLibrary(SimUi& ui, std::set<win::HMODULE>& loade
     return module;
 }
 
+// --- what the programs do with the package and the readers ----------------------
+
+void Machine::Impl::programWrote(std::string_view text) {
+    pendingOutput.append(text);
+    for (std::size_t end = pendingOutput.find('\n'); end != std::string::npos;
+         end = pendingOutput.find('\n')) {
+        record(EventKind::ProgramOutput, {{"text", pendingOutput.substr(0, end)}});
+        pendingOutput.erase(0, end + 1);
+    }
+}
+
+// A process that ends takes its unfinished last line with it into the transcript.
+void Machine::Impl::flushOutput() {
+    if (pendingOutput.empty()) return;
+    record(EventKind::ProgramOutput, {{"text", pendingOutput}});
+    pendingOutput.clear();
+}
+
+void Machine::Impl::fileOpened(const std::string& windowsPath,
+                               const std::optional<std::string>& hostPath, win::DWORD error) {
+    std::vector<EventField> fields{{"path", windowsPath}};
+    if (hostPath) {
+        fields.push_back({"file", std::filesystem::path(*hostPath).filename().string()});
+    } else {
+        fields.push_back({"error", static_cast<std::int64_t>(error)});
+    }
+    record(EventKind::FileOpened, std::move(fields));
+    if (hostPath &&
+        !sameName(std::filesystem::path(*hostPath).filename().string(), kFirmwareTableName)) {
+        firmwareFileOpened(windowsPath, *hostPath);
+    }
+}
+
+// Any other file the program opens is the firmware file of its row. The
+// machine loads it as the program is about to, from the decoder state the
+// program has reached, with its own diagnostics silenced (the program prints
+// its own), and gives the decoder back as it found it.
+void Machine::Impl::firmwareFileOpened(const std::string& windowsPath,
+                                       const std::string& hostPath) {
+    std::vector<std::uint8_t> bytes;
+    if (!firmware::readWholeFile(hostPath, bytes)) return;
+    const firmware::ChainedDecoderState programDecoder = firmware::chainedDecoderState();
+    auto image = std::make_unique<firmware::FirmwareImage>();
+    firmware::MemoryByteSource source(bytes);
+    std::uint8_t result = 0;
+    {
+        const firmware::StandardOutputRedirect silenced([](std::string_view) {});
+        result = firmware::loadFirmwareImage(source, *image);
+    }
+    firmware::chainedDecoderState() = programDecoder;
+
+    std::vector<EventField> fields{{"path", windowsPath},
+                                   {"file", std::filesystem::path(hostPath).filename().string()},
+                                   {"result", std::int64_t{result}},
+                                   {"holdsData", image->holdsData()}};
+    if (image->holdsData()) {
+        fields.push_back({"lowAddress", std::int64_t{image->imageLowAddress}});
+        fields.push_back({"highAddress", std::int64_t{image->imageHighAddress}});
+    }
+    // The row that led the program here: the first reader whose row names this file.
+    for (const ReaderState& reader : readers) {
+        const std::optional<TableMatch> match = tableRowFor(reader.current);
+        if (!match || processes.empty()) continue;
+        const std::optional<std::string> named =
+            processes.back()->system().hostPathFor(match->row.firmwareFileName);
+        if (named != hostPath) continue;
+        fields.push_back({"drive", driveText(reader.letter)});
+        fields.push_back({"row", static_cast<std::int64_t>(match->line)});
+        fields.push_back({"rowFields", rowFields(match->row)});
+        break;
+    }
+    record(EventKind::FirmwareLoaded, std::move(fields));
+}
+
+void Machine::Impl::headerTaken(char letter) {
+    ReaderState* reader = readerOn(letter);
+    if (reader == nullptr) return;
+    const FirmwareReception reception = receptionOf(reader->device->receivedBlocks());
+    if (!reception.headerReceived) return;
+    const firmware::HeaderBlockFields& header = reception.header;
+    const auto& nameBytes = header.headerNameBytes;
+    const firmware::HeaderProductName& product = header.headerProductName;
+    record(EventKind::FirmwareHeader,
+           {{"drive", driveText(letter)},
+            {"headerName", trimmedRight(std::string(
+                               nameBytes.begin(),
+                               std::find(nameBytes.begin(), nameBytes.end(), std::uint8_t{0})))},
+            {"scrambled", reception.scrambled},
+            {"productId", std::int64_t{header.headerProductId}},
+            {"productName", trimmedRight(std::string(product.begin(), product.end()))},
+            {"imageStart", std::int64_t{header.imageStart}},
+            {"imageLength", std::int64_t{header.imageLength}},
+            {"imageChecksum", std::int64_t{header.imageChecksum}},
+            {"blocks", std::int64_t{reception.blocksExpected}}});
+}
+
+// The row of the package's table for a reader of this identity, as the
+// update program looks it up: the USB ids as the registry spells them.
+std::optional<TableMatch> Machine::Impl::tableRowFor(const DeviceIdentity& identity) const {
+    const std::optional<std::filesystem::path> path =
+        fileIn(scenario.machine.programFolder, kFirmwareTableName);
+    if (!path) return std::nullopt;
+    std::vector<std::uint8_t> raw;
+    if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
+    const std::string text = firmware::decodeFirmwareTableText(raw);
+    const firmware::ReaderIdentity reader{fourHex(identity.vendorId), fourHex(identity.productId),
+                                          fourHex(identity.deviceRevision),
+                                          trimmedRight(identity.inquiry.product)};
+    const std::optional<std::size_t> line = firmware::findFirmwareRowLine(text, reader);
+    if (!line) return std::nullopt;
+    return TableMatch{*line + 1,
+                      firmware::cutFirmwareTableRow(firmware::firmwareTableLines(text)[*line])};
+}
+
 // --- power ------------------------------------------------------------------------
 
 void Machine::Impl::noteFormats() {
@@ -939,18 +1196,9 @@ void Machine::Impl::noteFormats() {
 // The revision the package's table promises for a reader of this identity:
 // the hand-off revision of its row.
 std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentity& identity) const {
-    const std::optional<std::filesystem::path> path =
-        fileIn(scenario.machine.programFolder, kFirmwareTableName);
-    if (!path) return std::nullopt;
-    std::vector<std::uint8_t> raw;
-    if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
-    const std::string text = firmware::decodeFirmwareTableText(raw);
-    const std::optional<firmware::FirmwareTableRow> row = firmware::findFirmwareRow(
-        text, firmware::ReaderIdentity{fourHex(identity.vendorId), fourHex(identity.productId),
-                                       fourHex(identity.deviceRevision),
-                                       trimmedRight(identity.inquiry.product)});
-    if (!row) return std::nullopt;
-    return fourHexValue(row->handoffRevision);
+    const std::optional<TableMatch> match = tableRowFor(identity);
+    if (!match) return std::nullopt;
+    return fourHexValue(match->row.handoffRevision);
 }
 
 void Machine::Impl::enumerate(ReaderState& reader) {
@@ -999,12 +1247,20 @@ void Machine::Impl::enumerate(ReaderState& reader) {
 MachineProcess::MachineProcess(std::string program, std::unique_ptr<SimSystem> system,
                                std::unique_ptr<SimUi> ui, std::unique_ptr<UiObserver> observer,
                                platform::Registry& registry, platform::Volumes& volumes,
-                               platform::Clock& clock)
+                               platform::Clock& clock, firmware::OutputWriter output)
     : program_(std::move(program)),
+      outerDecoder_(firmware::chainedDecoderState()),
       system_(std::move(system)),
       observer_(std::move(observer)),
       ui_(std::move(ui)),
-      services_{*ui_, *system_, registry, volumes, clock} {}
+      services_{*ui_, *system_, registry, volumes, clock},
+      output_(std::move(output)) {
+    firmware::resetChainedDecoder();
+}
+
+MachineProcess::~MachineProcess() {
+    firmware::chainedDecoderState() = outerDecoder_;
+}
 
 Machine::Machine(Scenario scenario) : impl_(std::make_unique<Impl>(std::move(scenario))) {}
 
@@ -1064,9 +1320,12 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
             return true;
         });
 
-    m.processes.push_back(std::unique_ptr<MachineProcess>(
-        new MachineProcess(programFile, std::move(system), std::move(ui), std::move(observer),
-                           m.registry, *m.volumes, *m.clock)));
+    system->setFileWatcher([&m](const std::string& windowsPath,
+                                const std::optional<std::string>& hostPath,
+                                win::DWORD error) { m.fileOpened(windowsPath, hostPath, error); });
+    m.processes.push_back(std::unique_ptr<MachineProcess>(new MachineProcess(
+        programFile, std::move(system), std::move(ui), std::move(observer), m.registry, *m.volumes,
+        *m.clock, [&m](std::string_view text) { m.programWrote(text); })));
     m.record(EventKind::ProcessStarted, {{"directory", m.setup.currentDirectory}});
 
     const auto program =
@@ -1093,6 +1352,7 @@ void Machine::endProcess(bool killed) {
     MachineProcess& process = *m.processes.back();
     const bool switchOff = process.system().powerOffRequested();
     const win::UINT flags = process.system().powerOffFlags();
+    m.flushOutput();
     m.record(EventKind::ProcessEnded,
              {{"killed", killed},
               {"handles", static_cast<std::int64_t>(process.system().openHandleCount())},
