@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "format/format_app.h"
+#include "shell/language_library.h"
 #include "update/update_app.h"
 
 namespace simrun {
@@ -33,8 +34,8 @@ bool sameName(std::string_view a, std::string_view b) {
 
 const std::vector<ProgramEntry>& programTable() {
     static const std::vector<ProgramEntry> table = {
-        {{"Velcrest.exe", "velcrest.rc"}, runUpdateProgram},
-        {{"Ardlow.exe", "ardlow.rc"}, runFormatProgram},
+        {{"Velcrest.exe", "velcrest.rc"}, shell::kUpdateLibraryPrefix, runUpdateProgram},
+        {{"Ardlow.exe", "ardlow.rc"}, shell::kFormatLibraryPrefix, runFormatProgram},
     };
     return table;
 }

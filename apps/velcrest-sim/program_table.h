@@ -13,6 +13,8 @@ namespace simrun {
 // the simulated machine, which knows programs only as files it can start.
 struct ProgramEntry {
     sim::ProgramFile file;
+    // The start of its language libraries' names ("KELDRA_" for KELDRA_ENG.dll).
+    std::string_view libraryPrefix;
     // What the platform's entry point does: construct the application
     // object, start it up, and let it exit.
     std::function<void(const platform::Services&)> run;
