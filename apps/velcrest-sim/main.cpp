@@ -125,8 +125,9 @@ int main(int argc, char** argv) {
     const simrun::RunResult result = simrun::runScenario(scenario, options);
     std::cout << (json ? simrun::summaryJson(result) : simrun::summaryText(result));
     if (result.exitStatus == simrun::kExitLoopGuard) {
-        std::cerr << kToolName << ": the loop guard stopped the scenario: "
-                  << result.summary.loopGuardReason << "\n";
+        std::cerr << kToolName
+                  << ": the loop guard stopped the scenario: " << result.summary.loopGuardReason
+                  << "\n";
     }
     if (!arguments.streamFile.empty()) {
         if (const auto problem =

@@ -34,8 +34,12 @@ bool sameName(std::string_view a, std::string_view b) {
 
 const std::vector<ProgramEntry>& programTable() {
     static const std::vector<ProgramEntry> table = {
-        {{"Velcrest.exe", "velcrest.rc"}, shell::kUpdateLibraryPrefix, runUpdateProgram},
-        {{"Ardlow.exe", "ardlow.rc"}, shell::kFormatLibraryPrefix, runFormatProgram},
+        {{std::string(kUpdateProgramFile), "velcrest.rc"},
+         shell::kUpdateLibraryPrefix,
+         runUpdateProgram},
+        {{std::string(kFormatProgramFile), "ardlow.rc"},
+         shell::kFormatLibraryPrefix,
+         runFormatProgram},
     };
     return table;
 }

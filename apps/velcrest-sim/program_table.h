@@ -20,6 +20,9 @@ struct ProgramEntry {
     std::function<void(const platform::Services&)> run;
 };
 
+inline constexpr std::string_view kUpdateProgramFile = "Velcrest.exe";
+inline constexpr std::string_view kFormatProgramFile = "Ardlow.exe";
+
 const std::vector<ProgramEntry>& programTable();
 // Compared without regard to case, as Windows names files.
 const ProgramEntry* findProgram(std::string_view fileName);

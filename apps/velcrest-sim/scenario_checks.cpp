@@ -42,7 +42,8 @@ bool movesADrive(sim::IncidentKind kind) {
 
 void checkIncidentDrives(const sim::Scenario& scenario, std::vector<std::string>& warnings) {
     std::set<char> readers;
-    for (const sim::ScenarioReader& reader : scenario.machine.readers) readers.insert(reader.letter);
+    for (const sim::ScenarioReader& reader : scenario.machine.readers)
+        readers.insert(reader.letter);
     for (std::size_t i = 0; i < scenario.incidents.size(); ++i) {
         const sim::Incident& incident = scenario.incidents[i];
         if (!movesADrive(incident.kind) || readers.count(incident.drive) != 0) continue;
@@ -58,9 +59,8 @@ std::set<int> templatesOf(const ProgramEntry& program) {
     const std::filesystem::path resources =
         std::filesystem::path(VELCREST_SOURCE_DIR) / "resources";
     std::set<int> templates;
-    const std::string library =
-        std::string(program.libraryPrefix) + std::string(kReferenceLanguage) +
-        std::string(kScriptExtension);
+    const std::string library = std::string(program.libraryPrefix) +
+                                std::string(kReferenceLanguage) + std::string(kScriptExtension);
     for (const std::string& script : {program.file.resourceScript, library}) {
         const sim::ScriptReading reading = sim::readResourceScriptFile(resources / script);
         for (const auto& [id, dialog] : reading.script.dialogs) templates.insert(id);

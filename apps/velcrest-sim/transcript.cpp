@@ -110,7 +110,7 @@ std::string dialogText(const MachineEvent& event, const std::string& what) {
         const auto selected = event.number("selected");
         std::vector<std::string> shown;
         for (std::size_t i = 0; i < choices.size(); ++i) {
-            shown.push_back(choices[i] +
+            shown.push_back(std::to_string(i + 1) + ". " + choices[i] +
                             (static_cast<std::int64_t>(i) == selected ? " (selected)" : ""));
         }
         text += kIndent + ("| choices: " + joined(shown, ", ")) + "\n";
@@ -214,8 +214,7 @@ std::string firmwareLoadText(const MachineEvent& event) {
         std::vector<std::string> fields;
         for (const std::string& field : event.texts("rowFields")) fields.push_back(quoted(field));
         text += "\n" + std::string(kIndent) + "| row " + std::to_string(event.number("row")) +
-                " of the table, for the reader on " + event.text("drive") + ": " +
-                joined(fields, " ");
+                " of the table (the reader on " + event.text("drive") + "): " + joined(fields, " ");
     }
     return text;
 }
@@ -308,9 +307,9 @@ std::string body(const MachineEvent& event) {
             return "standard output: " + event.text("text");
         case EventKind::FileOpened:
             return event.find("error") != nullptr
-                       ? "cannot open " + quoted(event.text("path")) + " (error " +
+                       ? "cannot open " + event.text("path") + " (error " +
                              std::to_string(event.number("error")) + ")"
-                       : "opens " + quoted(event.text("path"));
+                       : "opens " + event.text("path");
         case EventKind::FirmwareLoaded:
             return firmwareLoadText(event);
         case EventKind::FirmwareHeader:
@@ -417,6 +416,13 @@ std::string summaryText(const RunResult& result) {
         << (machine.runOnceValues.empty() ? std::string("none left")
                                           : "left: " + pairs(machine.runOnceValues))
         << "\n";
+    out << "closing:     "
+        << (summary.formatClosingNotice
+                ? summary.formatClosingNotice->program + " showed notice " +
+                      std::to_string(summary.formatClosingNotice->templateId) + " " +
+                      quoted(summary.formatClosingNotice->caption)
+                : std::string("the format program showed no closing notice"))
+        << "\n";
     out << "power:       " << machine.powerCycles << " power cycle(s); the machine is "
         << (machine.poweredOff ? "off" : "on") << " at the end\n";
     std::string locked;
@@ -480,6 +486,13 @@ std::string summaryJson(const RunResult& result) {
     line["marker"] = marker;
     line["runOnce"] = nlohmann::ordered_json::object();
     for (const auto& [name, data] : machine.runOnceValues) line["runOnce"][name] = data;
+    if (summary.formatClosingNotice) {
+        line["closingNotice"] = {{"program", summary.formatClosingNotice->program},
+                                 {"template", summary.formatClosingNotice->templateId},
+                                 {"caption", summary.formatClosingNotice->caption}};
+    } else {
+        line["closingNotice"] = nullptr;
+    }
     line["powerCycles"] = machine.powerCycles;
     line["poweredOff"] = machine.poweredOff;
     line["openRegistryKeys"] = machine.openRegistryKeys;

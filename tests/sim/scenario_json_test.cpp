@@ -243,7 +243,7 @@ TEST(ScenarioJson, ReadsEveryKindOfField) {
     EXPECT_EQ(s.user.fallback, sim::UserAction::cancel());
     const sim::ProgramAnswers& answers = s.user.programs.at("Ardlow.exe");
     EXPECT_EQ(answers.queued.at(144),
-              (std::vector<sim::UserAction>{sim::UserAction::select(1), sim::UserAction::ok()}));
+              (std::vector<sim::UserAction>{sim::UserAction::select(0), sim::UserAction::ok()}));
     EXPECT_EQ(answers.queued.at(149), std::vector<sim::UserAction>{sim::UserAction::cancel()});
     EXPECT_EQ(answers.defaults.at(138), sim::UserAction::ok());
 
