@@ -520,6 +520,10 @@ class FaultingVolumes final : public platform::Volumes {
         AnsweringDevice* front = nullptr;
         win::BOOL result = win::FALSE;
         bool faulted = false;
+        // The request as the program made it: the driver writes its answer over it.
+        win::SCSI_PASS_THROUGH_DIRECT asked{};
+        if (call && inBuffer != nullptr && inBufferSize >= sizeof asked)
+            std::memcpy(&asked, inBuffer, sizeof asked);
         if (call) {
             machine_.commandComing(letter, *call);
             if (const CommandFault* fault = machine_.faultFor(letter, *call)) {
@@ -546,7 +550,7 @@ class FaultingVolumes final : public platform::Volumes {
         if (call) {
             const bool answerOut =
                 outBuffer != nullptr && outBufferSize >= sizeof(win::SCSI_PASS_THROUGH_DIRECT);
-            tell(device, letter, *call, result, answerOut ? outBuffer : inBuffer,
+            tell(device, letter, *call, result, asked, answerOut ? outBuffer : inBuffer,
                  answerOut ? outBufferSize : inBufferSize);
         }
         return result;
@@ -604,7 +608,8 @@ class FaultingVolumes final : public platform::Volumes {
 
     // The call as the transcript tells it, once its answer is known.
     void tell(win::HANDLE device, char letter, const Classified& call, win::BOOL result,
-              const void* request, win::DWORD requestSize) {
+              const win::SCSI_PASS_THROUGH_DIRECT& asked, const void* answer,
+              win::DWORD answerSize) {
         const bool delivered = result != win::FALSE;
         if (call.call == DeviceCall::Lock || call.call == DeviceCall::Unlock) {
             std::vector<EventField> fields{{"drive", driveText(letter)}, {"succeeded", delivered}};
@@ -614,28 +619,27 @@ class FaultingVolumes final : public platform::Volumes {
                 std::move(fields));
             return;
         }
-        win::SCSI_PASS_THROUGH_DIRECT sptd;
-        std::memcpy(&sptd, request, sizeof sptd);
-        const std::size_t cdbLength = std::min<std::size_t>(sptd.CdbLength, sizeof sptd.Cdb);
+        const std::size_t cdbLength = std::min<std::size_t>(asked.CdbLength, sizeof asked.Cdb);
         std::vector<EventField> fields{
             {"drive", driveText(letter)},
             {"command", std::string(deviceCallName(call.call))},
-            {"cdb", hexBytes(std::vector<win::BYTE>(sptd.Cdb, sptd.Cdb + cdbLength))},
-            {"direction", std::string(directionName(sptd.DataIn))},
-            {"length", static_cast<std::int64_t>(sptd.DataTransferLength)}};
+            {"cdb", hexBytes(std::vector<win::BYTE>(asked.Cdb, asked.Cdb + cdbLength))},
+            {"direction", std::string(directionName(asked.DataIn))},
+            {"length", static_cast<std::int64_t>(asked.DataTransferLength)}};
         if (call.block) fields.push_back({"block", std::int64_t{*call.block}});
         bool accepted = false;
         if (!delivered) {
             fields.push_back({"delivered", false});
             fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
         } else {
+            win::SCSI_PASS_THROUGH_DIRECT sptd;
+            std::memcpy(&sptd, answer, sizeof sptd);
             fields.push_back({"delivered", true});
             fields.push_back({"status", std::int64_t{sptd.ScsiStatus}});
             accepted = sptd.ScsiStatus == kScsiStatusGood;
             const std::size_t senseEnd = std::size_t{sptd.SenseInfoOffset} + kSenseAscqByte + 1;
-            if (!accepted && sptd.SenseInfoLength > kSenseAscqByte && senseEnd <= requestSize) {
-                const auto* sense =
-                    static_cast<const std::uint8_t*>(request) + sptd.SenseInfoOffset;
+            if (!accepted && sptd.SenseInfoLength > kSenseAscqByte && senseEnd <= answerSize) {
+                const auto* sense = static_cast<const std::uint8_t*>(answer) + sptd.SenseInfoOffset;
                 fields.push_back({"sense", senseText(sense[kSenseKeyByte] & kSenseKeyMask,
                                                      sense[kSenseAscByte], sense[kSenseAscqByte])});
             }
