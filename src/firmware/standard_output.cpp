@@ -7,7 +7,8 @@ namespace firmware {
 
 namespace {
 
-thread_local StandardOutputRedirect* innermost = nullptr;
+// Standard output belongs to the process, and so does its redirection.
+StandardOutputRedirect* innermost = nullptr;
 
 }  // namespace
 

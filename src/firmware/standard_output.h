@@ -11,11 +11,11 @@ namespace firmware {
 
 using OutputWriter = std::function<void(std::string_view text)>;
 
-// The text goes to the writer of the innermost redirect of this thread, or to
-// the process's standard output when there is none.
+// The text goes to the writer of the innermost redirect, or to the process's
+// standard output when there is none.
 void writeStandardOutput(std::string_view text);
 
-// Takes the standard output of this thread over for its lifetime; redirects
+// Takes the standard output of the process over for its lifetime; redirects
 // nest, and each gives the output back to the one it replaced.
 class StandardOutputRedirect {
   public:
