@@ -517,6 +517,7 @@ struct JsonCase {
     const char* scenario;  // a file of examples/scenarios; null: the demonstration
     bool failingLoad;      // run on the package whose firmware file does not load
     const char* input;     // what the terminal gets with --interactive; null: no terminal
+    int closingNotice;     // the format program's last closing notice; 0: none
 };
 
 class VelcrestSimJson : public VelcrestSimTool, public ::testing::WithParamInterface<JsonCase> {};
@@ -555,6 +556,13 @@ TEST_P(VelcrestSimJson, PrintsOnlyJsonLinesOnStandardOutput) {
                              [&](const nlohmann::json& e) { return e["event"] == event; });
     };
     EXPECT_EQ(count("summary"), 1);
+    const nlohmann::json& closing = events.back()["closingNotice"];
+    if (c.closingNotice == 0) {
+        EXPECT_TRUE(closing.is_null()) << closing;
+    } else {
+        EXPECT_EQ(closing["program"], "Ardlow.exe");
+        EXPECT_EQ(closing["template"], c.closingNotice);
+    }
     if (c.input != nullptr) {
         const std::string err = read("err");
         EXPECT_NE(err.find("Your answer to dialog 150"), std::string::npos) << err;
@@ -581,13 +589,35 @@ TEST_P(VelcrestSimJson, PrintsOnlyJsonLinesOnStandardOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, VelcrestSimJson,
-    ::testing::Values(JsonCase{"Demonstration", nullptr, false, nullptr},
-                      JsonCase{"RefusedBlock", "refused-block.json", false, nullptr},
-                      JsonCase{"SecondReader", "second-reader.json", false, nullptr},
-                      JsonCase{"StandAloneFormat", "stand-alone-format.json", false, nullptr},
-                      JsonCase{"FailingLoad", nullptr, true, nullptr},
-                      JsonCase{"InteractiveAsksOnStandardError", nullptr, false, "\nok\n"}),
+    ::testing::Values(JsonCase{"Demonstration", nullptr, false, nullptr, 140},
+                      JsonCase{"RefusedBlock", "refused-block.json", false, nullptr, 0},
+                      JsonCase{"SecondReader", "second-reader.json", false, nullptr, 140},
+                      JsonCase{"StandAloneFormat", "stand-alone-format.json", false, nullptr, 150},
+                      JsonCase{"FailingLoad", nullptr, true, nullptr, 0},
+                      JsonCase{"InteractiveAsksOnStandardError", nullptr, false, "\nok\n", 140}),
     NameOfCase{});
+
+TEST_F(VelcrestSimTool, JsonGivesOneObjectALineEndingWithTheSummary) {
+    ASSERT_EQ(run("--json"), 0);
+    std::istringstream lines(read("out"));
+    std::vector<nlohmann::json> events;
+    for (std::string line; std::getline(lines, line);) {
+        nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(parsed.is_discarded()) << line;
+        ASSERT_TRUE(parsed.contains("event")) << line;
+        events.push_back(std::move(parsed));
+    }
+    ASSERT_GT(events.size(), 2u);
+    const nlohmann::json& summary = events.back();
+    EXPECT_EQ(summary["event"], "summary");
+    EXPECT_EQ(summary["readers"][0]["firmwareWritten"], true);
+    EXPECT_EQ(summary["readers"][0]["formatsCompleted"], 1);
+    EXPECT_EQ(summary["marker"]["present"], false);
+    const auto closing = std::find_if(events.begin(), events.end(), [](const nlohmann::json& e) {
+        return e["event"] == "dialog" && e["program"] == "Ardlow.exe" && e["template"] == 140;
+    });
+    EXPECT_NE(closing, events.end());
+}
 
 TEST_F(VelcrestSimTool, TheTextTranscriptGivesTheProgramsOutputItsTimeAndProgram) {
     const std::filesystem::path package = failingPackage(folder_);
