@@ -18,6 +18,9 @@ constexpr int kBarWidth = 20;
 constexpr int kFullPercent = 100;
 constexpr std::string_view kProgramExtension = ".exe";
 constexpr const char* kIndent = "                          ";
+// A firmware file that is not encoded gives a diagnostic for nearly every
+// character; the text transcript shows the first few lines and a count.
+constexpr std::int64_t kShownOutputLines = 5;
 
 std::string programColumn(const MachineEvent& event) {
     std::string name = event.program.empty() ? std::string("Windows") : event.program;
@@ -230,6 +233,12 @@ std::string firmwareHeaderText(const MachineEvent& event) {
            " data blocks to follow";
 }
 
+std::string hiddenOutputText(std::int64_t lines) {
+    if (lines <= kShownOutputLines) return std::string();
+    return " (its other " + std::to_string(lines - kShownOutputLines) +
+           " lines on standard output are not shown here; --json has each)";
+}
+
 std::string volumeText(const MachineEvent& event, const std::string& what) {
     const std::string drive = event.text("drive");
     if (event.flag("succeeded")) return what + " " + drive;
@@ -243,8 +252,9 @@ std::string body(const MachineEvent& event) {
         case EventKind::ProcessStarted:
             return "starts, current directory " + event.text("directory");
         case EventKind::ProcessEnded:
-            return event.flag("killed") ? std::string("is ended where it stands")
-                                        : std::string("ends");
+            return (event.flag("killed") ? std::string("is ended where it stands")
+                                         : std::string("ends")) +
+                   hiddenOutputText(event.number("outputLines"));
         case EventKind::LibraryLoaded:
             return "loads " + event.text("library") + " (" + event.text("script") + ")";
         case EventKind::LibraryMissing:
@@ -304,6 +314,7 @@ std::string body(const MachineEvent& event) {
         case EventKind::RunOnce:
             return runOnceText(event);
         case EventKind::ProgramOutput:
+            if (event.number("line") > kShownOutputLines) return std::string();
             return "standard output: " + event.text("text");
         case EventKind::FileOpened:
             return event.find("error") != nullptr

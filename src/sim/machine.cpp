@@ -390,7 +390,8 @@ struct Machine::Impl {
     std::map<char, int> pollsSinceFormat;  // only drives that got a format command
 
     std::map<std::string, std::shared_ptr<const ResourceScript>> scripts;  // by host path
-    std::string pendingOutput;  // standard output not yet ended by a line feed
+    std::string pendingOutput;              // standard output not yet ended by a line feed
+    std::vector<std::int64_t> outputLines;  // lines each running process has written
     // Drives whose held volume was released after a refused block: what was
     // refused, until a command reaches the drive again.
     std::map<char, std::string> releasedAfterRefusal;
@@ -436,6 +437,7 @@ struct Machine::Impl {
 
     // What the programs do with the package and the readers.
     void programWrote(std::string_view text);
+    void outputLine(std::string text);
     void flushOutput();
     void fileOpened(const std::string& windowsPath, const std::optional<std::string>& hostPath,
                     win::DWORD error);
@@ -1076,15 +1078,23 @@ void Machine::Impl::programWrote(std::string_view text) {
     pendingOutput.append(text);
     for (std::size_t end = pendingOutput.find('\n'); end != std::string::npos;
          end = pendingOutput.find('\n')) {
-        record(EventKind::ProgramOutput, {{"text", pendingOutput.substr(0, end)}});
+        outputLine(pendingOutput.substr(0, end));
         pendingOutput.erase(0, end + 1);
     }
+}
+
+// Each line counted within its process, so that a transcript can show the
+// first few and say how many more there were.
+void Machine::Impl::outputLine(std::string text) {
+    std::vector<EventField> fields{{"text", std::move(text)}};
+    if (!outputLines.empty()) fields.push_back({"line", ++outputLines.back()});
+    record(EventKind::ProgramOutput, std::move(fields));
 }
 
 // A process that ends takes its unfinished last line with it into the transcript.
 void Machine::Impl::flushOutput() {
     if (pendingOutput.empty()) return;
-    record(EventKind::ProgramOutput, {{"text", pendingOutput}});
+    outputLine(pendingOutput);
     pendingOutput.clear();
 }
 
@@ -1330,6 +1340,7 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
     m.processes.push_back(std::unique_ptr<MachineProcess>(new MachineProcess(
         programFile, std::move(system), std::move(ui), std::move(observer), m.registry, *m.volumes,
         *m.clock, [&m](std::string_view text) { m.programWrote(text); })));
+    m.outputLines.push_back(0);
     m.record(EventKind::ProcessStarted, {{"directory", m.setup.currentDirectory}});
 
     const auto program =
@@ -1359,10 +1370,12 @@ void Machine::endProcess(bool killed) {
     m.flushOutput();
     m.record(EventKind::ProcessEnded,
              {{"killed", killed},
+              {"outputLines", m.outputLines.empty() ? std::int64_t{0} : m.outputLines.back()},
               {"handles", static_cast<std::int64_t>(process.system().openHandleCount())},
               {"sids", static_cast<std::int64_t>(process.system().liveSidCount())},
               {"librariesFreed", static_cast<std::int64_t>(process.system().librariesFreed())}});
     m.processes.pop_back();
+    if (!m.outputLines.empty()) m.outputLines.pop_back();
     m.noteFormats();
     if (switchOff && (flags & (win::EWX_POWEROFF | kEwxShutdown | kEwxReboot)) != 0) {
         const bool reboot = (flags & kEwxReboot) != 0;

@@ -635,6 +635,37 @@ TEST_F(VelcrestSimTool, TheTextTranscriptGivesTheProgramsOutputItsTimeAndProgram
         EXPECT_FALSE(line.starts_with("S Error") || line.starts_with("get_srecord")) << line;
 }
 
+// A firmware file left unencoded gives a diagnostic for nearly every
+// character: the text shows the first five and counts the rest, --json has each.
+TEST_F(VelcrestSimTool, ThousandsOfDiagnosticsAreCountedInTheTextAndEachIsAJsonEvent) {
+    const std::filesystem::path package = folder_ / "plain-package";
+    std::filesystem::create_directories(package);
+    std::filesystem::copy_file(e2e::kPackage / "firmtable.txt", package / "firmtable.txt");
+    std::filesystem::copy_file(e2e::kPackage / "src" / "tkw5crw-0200.s37",
+                               package / "tkw5crw-0200.s37");
+    const std::string scenario =
+        scenarioFile("{\"machine\": {\"programFolder\": \"" + package.string() + "\"}}").string();
+
+    ASSERT_EQ(run(scenario + " --json"), 0);
+    std::size_t events = 0;
+    for (const std::string& line : linesOf(read("out"))) {
+        if (line.find("\"event\":\"output\"") != std::string::npos) ++events;
+    }
+    ASSERT_GT(events, 1000u);
+
+    ASSERT_EQ(run(scenario), 0);
+    const std::string out = read("out");
+    std::size_t shown = 0;
+    for (const std::string& line : linesOf(out)) {
+        if (line.find("standard output: S Error") != std::string::npos) ++shown;
+    }
+    EXPECT_EQ(shown, 5u);
+    EXPECT_NE(out.find("Velcrest  ends (its other " + std::to_string(events - shown) +
+                       " lines on standard output are not shown here; --json has each)"),
+              std::string::npos)
+        << out;
+}
+
 // For every row of the example package, the stream the rehearsal's reader
 // took is the one firmtool builds for that reader.
 TEST_F(VelcrestSimTool, TheStreamFileEqualsFirmtoolsForEveryRowOfTheExamplePackage) {
