@@ -498,7 +498,7 @@ class FaultingVolumes final : public platform::Volumes {
             handle = volumes_.CreateFileA(path, desiredAccess, shareMode, creationDisposition,
                                           flagsAndAttributes);
         }
-        std::vector<EventField> fields{{"drive", driveText(letter)},
+        std::vector<EventField> fields{{"drive", volumeText(letter)},
                                        {"path", std::string(path != nullptr ? path : "")}};
         if (handle != win::invalidHandleValue()) {
             letters_[handle] = letter;
@@ -578,6 +578,11 @@ class FaultingVolumes final : public platform::Volumes {
     win::DWORD GetLastError() override { return ownError_ ? error_ : volumes_.GetLastError(); }
 
   private:
+    // A volume path or handle that names no drive letter shows as "?".
+    static std::string volumeText(char letter) {
+        return letter == kAnyVolume ? std::string("?") : driveText(letter);
+    }
+
     static char letterOf(const char* path) {
         if (path == nullptr) return kAnyVolume;
         const std::string_view text(path);
@@ -614,7 +619,7 @@ class FaultingVolumes final : public platform::Volumes {
               win::DWORD answerSize) {
         const bool delivered = result != win::FALSE;
         if (call.call == DeviceCall::Lock || call.call == DeviceCall::Unlock) {
-            std::vector<EventField> fields{{"drive", driveText(letter)}, {"succeeded", delivered}};
+            std::vector<EventField> fields{{"drive", volumeText(letter)}, {"succeeded", delivered}};
             if (!delivered) fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
             machine_.record(
                 call.call == DeviceCall::Lock ? EventKind::VolumeLocked : EventKind::VolumeUnlocked,
@@ -623,7 +628,7 @@ class FaultingVolumes final : public platform::Volumes {
         }
         const std::size_t cdbLength = std::min<std::size_t>(asked.CdbLength, sizeof asked.Cdb);
         std::vector<EventField> fields{
-            {"drive", driveText(letter)},
+            {"drive", volumeText(letter)},
             {"command", std::string(deviceCallName(call.call))},
             {"cdb", hexBytes(std::vector<win::BYTE>(asked.Cdb, asked.Cdb + cdbLength))},
             {"direction", std::string(directionName(asked.DataIn))},
