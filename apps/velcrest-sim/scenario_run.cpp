@@ -19,7 +19,8 @@ namespace {
 struct ProcessKilled {};
 
 // The notices the format program ends with: the new revision not confirmed,
-// confirmed, and the end of a stand-alone format (or no reader found).
+// confirmed, and the end of a stand-alone format (or no reader found). Its
+// notice that a format was not seen to finish comes before one of them.
 constexpr std::array kFormatClosingNotices = {
     format::FormatTemplate::RevisionDiffers,
     format::FormatTemplate::RevisionMatches,

@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "firmware/srecord_reader.h"
+#include "format/format_templates.h"
+#include "program_table.h"
 
 namespace simrun {
 
@@ -417,6 +419,10 @@ std::string summaryText(const RunResult& result) {
             << "\n";
     }
     if (machine.readers.empty()) out << "readers:     none\n";
+    if (summary.showed(kFormatProgramFile,
+                       format::templateNumber(format::FormatTemplate::NotFormatted))) {
+        out << "format:      not seen to finish; Ardlow told the user so (notice 154)\n";
+    }
     out << "marker:      ";
     if (machine.markerPresent) {
         out << "left: " << pairs(machine.markerValues) << "\n";
