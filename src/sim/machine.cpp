@@ -451,6 +451,8 @@ struct Machine::Impl {
     void enumerate(ReaderState& reader);
     void layRegistry();
     UsbStorageDevice usbDevice(const ReaderState& reader) const;
+    UsbIdSpelling usbIdSpelling() const { return usbIdSpellingOf(scenario.machine.majorVersion); }
+    UsbRegistryBuilder usbRecords() { return UsbRegistryBuilder(registry, usbIdSpelling()); }
 };
 
 namespace {
@@ -875,9 +877,9 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
 UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
     UsbStorageDevice device;
     device.driveLetter = reader.letter;
-    device.vendor = trimmedRight(reader.current.inquiry.vendor);
-    device.product = trimmedRight(reader.current.inquiry.product);
-    device.revision = trimmedRight(reader.current.inquiry.revision);
+    device.vendor = reader.current.inquiry.vendor;
+    device.product = reader.current.inquiry.product;
+    device.revision = reader.current.inquiry.revision;
     device.vendorId = reader.current.vendorId;
     device.productId = reader.current.productId;
     device.deviceRevision = reader.current.deviceRevision;
@@ -890,7 +892,7 @@ UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
 // machine's disks and hubs, what Windows keeps for start-up, then each
 // reader as it was plugged in.
 void Machine::Impl::layRegistry() {
-    UsbRegistryBuilder builder(registry);
+    UsbRegistryBuilder builder = usbRecords();
     builder.layBaseMachine();
     registry.setString(kRunKeyPath, "SoundTray", "C:\\Program Files\\Audio\\tray.exe");
     if (scenario.machine.runOnceKeyPresent) registry.createKey(kRunOnceKeyPath);
@@ -1182,7 +1184,7 @@ void Machine::Impl::headerTaken(char letter) {
 }
 
 // The row of the package's table for a reader of this identity, as the
-// update program looks it up: the USB ids as the registry spells them.
+// update program finds it: by the USB ids as the machine's Windows spells them.
 std::optional<TableMatch> Machine::Impl::tableRowFor(const DeviceIdentity& identity) const {
     const std::optional<std::filesystem::path> path =
         fileIn(scenario.machine.programFolder, kFirmwareTableName);
@@ -1190,9 +1192,10 @@ std::optional<TableMatch> Machine::Impl::tableRowFor(const DeviceIdentity& ident
     std::vector<std::uint8_t> raw;
     if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
     const std::string text = firmware::decodeFirmwareTableText(raw);
-    const firmware::ReaderIdentity reader{fourHex(identity.vendorId), fourHex(identity.productId),
-                                          fourHex(identity.deviceRevision),
-                                          trimmedRight(identity.inquiry.product)};
+    const UsbIdSpelling spelling = usbIdSpelling();
+    const firmware::ReaderIdentity reader{
+        usbIdDigits(identity.vendorId, spelling), usbIdDigits(identity.productId, spelling),
+        usbIdDigits(identity.deviceRevision, spelling), trimmedRight(identity.inquiry.product)};
     const std::optional<std::size_t> line = firmware::findFirmwareRowLine(text, reader);
     if (!line) return std::nullopt;
     return TableMatch{*line + 1,
@@ -1253,7 +1256,7 @@ void Machine::Impl::enumerate(ReaderState& reader) {
     if (changed) {
         reader.current = next;
         reader.device->setIdentity(next.inquiry);
-        const UsbStorageRecords laid = UsbRegistryBuilder(registry).attach(usbDevice(reader));
+        const UsbStorageRecords laid = usbRecords().attach(usbDevice(reader));
         fields.push_back({"storageKey", laid.storageKeyPath + "\\" + laid.storageInstanceName});
         fields.push_back({"usbKey", laid.usbKeyPath + "\\" + laid.usbInstanceName});
     }
