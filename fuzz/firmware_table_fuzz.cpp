@@ -1,6 +1,7 @@
 // The firmware table reader over arbitrary raw table files. The first input
 // byte picks which row's keys the reader presents (and whether one of them is
-// spoilt), so that matches actually happen; the rest is the raw file.
+// spoilt), so that matches actually happen; the rest is the raw file, and
+// then the plain text of one.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "firmware/chained_xor.h"
 #include "firmware/firmware_table.h"
 
 namespace {
@@ -103,13 +105,7 @@ void checkFirstMatchWins(std::string_view text, const std::vector<FirmwareTableR
     check(*found == *firstEqual);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
-    const std::uint8_t selector = data[0];
-    const std::span<const std::uint8_t> raw(data + 1, size - 1);
-
+void checkTable(std::uint8_t selector, std::span<const std::uint8_t> raw) {
     const std::string text = firmware::decodeFirmwareTableText(raw);
     check(text.size() < std::max<std::size_t>(1, std::min(raw.size(), firmware::kTableReadLimit)));
     check(text.find('\0') == std::string::npos);
@@ -130,5 +126,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(rejoined == text || rejoined + '\n' == text);
 
     checkFirstMatchWins(text, rows, identityFor(rows, selector));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::uint8_t selector = data[0];
+    const std::span<const std::uint8_t> rest(data + 1, size - 1);
+    checkTable(selector, rest);
+    // The rest is read a second time as plain table text, encoded first, so
+    // that mutations of readable rows reach the cutting and the matching.
+    checkTable(selector, firmware::encodeChainedLines(rest));
     return 0;
 }
