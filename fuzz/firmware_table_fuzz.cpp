@@ -1,7 +1,8 @@
 // The firmware table reader over arbitrary raw table files. The first input
 // byte picks which row's keys the reader presents (and whether one of them is
-// spoilt), so that matches actually happen; the rest is the raw file, and
-// then the plain text of one.
+// spoilt, and whether the file lies across the edge of the read window), so
+// that matches actually happen; the rest is the raw file, and then the plain
+// text of one.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -22,6 +23,14 @@ using firmware::ReaderIdentity;
 
 constexpr std::uint8_t kSpoilKeyBit = 0x80;
 constexpr std::size_t kKeyCount = 4;
+// A selector with all of these bits set puts a filler line before the file,
+// so that the file runs over the edge of the read window with only its first
+// kBytesInsideWindow inside. Inputs stay short, and only these few pay for
+// decoding a whole window: left to grow to a window's length, every input
+// would, at a tenth of the speed.
+constexpr std::uint8_t kLongFileBits = 0x70;
+constexpr std::size_t kBytesInsideWindow = 32;
+constexpr std::uint8_t kFillerCharacter = 'x';
 
 void check(bool condition) {
     if (!condition) std::abort();
@@ -105,6 +114,27 @@ void checkFirstMatchWins(std::string_view text, const std::vector<FirmwareTableR
     check(*found == *firstEqual);
 }
 
+// One encoded line (its key byte, the filler, its LF) that ends
+// kBytesInsideWindow bytes before the edge of the window; made once, as it is
+// the checker's and not the code under test.
+const std::vector<std::uint8_t>& fillerLine() {
+    static const std::vector<std::uint8_t> encoded = [] {
+        constexpr std::size_t kKeyByte = 1;
+        std::vector<std::uint8_t> plain(
+            firmware::kTableReadLimit - kBytesInsideWindow - kKeyByte - 1, kFillerCharacter);
+        plain.push_back(firmware::kLineEnd);
+        return firmware::encodeChainedLines(plain);
+    }();
+    return encoded;
+}
+
+std::vector<std::uint8_t> fileFor(std::uint8_t selector, std::span<const std::uint8_t> file) {
+    if ((selector & kLongFileBits) != kLongFileBits) return {file.begin(), file.end()};
+    std::vector<std::uint8_t> longFile = fillerLine();
+    longFile.insert(longFile.end(), file.begin(), file.end());
+    return longFile;
+}
+
 void checkTable(std::uint8_t selector, std::span<const std::uint8_t> raw) {
     const std::string text = firmware::decodeFirmwareTableText(raw);
     check(text.size() < std::max<std::size_t>(1, std::min(raw.size(), firmware::kTableReadLimit)));
@@ -134,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) return 0;
     const std::uint8_t selector = data[0];
     const std::span<const std::uint8_t> rest(data + 1, size - 1);
-    checkTable(selector, rest);
+    checkTable(selector, fileFor(selector, rest));
     // The rest is read a second time as plain table text, encoded first, so
     // that mutations of readable rows reach the cutting and the matching.
     checkTable(selector, firmware::encodeChainedLines(rest));
