@@ -27,14 +27,20 @@ void require(bool condition) {
     if (!condition) std::abort();
 }
 
-// Only an image that holds data has bounds to speak of: records without data
-// may move them while storing nothing.
+// Records too short for their address field move the bounds without storing
+// a byte, so bounds may be set on an image that holds no data. Set, they lie
+// in the image; only a stored byte makes the highest reach the lowest.
 void checkBounds(const FirmwareImage& image) {
-    if (!image.holdsData()) return;
+    if (image.imageLowAddress == firmware::kNoLowAddress) {
+        require(!image.holdsData() && image.imageHighAddress == 0);
+        return;
+    }
     require(image.imageLowAddress >= firmware::kLowestLoadAddress);
     require(image.imageLowAddress <= firmware::kHighestLoadAddress);
     require(image.imageHighAddress <= kLastImageAddress);
-    require(image.imageHighAddress >= image.imageLowAddress);
+    // A record without data offers the address before it as its highest.
+    require(image.imageHighAddress + 1 >= image.imageLowAddress);
+    if (image.holdsData()) require(image.imageHighAddress >= image.imageLowAddress);
 }
 
 // The whole-image scan below is the checker's, not the code under test: left
