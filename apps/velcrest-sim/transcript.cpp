@@ -243,8 +243,7 @@ std::string firmwareLine(const sim::FirmwareReception& firmware) {
         return "written (header and " + blocks +
                (firmware.checksumMatches ? ", checksum right)" : ")");
     }
-    if (firmware.whole) return "NOT written: the checksum does not match (" + blocks + ")";
-    return "NOT written: " + blocks + " arrived";
+    return "NOT written: " + firmware.failureReason;
 }
 
 std::string pairs(const std::vector<std::pair<std::string, std::string>>& values) {

@@ -16,6 +16,7 @@
 
 #include "firmware/byte_source.h"
 #include "firmware/firmware_table.h"
+#include "firmware/windows_file_name.h"
 #include "sim/resource_script.h"
 #include "sim/usb_registry_builder.h"
 
@@ -211,16 +212,11 @@ DeviceIdentity identityOf(const ScenarioReader& reader) {
     return DeviceIdentity{reader.inquiry, reader.vendorId, reader.productId, reader.deviceRevision};
 }
 
-// A file of the host folder, named without regard to case as Windows names files.
+// A file of the host folder, named as Windows names files.
 std::optional<std::filesystem::path> fileIn(const std::filesystem::path& folder,
                                             std::string_view fileName) {
-    std::error_code error;
-    if (folder.empty() || !std::filesystem::is_directory(folder, error)) return std::nullopt;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.is_regular_file(error) && sameName(entry.path().filename().string(), fileName))
-            return entry.path();
-    }
-    return std::nullopt;
+    if (folder.empty()) return std::nullopt;
+    return firmware::findHostFile(folder, std::vector<std::string>{std::string(fileName)});
 }
 
 // Which device call a pass-through request is.
@@ -395,6 +391,8 @@ struct Machine::Impl {
     void enumerate(ReaderState& reader);
     void layRegistry();
     UsbStorageDevice usbDevice(const ReaderState& reader) const;
+    UsbIdSpelling usbIdSpelling() const { return usbIdSpellingOf(scenario.machine.majorVersion); }
+    UsbRegistryBuilder usbRecords() { return UsbRegistryBuilder(registry, usbIdSpelling()); }
 };
 
 namespace {
@@ -718,9 +716,9 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
 UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
     UsbStorageDevice device;
     device.driveLetter = reader.letter;
-    device.vendor = trimmedRight(reader.current.inquiry.vendor);
-    device.product = trimmedRight(reader.current.inquiry.product);
-    device.revision = trimmedRight(reader.current.inquiry.revision);
+    device.vendor = reader.current.inquiry.vendor;
+    device.product = reader.current.inquiry.product;
+    device.revision = reader.current.inquiry.revision;
     device.vendorId = reader.current.vendorId;
     device.productId = reader.current.productId;
     device.deviceRevision = reader.current.deviceRevision;
@@ -733,7 +731,7 @@ UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
 // machine's disks and hubs, what Windows keeps for start-up, then each
 // reader as it was plugged in.
 void Machine::Impl::layRegistry() {
-    UsbRegistryBuilder builder(registry);
+    UsbRegistryBuilder builder = usbRecords();
     builder.layBaseMachine();
     registry.setString(kRunKeyPath, "SoundTray", "C:\\Program Files\\Audio\\tray.exe");
     if (scenario.machine.runOnceKeyPresent) registry.createKey(kRunOnceKeyPath);
@@ -945,25 +943,26 @@ std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentit
     std::vector<std::uint8_t> raw;
     if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
     const std::string text = firmware::decodeFirmwareTableText(raw);
+    // The row the update program finds: by the USB ids as the machine's
+    // Windows spells them.
+    const UsbIdSpelling spelling = usbIdSpelling();
     const std::optional<firmware::FirmwareTableRow> row = firmware::findFirmwareRow(
-        text, firmware::ReaderIdentity{fourHex(identity.vendorId), fourHex(identity.productId),
-                                       fourHex(identity.deviceRevision),
+        text, firmware::ReaderIdentity{usbIdDigits(identity.vendorId, spelling),
+                                       usbIdDigits(identity.productId, spelling),
+                                       usbIdDigits(identity.deviceRevision, spelling),
                                        trimmedRight(identity.inquiry.product)});
     if (!row) return std::nullopt;
     return fourHexValue(row->handoffRevision);
 }
 
 void Machine::Impl::enumerate(ReaderState& reader) {
-    const FirmwareReception firmwareIn = receptionOf(reader.device->receivedBlocks());
+    const FirmwareReception firmwareIn = reader.device->firmwareReception();
     const std::vector<std::uint8_t> stream = reader.device->getReceivedStream();
     std::vector<EventField> fields{{"drive", driveText(reader.letter)}};
     const bool fresh = firmwareIn.headerReceived && stream != reader.consumedStream;
     if (fresh && !firmwareIn.written()) {
-        // The flash never finished: the reader's boot code keeps the old firmware.
-        fields.push_back(
-            {"firmware", "incomplete: " + std::to_string(firmwareIn.blocksReceived) + " of " +
-                             std::to_string(firmwareIn.blocksExpected) + " blocks" +
-                             (firmwareIn.checksumMatches == false ? ", checksum wrong" : "")});
+        // The reader did not take the image: its boot code keeps the old firmware.
+        fields.push_back({"firmware", "not taken: " + firmwareIn.failureReason});
     }
     DeviceIdentity next = reader.current;
     if (fresh && firmwareIn.written()) {
@@ -986,7 +985,7 @@ void Machine::Impl::enumerate(ReaderState& reader) {
     if (changed) {
         reader.current = next;
         reader.device->setIdentity(next.inquiry);
-        const UsbStorageRecords laid = UsbRegistryBuilder(registry).attach(usbDevice(reader));
+        const UsbStorageRecords laid = usbRecords().attach(usbDevice(reader));
         fields.push_back({"storageKey", laid.storageKeyPath + "\\" + laid.storageInstanceName});
         fields.push_back({"usbKey", laid.usbKeyPath + "\\" + laid.usbInstanceName});
     }
@@ -1218,10 +1217,10 @@ MachineSummary Machine::summary() const {
     const Impl& m = *impl_;
     MachineSummary summary;
     for (const ReaderState& reader : m.readers) {
-        summary.readers.push_back(ReaderSummary{
-            reader.letter, reader.before, reader.current,
-            receptionOf(reader.device->receivedBlocks()), reader.device->completedFormats(),
-            reader.device->abortedFormats(), reader.device->getReceivedStream()});
+        summary.readers.push_back(
+            ReaderSummary{reader.letter, reader.before, reader.current,
+                          reader.device->firmwareReception(), reader.device->completedFormats(),
+                          reader.device->abortedFormats(), reader.device->getReceivedStream()});
         if (m.simVolumes.isLocked(reader.letter)) summary.lockedVolumes.push_back(reader.letter);
     }
     summary.markerWritten = m.markerWritten;

@@ -162,6 +162,21 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_EQ(machine.readers[1].formatsCompleted, 0);
                         EXPECT_TRUE(result.summary.showed("Ardlow.exe", 140));
                     }},
+        // Readers with a USB serial number are not supported: the registry
+        // does not lead to their USB identity, so no table row matches.
+        ExampleCase{"SerialNumberReader", "serial-number-reader.json",
+                    [](const simrun::RunResult& result) {
+                        const sim::MachineSummary& machine = result.summary.machine;
+                        std::vector<int> shown;
+                        for (const simrun::ShownDialog& dialog : result.summary.dialogs)
+                            shown.push_back(dialog.templateId);
+                        EXPECT_EQ(shown, (std::vector<int>{150, 102, 151, 153}));
+                        EXPECT_FALSE(machine.readers[0].firmware.headerReceived);
+                        EXPECT_EQ(machine.readers[0].after, machine.readers[0].before);
+                        EXPECT_FALSE(machine.markerWritten);
+                        EXPECT_TRUE(machine.runOnceValues.empty());
+                        EXPECT_EQ(machine.powerCycles, 0);
+                    }},
         ExampleCase{"StandAloneFormat", "stand-alone-format.json",
                     [](const simrun::RunResult& result) {
                         const sim::MachineSummary& machine = result.summary.machine;
@@ -179,9 +194,9 @@ TEST(ExampleScenarios, EveryFileIsRunByTheTable) {
     for (const auto& entry : std::filesystem::directory_iterator(kScenarios))
         files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files,
-              (std::vector<std::string>{"demo.json", "refused-block.json", "second-reader.json",
-                                        "stand-alone-format.json", "write-protected.json"}))
+    EXPECT_EQ(files, (std::vector<std::string>{"demo.json", "refused-block.json",
+                                               "second-reader.json", "serial-number-reader.json",
+                                               "stand-alone-format.json", "write-protected.json"}))
         << "a new example scenario belongs in the table above";
 }
 
