@@ -137,21 +137,8 @@ std::string hex(std::uint32_t value) {
 std::string quote(std::string_view text) {
     std::string out = "\"";
     for (const char character : text) {
-        const auto code = static_cast<unsigned char>(character);
-        if (character == '\r') {
-            out += "\\r";
-        } else if (character == '\t') {
-            out += "\\t";
-        } else if (character == '"' || character == '\\') {
-            out += '\\';
-            out += character;
-        } else if (code < kFirstPrintable || code == kDelete) {
-            out += "\\x";
-            out += kHexDigits[code >> kNibbleBits];
-            out += kHexDigits[code & kNibbleMask];
-        } else {
-            out += character;
-        }
+        if (character == '"' || character == '\\') out += '\\';
+        out += visible(std::string_view(&character, 1));
     }
     return out + "\"";
 }

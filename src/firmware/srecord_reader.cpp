@@ -8,6 +8,7 @@
 #include <span>
 
 #include "firmware/chained_xor.h"
+#include "firmware/standard_output.h"
 
 namespace firmware {
 
@@ -125,7 +126,7 @@ constexpr std::size_t kDiagnosticSize = 32;
 class StandardOutputDiagnostics final : public LoaderDiagnostics {
   public:
     void report(std::string_view line) override {
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        writeStandardOutput(line);
     }
 };
 

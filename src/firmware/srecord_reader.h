@@ -66,7 +66,7 @@ std::uint8_t readHexByte(ByteSource& file, bool& endOfFile);
 // address in `address`), 0 at the end, kRecordChecksumError (-1) on a bad
 // checksum, and also when the file ends inside a record. Unrecognised
 // characters and record types are reported on standard output with
-// "S Error = 0x%02x\n" and "get_srecord: Error %d\n".
+// "S Error = 0x%02x\n" and "get_srecord: Error %d\n" (see standard_output.h).
 // `position`, when given, is set to the last record recognised.
 std::int16_t readSRecord(ByteSource& file, std::uint32_t& address, RecordBuffer& data,
                          LoaderDiagnostics& diagnostics = standardOutputDiagnostics(),

@@ -15,8 +15,11 @@
 #include <utility>
 
 #include "firmware/byte_source.h"
+#include "firmware/chained_xor.h"
 #include "firmware/firmware_table.h"
 #include "firmware/windows_file_name.h"
+#include "firmware/srecord_reader.h"
+#include "firmware/standard_output.h"
 #include "sim/resource_script.h"
 #include "sim/usb_registry_builder.h"
 
@@ -39,6 +42,14 @@ constexpr std::uint8_t kVendorBlockWrite = 0xC0;
 constexpr std::uint8_t kVendorFormat = 0xA0;
 constexpr std::size_t kBlockNumberHighByte = 7;
 constexpr std::size_t kBlockNumberLowByte = 8;
+constexpr std::uint16_t kHeaderBlockNumber = 0;
+
+// Where the answer lies in fixed-format sense data.
+constexpr std::size_t kSenseKeyByte = 2;
+constexpr std::uint8_t kSenseKeyMask = 0x0F;
+constexpr std::size_t kSenseAscByte = 12;
+constexpr std::size_t kSenseAscqByte = 13;
+constexpr std::uint8_t kScsiStatusGood = 0;
 
 // \\.\E: names the volume of drive E.
 constexpr std::string_view kVolumePathPrefix = "\\\\.\\";
@@ -168,6 +179,24 @@ std::string hexBytes(const std::vector<win::BYTE>& data) {
         text += digits.data();
     }
     return text;
+}
+
+std::string senseText(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "%02X/%02X/%02X", unsigned{key}, unsigned{asc},
+                  unsigned{ascq});
+    return text.data();
+}
+
+const char* directionName(std::uint8_t direction) {
+    switch (direction) {
+        case win::SCSI_IOCTL_DATA_OUT:
+            return "out";
+        case win::SCSI_IOCTL_DATA_IN:
+            return "in";
+        default:
+            return "none";
+    }
 }
 
 // A registry value as a person reads it in a transcript.
@@ -313,6 +342,18 @@ struct IncidentState {
     bool fired = false;
 };
 
+// The row of the package's table that names a reader, and where it stands.
+struct TableMatch {
+    std::size_t line = 0;  // counted from 1
+    firmware::FirmwareTableRow row;
+};
+
+std::vector<std::string> rowFields(const firmware::FirmwareTableRow& row) {
+    return {row.keyVendorId,    row.keyProductId,    row.newProductId,
+            row.keyProductName, row.newProductName,  row.keyRevision,
+            row.headerName,     row.handoffRevision, row.firmwareFileName};
+}
+
 }  // namespace
 
 struct Machine::Impl {
@@ -345,6 +386,11 @@ struct Machine::Impl {
     std::map<char, int> pollsSinceFormat;  // only drives that got a format command
 
     std::map<std::string, std::shared_ptr<const ResourceScript>> scripts;  // by host path
+    std::string pendingOutput;              // standard output not yet ended by a line feed
+    std::vector<std::int64_t> outputLines;  // lines each running process has written
+    // Drives whose held volume was released after a refused block: what was
+    // refused, until a command reaches the drive again.
+    std::map<char, std::string> releasedAfterRefusal;
     bool poweredOff = false;
     int powerCycles = 0;
     bool markerWritten = false;
@@ -384,6 +430,16 @@ struct Machine::Impl {
     std::optional<std::filesystem::path> findFile(const std::string& fileName) const;
     std::shared_ptr<const ResourceScript> script(const std::string& fileName, std::string& problem);
     win::HMODULE loadLibrary(SimUi& ui, std::set<win::HMODULE>& loaded, const std::string& name);
+
+    // What the programs do with the package and the readers.
+    void programWrote(std::string_view text);
+    void outputLine(std::string text);
+    void flushOutput();
+    void fileOpened(const std::string& windowsPath, const std::optional<std::string>& hostPath,
+                    win::DWORD error);
+    void firmwareFileOpened(const std::string& windowsPath, const std::string& hostPath);
+    void headerTaken(char letter);
+    std::optional<TableMatch> tableRowFor(const DeviceIdentity& identity) const;
 
     // Power.
     void noteFormats();
@@ -433,13 +489,24 @@ class FaultingVolumes final : public platform::Volumes {
         const Classified call{DeviceCall::Open, 0, std::nullopt};
         machine_.commandComing(letter, call);
         ownError_ = false;
+        win::HANDLE handle = win::invalidHandleValue();
         if (const CommandFault* fault = machine_.faultFor(letter, call)) {
             failWith(fault->error);
-            return win::invalidHandleValue();
+        } else {
+            handle = volumes_.CreateFileA(path, desiredAccess, shareMode, creationDisposition,
+                                          flagsAndAttributes);
         }
-        const win::HANDLE handle = volumes_.CreateFileA(path, desiredAccess, shareMode,
-                                                        creationDisposition, flagsAndAttributes);
-        if (handle != win::invalidHandleValue()) letters_[handle] = letter;
+        std::vector<EventField> fields{{"drive", volumeText(letter)},
+                                       {"path", std::string(path != nullptr ? path : "")}};
+        if (handle != win::invalidHandleValue()) {
+            letters_[handle] = letter;
+            machine_.releasedAfterRefusal.erase(letter);
+            fields.push_back({"opened", true});
+        } else {
+            fields.push_back({"opened", false});
+            fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+        }
+        machine_.record(EventKind::VolumeOpened, std::move(fields));
         return handle;
     }
 
@@ -451,28 +518,57 @@ class FaultingVolumes final : public platform::Volumes {
         const std::optional<Classified> call = classifyControl(controlCode, inBuffer, inBufferSize);
         ownError_ = false;
         AnsweringDevice* front = nullptr;
+        win::BOOL result = win::FALSE;
+        bool faulted = false;
+        // The request as the program made it: the driver writes its answer over it.
+        win::SCSI_PASS_THROUGH_DIRECT asked{};
+        if (call && inBuffer != nullptr && inBufferSize >= sizeof asked)
+            std::memcpy(&asked, inBuffer, sizeof asked);
         if (call) {
             machine_.commandComing(letter, *call);
             if (const CommandFault* fault = machine_.faultFor(letter, *call)) {
-                if (fault->failCall) return failWith(fault->error);
-                front = machine_.frontOf(letter);
-                if (front != nullptr) {
-                    ScsiReply reply = checkCondition(fault->senseKey, fault->asc, fault->ascq);
-                    if (!fault->withSense) reply.sense.clear();
-                    front->answerNextWith(std::move(reply));
+                if (fault->failCall) {
+                    failWith(fault->error);
+                    faulted = true;
+                } else {
+                    front = machine_.frontOf(letter);
+                    if (front != nullptr) {
+                        ScsiReply reply = checkCondition(fault->senseKey, fault->asc, fault->ascq);
+                        if (!fault->withSense) reply.sense.clear();
+                        front->answerNextWith(std::move(reply));
+                    }
                 }
             }
         }
-        const win::BOOL result = volumes_.DeviceIoControl(
-            device, controlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
+        if (!faulted) {
+            result = volumes_.DeviceIoControl(device, controlCode, inBuffer, inBufferSize,
+                                              outBuffer, outBufferSize, bytesReturned);
+        }
         // An answer that never reached the device (the driver refused the
         // request first) is not kept for the next command.
         if (front != nullptr) front->forgetAnswer();
+        if (call) {
+            const bool answerOut =
+                outBuffer != nullptr && outBufferSize >= sizeof(win::SCSI_PASS_THROUGH_DIRECT);
+            tell(device, letter, *call, result, asked, answerOut ? outBuffer : inBuffer,
+                 answerOut ? outBufferSize : inBufferSize);
+        }
         return result;
     }
 
     win::BOOL CloseHandle(win::HANDLE handle) override {
-        letters_.erase(handle);
+        const auto known = letters_.find(handle);
+        if (known != letters_.end()) {
+            std::vector<EventField> fields{{"drive", driveText(known->second)}};
+            const auto refused = refusedOn_.find(handle);
+            if (refused != refusedOn_.end()) {
+                fields.push_back({"afterRefusal", refused->second});
+                machine_.releasedAfterRefusal[known->second] = refused->second;
+                refusedOn_.erase(refused);
+            }
+            machine_.record(EventKind::VolumeClosed, std::move(fields));
+            letters_.erase(known);
+        }
         ownError_ = false;
         return volumes_.CloseHandle(handle);
     }
@@ -480,6 +576,11 @@ class FaultingVolumes final : public platform::Volumes {
     win::DWORD GetLastError() override { return ownError_ ? error_ : volumes_.GetLastError(); }
 
   private:
+    // A volume path or handle that names no drive letter shows as "?".
+    static std::string volumeText(char letter) {
+        return letter == kAnyVolume ? std::string("?") : driveText(letter);
+    }
+
     static char letterOf(const char* path) {
         if (path == nullptr) return kAnyVolume;
         const std::string_view text(path);
@@ -510,9 +611,57 @@ class FaultingVolumes final : public platform::Volumes {
         return win::FALSE;
     }
 
+    // The call as the transcript tells it, once its answer is known.
+    void tell(win::HANDLE device, char letter, const Classified& call, win::BOOL result,
+              const win::SCSI_PASS_THROUGH_DIRECT& asked, const void* answer,
+              win::DWORD answerSize) {
+        const bool delivered = result != win::FALSE;
+        if (call.call == DeviceCall::Lock || call.call == DeviceCall::Unlock) {
+            std::vector<EventField> fields{{"drive", volumeText(letter)}, {"succeeded", delivered}};
+            if (!delivered) fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+            machine_.record(
+                call.call == DeviceCall::Lock ? EventKind::VolumeLocked : EventKind::VolumeUnlocked,
+                std::move(fields));
+            return;
+        }
+        const std::size_t cdbLength = std::min<std::size_t>(asked.CdbLength, sizeof asked.Cdb);
+        std::vector<EventField> fields{
+            {"drive", volumeText(letter)},
+            {"command", std::string(deviceCallName(call.call))},
+            {"cdb", hexBytes(std::vector<win::BYTE>(asked.Cdb, asked.Cdb + cdbLength))},
+            {"direction", std::string(directionName(asked.DataIn))},
+            {"length", static_cast<std::int64_t>(asked.DataTransferLength)}};
+        if (call.block) fields.push_back({"block", std::int64_t{*call.block}});
+        bool accepted = false;
+        if (!delivered) {
+            fields.push_back({"delivered", false});
+            fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+        } else {
+            win::SCSI_PASS_THROUGH_DIRECT sptd;
+            std::memcpy(&sptd, answer, sizeof sptd);
+            fields.push_back({"delivered", true});
+            fields.push_back({"status", std::int64_t{sptd.ScsiStatus}});
+            accepted = sptd.ScsiStatus == kScsiStatusGood;
+            const std::size_t senseEnd = std::size_t{sptd.SenseInfoOffset} + kSenseAscqByte + 1;
+            if (!accepted && sptd.SenseInfoLength > kSenseAscqByte && senseEnd <= answerSize) {
+                const auto* sense = static_cast<const std::uint8_t*>(answer) + sptd.SenseInfoOffset;
+                fields.push_back({"sense", senseText(sense[kSenseKeyByte] & kSenseKeyMask,
+                                                     sense[kSenseAscByte], sense[kSenseAscqByte])});
+            }
+        }
+        machine_.record(EventKind::PassThrough, std::move(fields));
+        if (call.call != DeviceCall::WriteBlock || !call.block) return;
+        if (!accepted) {
+            refusedOn_[device] = "block " + std::to_string(*call.block) + " was refused";
+        } else if (*call.block == kHeaderBlockNumber) {
+            machine_.headerTaken(letter);
+        }
+    }
+
     Machine::Impl& machine_;
     SimVolumes& volumes_;
     std::map<win::HANDLE, char> letters_;
+    std::map<win::HANDLE, std::string> refusedOn_;  // the refused block a handle saw last
     bool ownError_ = false;
     win::DWORD error_ = 0;
 };
@@ -525,6 +674,14 @@ class ProcessObserver final : public UiObserver {
     void dialogShown(const DialogView& dialog) override {
         shown_[dialog.templateId] = dialog;
         std::vector<EventField> fields = viewFields(dialog);
+        // A notice about a block that never reached the reader: say why.
+        std::string note;
+        for (const auto& [letter, refusal] : machine_.releasedAfterRefusal) {
+            if (!note.empty()) note += "; ";
+            note += "no command has reached " + driveText(letter) + " since " + refusal +
+                    " and its volume was released";
+        }
+        if (!note.empty()) fields.push_back({"note", note});
         machine_.record(EventKind::DialogShown, std::move(fields));
         machine_.dialogShown(dialog.templateId);
         machine_.fireDueTimeIncidents();
@@ -861,10 +1018,7 @@ const CommandFault* Machine::Impl::faultFor(char letter, const Classified& call)
         } else if (!fault.withSense) {
             fields.push_back({"sense", std::string("none")});
         } else {
-            std::array<char, 16> sense{};
-            std::snprintf(sense.data(), sense.size(), "%02X/%02X/%02X", unsigned{fault.senseKey},
-                          unsigned{fault.asc}, unsigned{fault.ascq});
-            fields.push_back({"sense", std::string(sense.data())});
+            fields.push_back({"sense", senseText(fault.senseKey, fault.asc, fault.ascq)});
         }
         record(EventKind::FaultFired, std::move(fields));
         return &fault;
@@ -921,6 +1075,135 @@ win::HMODULE Machine::Impl::loadLibrary(SimUi& ui, std::set<win::HMODULE>& loade
     return module;
 }
 
+// --- what the programs do with the package and the readers ----------------------
+
+void Machine::Impl::programWrote(std::string_view text) {
+    pendingOutput.append(text);
+    for (std::size_t end = pendingOutput.find('\n'); end != std::string::npos;
+         end = pendingOutput.find('\n')) {
+        outputLine(pendingOutput.substr(0, end));
+        pendingOutput.erase(0, end + 1);
+    }
+}
+
+// Each line counted within its process, so that a transcript can show the
+// first few and say how many more there were.
+void Machine::Impl::outputLine(std::string text) {
+    std::vector<EventField> fields{{"text", std::move(text)}};
+    if (!outputLines.empty()) fields.push_back({"line", ++outputLines.back()});
+    record(EventKind::ProgramOutput, std::move(fields));
+}
+
+// A process that ends takes its unfinished last line with it into the transcript.
+void Machine::Impl::flushOutput() {
+    if (pendingOutput.empty()) return;
+    outputLine(pendingOutput);
+    pendingOutput.clear();
+}
+
+void Machine::Impl::fileOpened(const std::string& windowsPath,
+                               const std::optional<std::string>& hostPath, win::DWORD error) {
+    std::vector<EventField> fields{{"path", windowsPath}};
+    if (hostPath) {
+        fields.push_back({"file", std::filesystem::path(*hostPath).filename().string()});
+    } else {
+        fields.push_back({"error", static_cast<std::int64_t>(error)});
+    }
+    record(EventKind::FileOpened, std::move(fields));
+    if (hostPath &&
+        !sameName(std::filesystem::path(*hostPath).filename().string(), kFirmwareTableName)) {
+        firmwareFileOpened(windowsPath, *hostPath);
+    }
+}
+
+// Any other file the program opens is the firmware file of its row. The
+// machine loads it as the program is about to, from the decoder state the
+// program has reached, with its own diagnostics silenced (the program prints
+// its own), and gives the decoder back as it found it.
+void Machine::Impl::firmwareFileOpened(const std::string& windowsPath,
+                                       const std::string& hostPath) {
+    std::vector<std::uint8_t> bytes;
+    if (!firmware::readWholeFile(hostPath, bytes)) return;
+    const firmware::ChainedDecoderState programDecoder = firmware::chainedDecoderState();
+    auto image = std::make_unique<firmware::FirmwareImage>();
+    firmware::MemoryByteSource source(bytes);
+    // The program has printed the diagnostics already; this second look only
+    // learns what the load gave.
+    class Silent final : public firmware::LoaderDiagnostics {
+        void report(std::string_view /*line*/) override {}
+    } silent;
+    const firmware::LoadOutcome outcome = firmware::loadFirmwareImage(source, *image, silent);
+    firmware::chainedDecoderState() = programDecoder;
+
+    std::vector<EventField> fields{{"path", windowsPath},
+                                   {"file", std::filesystem::path(hostPath).filename().string()},
+                                   {"result", std::int64_t{outcome.result}},
+                                   {"holdsData", image->holdsData()}};
+    if (outcome.endingRecord) {
+        fields.push_back({"recordLine", static_cast<std::int64_t>(outcome.endingRecord->line)});
+        fields.push_back({"recordType", std::string("S") + outcome.endingRecord->type});
+        fields.push_back({"recordAddress", std::int64_t{outcome.endingRecord->address}});
+    }
+    if (image->holdsData()) {
+        fields.push_back({"lowAddress", std::int64_t{image->imageLowAddress}});
+        fields.push_back({"highAddress", std::int64_t{image->imageHighAddress}});
+    }
+    // The row that led the program here: the first reader whose row names this file.
+    for (const ReaderState& reader : readers) {
+        const std::optional<TableMatch> match = tableRowFor(reader.current);
+        if (!match || processes.empty()) continue;
+        const std::optional<std::string> named =
+            processes.back()->system().hostPathFor(match->row.firmwareFileName);
+        if (named != hostPath) continue;
+        fields.push_back({"drive", driveText(reader.letter)});
+        fields.push_back({"row", static_cast<std::int64_t>(match->line)});
+        fields.push_back({"rowFields", rowFields(match->row)});
+        break;
+    }
+    record(EventKind::FirmwareLoaded, std::move(fields));
+}
+
+void Machine::Impl::headerTaken(char letter) {
+    ReaderState* reader = readerOn(letter);
+    if (reader == nullptr) return;
+    const FirmwareReception reception = receptionOf(reader->device->receivedBlocks());
+    if (!reception.headerReceived) return;
+    const firmware::HeaderBlockFields& header = reception.header;
+    const auto& nameBytes = header.headerNameBytes;
+    const firmware::HeaderProductName& product = header.headerProductName;
+    record(EventKind::FirmwareHeader,
+           {{"drive", driveText(letter)},
+            {"headerName", trimmedRight(std::string(
+                               nameBytes.begin(),
+                               std::find(nameBytes.begin(), nameBytes.end(), std::uint8_t{0})))},
+            {"scrambled", reception.scrambled},
+            {"productId", std::int64_t{header.headerProductId}},
+            {"productName", trimmedRight(std::string(product.begin(), product.end()))},
+            {"imageStart", std::int64_t{header.imageStart}},
+            {"imageLength", std::int64_t{header.imageLength}},
+            {"imageChecksum", std::int64_t{header.imageChecksum}},
+            {"blocks", std::int64_t{reception.blocksExpected}}});
+}
+
+// The row of the package's table for a reader of this identity, as the
+// update program finds it: by the USB ids as the machine's Windows spells them.
+std::optional<TableMatch> Machine::Impl::tableRowFor(const DeviceIdentity& identity) const {
+    const std::optional<std::filesystem::path> path =
+        fileIn(scenario.machine.programFolder, kFirmwareTableName);
+    if (!path) return std::nullopt;
+    std::vector<std::uint8_t> raw;
+    if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
+    const std::string text = firmware::decodeFirmwareTableText(raw);
+    const UsbIdSpelling spelling = usbIdSpelling();
+    const firmware::ReaderIdentity reader{
+        usbIdDigits(identity.vendorId, spelling), usbIdDigits(identity.productId, spelling),
+        usbIdDigits(identity.deviceRevision, spelling), trimmedRight(identity.inquiry.product)};
+    const std::optional<std::size_t> line = firmware::findFirmwareRowLine(text, reader);
+    if (!line) return std::nullopt;
+    return TableMatch{*line + 1,
+                      firmware::cutFirmwareTableRow(firmware::firmwareTableLines(text)[*line])};
+}
+
 // --- power ------------------------------------------------------------------------
 
 void Machine::Impl::noteFormats() {
@@ -937,22 +1220,9 @@ void Machine::Impl::noteFormats() {
 // The revision the package's table promises for a reader of this identity:
 // the hand-off revision of its row.
 std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentity& identity) const {
-    const std::optional<std::filesystem::path> path =
-        fileIn(scenario.machine.programFolder, kFirmwareTableName);
-    if (!path) return std::nullopt;
-    std::vector<std::uint8_t> raw;
-    if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
-    const std::string text = firmware::decodeFirmwareTableText(raw);
-    // The row the update program finds: by the USB ids as the machine's
-    // Windows spells them.
-    const UsbIdSpelling spelling = usbIdSpelling();
-    const std::optional<firmware::FirmwareTableRow> row = firmware::findFirmwareRow(
-        text, firmware::ReaderIdentity{usbIdDigits(identity.vendorId, spelling),
-                                       usbIdDigits(identity.productId, spelling),
-                                       usbIdDigits(identity.deviceRevision, spelling),
-                                       trimmedRight(identity.inquiry.product)});
-    if (!row) return std::nullopt;
-    return fourHexValue(row->handoffRevision);
+    const std::optional<TableMatch> match = tableRowFor(identity);
+    if (!match) return std::nullopt;
+    return fourHexValue(match->row.handoffRevision);
 }
 
 void Machine::Impl::enumerate(ReaderState& reader) {
@@ -998,12 +1268,20 @@ void Machine::Impl::enumerate(ReaderState& reader) {
 MachineProcess::MachineProcess(std::string program, std::unique_ptr<SimSystem> system,
                                std::unique_ptr<SimUi> ui, std::unique_ptr<UiObserver> observer,
                                platform::Registry& registry, platform::Volumes& volumes,
-                               platform::Clock& clock)
+                               platform::Clock& clock, firmware::OutputWriter output)
     : program_(std::move(program)),
+      outerDecoder_(firmware::chainedDecoderState()),
       system_(std::move(system)),
       observer_(std::move(observer)),
       ui_(std::move(ui)),
-      services_{*ui_, *system_, registry, volumes, clock} {}
+      services_{*ui_, *system_, registry, volumes, clock},
+      output_(std::move(output)) {
+    firmware::resetChainedDecoder();
+}
+
+MachineProcess::~MachineProcess() {
+    firmware::chainedDecoderState() = outerDecoder_;
+}
 
 Machine::Machine(Scenario scenario) : impl_(std::make_unique<Impl>(std::move(scenario))) {}
 
@@ -1063,9 +1341,13 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
             return true;
         });
 
-    m.processes.push_back(std::unique_ptr<MachineProcess>(
-        new MachineProcess(programFile, std::move(system), std::move(ui), std::move(observer),
-                           m.registry, *m.volumes, *m.clock)));
+    system->setFileWatcher([&m](const std::string& windowsPath,
+                                const std::optional<std::string>& hostPath,
+                                win::DWORD error) { m.fileOpened(windowsPath, hostPath, error); });
+    m.processes.push_back(std::unique_ptr<MachineProcess>(new MachineProcess(
+        programFile, std::move(system), std::move(ui), std::move(observer), m.registry, *m.volumes,
+        *m.clock, [&m](std::string_view text) { m.programWrote(text); })));
+    m.outputLines.push_back(0);
     m.record(EventKind::ProcessStarted, {{"directory", m.setup.currentDirectory}});
 
     const auto program =
@@ -1092,12 +1374,15 @@ void Machine::endProcess(bool killed) {
     MachineProcess& process = *m.processes.back();
     const bool switchOff = process.system().powerOffRequested();
     const win::UINT flags = process.system().powerOffFlags();
+    m.flushOutput();
     m.record(EventKind::ProcessEnded,
              {{"killed", killed},
+              {"outputLines", m.outputLines.empty() ? std::int64_t{0} : m.outputLines.back()},
               {"handles", static_cast<std::int64_t>(process.system().openHandleCount())},
               {"sids", static_cast<std::int64_t>(process.system().liveSidCount())},
               {"librariesFreed", static_cast<std::int64_t>(process.system().librariesFreed())}});
     m.processes.pop_back();
+    if (!m.outputLines.empty()) m.outputLines.pop_back();
     m.noteFormats();
     if (switchOff && (flags & (win::EWX_POWEROFF | kEwxShutdown | kEwxReboot)) != 0) {
         const bool reboot = (flags & kEwxReboot) != 0;

@@ -342,9 +342,20 @@ std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath
     return host->string();
 }
 
-win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess,
-                                   win::DWORD /*shareMode*/, win::DWORD creationDisposition,
-                                   win::DWORD /*flagsAndAttributes*/) {
+win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess, win::DWORD shareMode,
+                                   win::DWORD creationDisposition, win::DWORD flagsAndAttributes) {
+    const win::HANDLE handle =
+        openProgramFile(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+    if (watchFiles_ && path != nullptr) {
+        watchFiles_(path, handle != win::invalidHandleValue() ? hostPathFor(path) : std::nullopt,
+                    lastError_);
+    }
+    return handle;
+}
+
+win::HANDLE SimSystem::openProgramFile(const char* path, win::DWORD desiredAccess,
+                                       win::DWORD /*shareMode*/, win::DWORD creationDisposition,
+                                       win::DWORD /*flagsAndAttributes*/) {
     // The program folder is read-only to the programs: they only read files.
     if (path == nullptr || desiredAccess != win::GENERIC_READ ||
         creationDisposition != win::OPEN_EXISTING) {

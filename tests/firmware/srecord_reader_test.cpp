@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "firmware/chained_xor.h"
+#include "firmware/standard_output.h"
 
 namespace firmware {
 namespace {
@@ -578,6 +579,28 @@ TEST_F(SRecordTest, StrayCharactersAndUnknownTypesAreReportedAndSkipped) {
         EXPECT_EQ(outcome.output, c.output);
         EXPECT_EQ(at(0x020000), 0x31);
     }
+}
+
+// A host running the programs in its own process takes their standard output
+// over; a redirect inside another gives the output back when it ends.
+TEST_F(SRecordTest, ARedirectTakesTheDiagnosticsAndGivesThemBackWhenItEnds) {
+    const std::string stray = "s" + dataRecord('2', 0x020000, {0x31}) + kS9;
+    std::string outer;
+    std::string inner;
+    {
+        const StandardOutputRedirect outerRedirect([&](std::string_view text) { outer += text; });
+        {
+            const StandardOutputRedirect innerRedirect(
+                [&](std::string_view text) { inner += text; });
+            EXPECT_EQ(load(stray).output, "") << "nothing reaches the process's standard output";
+        }
+        resetChainedDecoder();
+        EXPECT_EQ(load("S4" + stray).output, "");
+    }
+    EXPECT_EQ(inner, "S Error = 0x73\n");
+    EXPECT_EQ(outer, "get_srecord: Error 52\nS Error = 0x73\n");
+    resetChainedDecoder();
+    EXPECT_EQ(load(stray).output, "S Error = 0x73\n") << "standard output again";
 }
 
 TEST_F(SRecordTest, APlainFileDoesNotLoad) {
