@@ -69,7 +69,9 @@ std::set<int> templatesOf(const ProgramEntry& program) {
 }
 
 void checkAnswers(const sim::Scenario& scenario, std::vector<std::string>& warnings) {
-    for (const auto& [name, answers] : scenario.user.programs) {
+    for (const auto& entry : scenario.user.programs) {
+        const std::string& name = entry.first;
+        const auto& answers = entry.second;
         const ProgramEntry* program = findProgram(name);
         if (program == nullptr) continue;
         const std::set<int> templates = templatesOf(*program);
