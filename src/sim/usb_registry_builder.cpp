@@ -116,7 +116,7 @@ std::string paddedField(std::string_view text, std::size_t width) {
     return field;
 }
 
-void layRootHubs(SimRegistry& registry) {
+void layRootHubs(RegistryRecords& registry) {
     for (const unsigned hub : {0u, 1u}) {
         const std::string key = below(below(kUsbEnumPath, kRootHubKey), rootHubInstance(hub));
         registry.setMultiString(key, kHardwareIdValue,
@@ -127,7 +127,7 @@ void layRootHubs(SimRegistry& registry) {
     }
 }
 
-void layMouse(SimRegistry& registry) {
+void layMouse(RegistryRecords& registry) {
     const std::string deviceId = "Vid_046d&Pid_c00e";
     const std::string key = below(below(kUsbEnumPath, deviceId), portInstance(1, 1));
     registry.setMultiString(key, kHardwareIdValue,
@@ -139,7 +139,7 @@ void layMouse(SimRegistry& registry) {
     registry.setString(key, kParentIdPrefixValue, parentIdPrefixFor(key, kDevicePrefixLevel));
 }
 
-void laySystemDisk(SimRegistry& registry) {
+void laySystemDisk(RegistryRecords& registry) {
     std::vector<win::BYTE> record;
     const std::uint32_t signature = hashOf("system disk");
     for (std::size_t i = 0; i < kSignatureBytes; ++i) {
@@ -152,7 +152,7 @@ void laySystemDisk(SimRegistry& registry) {
     registry.setBinary(kMountedDevicesPath, mountValueNameOf('C'), record);
 }
 
-void layCdRom(SimRegistry& registry) {
+void layCdRom(RegistryRecords& registry) {
     const std::string text =
         std::string("\\??\\IDE#CdRomHL-DT-ST_DVDRAM_GSA-H42N_____RL00____#") +
         parentIdPrefixFor("PCIIDE\\IDECHANNEL\\4&1b2c3d4e&0&1", kHubPrefixLevel) + "&0&1.0.0" +

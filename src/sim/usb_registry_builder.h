@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/win_api.h"
-#include "sim/sim_registry.h"
+#include "sim/registry_records.h"
 
 namespace sim {
 
@@ -52,7 +52,7 @@ struct UsbStorageRecords {
 // so the same machine gives the same records every time.
 class UsbRegistryBuilder {
   public:
-    explicit UsbRegistryBuilder(SimRegistry& registry) : registry_(registry) {}
+    explicit UsbRegistryBuilder(RegistryRecords& registry) : registry_(registry) {}
 
     // What a machine holds before any reader arrives: the system disk C:, a
     // CD-ROM drive D: with their volume records, two root hubs and a mouse.
@@ -66,7 +66,7 @@ class UsbRegistryBuilder {
     UsbStorageRecords attach(const UsbStorageDevice& device);
 
   private:
-    SimRegistry& registry_;
+    RegistryRecords& registry_;
 };
 
 // The mount record of a removable USB volume: UTF-16LE text
