@@ -7,7 +7,7 @@
 //             --press 133=2,150=1 --expect 133,150,136
 //             --shots FOLDER --name velcrest_ENG [--timeout MILLISECONDS]
 //             [--escape 102=stays,...] [--query-suspend 102,132,...]
-//             [--first-after MILLISECONDS]
+//             [--not-before 102=5000,...]
 //
 // The library is the one the program loads for the locale it runs under;
 // the driver opens every template of it unseen to know each dialog again by
@@ -19,7 +19,7 @@
 // leave them open (stays) or close them (closes; nothing is pressed then);
 // those named by --query-suspend are asked whether the
 // machine may suspend (a progress dialog once its bar has moved), which they
-// must deny. --first-after: the first dialog must not come sooner.
+// must deny. --not-before: the template must not come sooner after the start.
 //
 // Exit code 0 when the dialogs came in the expected order, every check above
 // held, and the program ended by itself with exit code 0.
@@ -67,7 +67,7 @@ struct Options {
     DWORD timeoutMs = kDefaultTimeoutMs;
     std::map<int, bool> escapeStays;  // template -> whether Escape leaves it open
     std::set<int> querySuspend;
-    DWORD firstAfterMs = 0;
+    std::map<int, DWORD> notBeforeMs;  // template -> earliest time after the start
 };
 
 std::vector<std::string> split(const std::string& text, char separator) {
@@ -117,13 +117,18 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
                 return false;
             }
             options.timeoutMs = static_cast<DWORD>(*milliseconds);
-        } else if (option == "--first-after") {
-            const auto milliseconds = number(value);
-            if (!milliseconds || *milliseconds < 0) {
-                error = "--first-after takes a number of milliseconds";
-                return false;
+        } else if (option == "--not-before") {
+            for (const std::string& entry : split(value, ',')) {
+                const auto equals = entry.find('=');
+                const auto dialog = number(entry.substr(0, equals));
+                const auto milliseconds =
+                    equals == std::string::npos ? std::nullopt : number(entry.substr(equals + 1));
+                if (!dialog || !milliseconds || *milliseconds < 0) {
+                    error = "--not-before takes TEMPLATE=MILLISECONDS,..., not " + entry;
+                    return false;
+                }
+                options.notBeforeMs[*dialog] = static_cast<DWORD>(*milliseconds);
             }
-            options.firstAfterMs = static_cast<DWORD>(*milliseconds);
         } else if (option == "--escape") {
             for (const std::string& entry : split(value, ',')) {
                 const auto equals = entry.find('=');
@@ -468,14 +473,6 @@ int run(const Options& options) {
         if (search.found == nullptr) continue;
         const HWND dialog = search.found;
         handled.insert(dialog);
-        if (seen.empty()) {
-            const DWORD after = ::GetTickCount() - started;
-            std::printf("first dialog after %lu ms\n", after);
-            if (after < options.firstAfterMs) {
-                std::printf("    sooner than %lu ms\n", options.firstAfterMs);
-                checksHeld = false;
-            }
-        }
         const HWND bar = ::FindWindowExA(dialog, nullptr, PROGRESS_CLASSA, nullptr);
         if (bar == nullptr) {
             ::Sleep(kSettleMs);
@@ -485,6 +482,15 @@ int run(const Options& options) {
         const auto known = faces.find(face);
         const int id = known == faces.end() ? kUnknownTemplate : known->second;
         seen.push_back(id);
+        const DWORD after = ::GetTickCount() - started;
+        const auto earliest = options.notBeforeMs.find(id);
+        if (earliest != options.notBeforeMs.end()) {
+            std::printf("dialog %d after %lu ms\n", id, after);
+            if (after < earliest->second) {
+                std::printf("    sooner than %lu ms\n", earliest->second);
+                checksHeld = false;
+            }
+        }
 
         const std::string shot = options.shots + "\\" + options.name + "_" +
                                  std::to_string(seen.size()) + "_" + std::to_string(id) + ".bmp";
