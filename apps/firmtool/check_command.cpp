@@ -44,7 +44,8 @@ void printFirmware(const RowCheck& check) {
     const FirmwareFacts& facts = *check.firmware;
     std::string text =
         "  file " + quote(check.row.firmwareFileName) + ": result=" + std::to_string(facts.loadResult);
-    if (facts.loadResult == firmware::kLoadOk && facts.lowAddress != firmware::kNoLowAddress) {
+    // A file that stores no byte has bounds but nothing to send: no plan is shown.
+    if (facts.loadResult == firmware::kLoadOk && facts.holdsData) {
         const firmware::HeaderBlockFields& header = facts.plan.header;
         text +=
             " range=" + hex(facts.lowAddress) + "-" + hex(facts.highAddress) +

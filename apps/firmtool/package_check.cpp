@@ -231,7 +231,8 @@ void checkLoadedFirmware(RowCheck& check, const LoadedFirmware& loaded) {
     const std::string& name = check.row.firmwareFileName;
     if (loaded.result != firmware::kLoadOk) {
         add(check, Severity::Problem,
-            "firmware file " + quote(name) + " does not load: result=" + std::to_string(loaded.result) + " (" +
+            "firmware file " + quote(name) +
+                " does not load: result=" + std::to_string(loaded.result) + " (" +
                 loadResultMeaning(loaded.result) + ")" + plainFileHint(name));
         return;
     }
@@ -301,6 +302,7 @@ void checkRowFirmware(RowCheck& check) {
     facts.loadResult = loaded.result;
     facts.lowAddress = loaded.image->imageLowAddress;
     facts.highAddress = loaded.image->imageHighAddress;
+    facts.holdsData = loaded.image->holdsData();
     facts.plan =
         firmware::planFlash(*loaded.image, headerIdentity(readerOfRow(check.row), check.row));
     check.firmware = facts;

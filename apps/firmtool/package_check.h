@@ -29,6 +29,7 @@ struct FirmwareFacts {
     std::uint8_t loadResult = 0;
     std::uint32_t lowAddress = 0;
     std::uint32_t highAddress = 0;
+    bool holdsData = false;  // the image's own judgement: at least one byte was stored
     firmware::FlashPlan plan;
 };
 

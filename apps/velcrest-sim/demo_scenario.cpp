@@ -21,8 +21,8 @@ sim::Scenario demoScenario() {
     }
     sim::ProgramAnswers& format = scenario.user.programs["Ardlow.exe"];
     for (const format::FormatTemplate id :
-         {format::FormatTemplate::MainDialog, format::FormatTemplate::RevisionMatches,
-          format::FormatTemplate::RevisionDiffers}) {
+         {format::FormatTemplate::MainDialog, format::FormatTemplate::NotFormatted,
+          format::FormatTemplate::RevisionMatches, format::FormatTemplate::RevisionDiffers}) {
         format.defaults[format::templateNumber(id)] = ok;
     }
     return scenario;

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "format/format_templates.h"
+
 namespace simrun {
 
 namespace {
@@ -16,6 +18,7 @@ constexpr int kBarWidth = 20;
 constexpr int kFullPercent = 100;
 constexpr std::string_view kProgramExtension = ".exe";
 constexpr const char* kIndent = "                          ";
+constexpr std::string_view kFormatProgramFile = "Ardlow.exe";
 
 std::string programColumn(const MachineEvent& event) {
     std::string name = event.program.empty() ? std::string("Windows") : event.program;
@@ -294,6 +297,10 @@ std::string summaryText(const RunResult& result) {
             << "\n";
     }
     if (machine.readers.empty()) out << "readers:     none\n";
+    if (summary.showed(kFormatProgramFile,
+                       format::templateNumber(format::FormatTemplate::NotFormatted))) {
+        out << "format:      not seen to finish; Ardlow told the user so (notice 154)\n";
+    }
     out << "marker:      ";
     if (machine.markerPresent) {
         out << "left: " << pairs(machine.markerValues) << "\n";

@@ -17,13 +17,12 @@ struct FirmwareImage {
     std::array<std::uint8_t, kImageSize> imageBytes{};
     std::uint32_t imageLowAddress = kNoLowAddress;  // lowest load address accepted
     std::uint32_t imageHighAddress = 0;             // highest address written
+    bool dataStored = false;                        // at least one data byte was stored
 
-    // The low address stays unset when no data record was accepted, and the
-    // high address lies below the low one when the records carried no bytes:
-    // either way there is nothing a reader could be given.
-    bool holdsData() const {
-        return imageLowAddress != kNoLowAddress && imageHighAddress >= imageLowAddress;
-    }
+    // The bounds alone cannot tell: records too short for their address field
+    // move them without storing a byte. Only a stored byte gives the reader
+    // something to take, so this is the one test of "nothing to send".
+    bool holdsData() const { return dataStored; }
 };
 
 }  // namespace firmware

@@ -219,6 +219,7 @@ void storeRecord(FirmwareImage& image, std::uint32_t address, std::span<const st
         const std::uint32_t target = address + static_cast<std::uint32_t>(j);
         image.imageBytes[target ^ kWordByteSwap] = bytes[j];
     }
+    if (!bytes.empty()) image.dataStored = true;
     // A record with no data still offers the address just before it; the
     // address is at least kLowestLoadAddress, so this cannot wrap.
     const std::uint32_t last = address + static_cast<std::uint32_t>(bytes.size()) - 1;
@@ -263,6 +264,7 @@ std::uint8_t loadFirmwareImage(ByteSource& file, FirmwareImage& image) {
     image.imageBytes.fill(kUnsetImageByte);
     image.imageLowAddress = kNoLowAddress;
     image.imageHighAddress = 0;
+    image.dataStored = false;
     RecordBuffer data{};
     for (;;) {
         std::uint32_t address = 0;

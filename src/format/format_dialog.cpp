@@ -18,10 +18,30 @@ constexpr int kProgressStart = 0;
 constexpr win::DWORD kFirstPollDelayMs = 1000;
 constexpr win::DWORD kPollIntervalMs = 2000;
 constexpr int kQuitExitCode = 0;
+// A reader that stops answering REQUEST SENSE may still be formatting, so a
+// lost poll does not end the polling; this many in a row do.
+constexpr int kFailedPollsThatEndPolling = 5;
 
 bool formatStillRunning(const std::array<std::uint8_t, device::kRequestSenseLength>& sense) {
     return (sense[kSenseKeyByte] & kSenseKeyMask) == kSenseKeyNotReady;
 }
+
+// The polls so far: whether the latest was answered, and how many in a row
+// were lost.
+struct PollRun {
+    bool latestAnswered = false;
+    int lostInRow = 0;
+
+    void record(bool answered) {
+        latestAnswered = answered;
+        lostInRow = answered ? 0 : lostInRow + 1;
+    }
+
+    bool goesOn(const std::array<std::uint8_t, device::kRequestSenseLength>& sense) const {
+        if (!latestAnswered) return lostInRow < kFailedPollsThatEndPolling;
+        return formatStillRunning(sense);
+    }
+};
 
 int progressIndication(const std::array<std::uint8_t, device::kRequestSenseLength>& sense) {
     return (sense[kProgressHighByte] << kByteShift) | sense[kProgressLowByte];
@@ -40,6 +60,7 @@ FormatDialog::FormatDialog(const platform::Services& services, shell::Applicatio
       standAloneDoneNotice_(services.ui, templateNumber(FormatTemplate::StandAloneDone)),
       mediumAbsentNotice_(services.ui, templateNumber(FormatTemplate::MediumAbsent)),
       progressDialog_(services.ui, templateNumber(FormatTemplate::Progress), kProgressBarControl),
+      notFormattedNotice_(services.ui, templateNumber(FormatTemplate::NotFormatted)),
       // A volume that cannot be opened is not reported here: the not-ready
       // notice that follows says all the user needs to know.
       deviceLink(services.volumes, services.registry, services.clock,
@@ -61,8 +82,7 @@ void FormatDialog::runFormatProcedure() {
     // Provisional: the window goes away now, and finish() replaces the result
     // with OK once the closing notice has been shown.
     endDialog(win::IDCANCEL);
-    formatMedium();
-    finish();
+    finish(formatMedium());
 }
 
 // False when the user cancelled the drive selection.
@@ -96,42 +116,51 @@ void FormatDialog::waitUntilWritable() {
     }
 }
 
-// The format command itself reports nothing useful; whether the medium is
-// still there is asked after each step, and the polls tell how far it got.
+// Whether the medium is still there is asked after each step, and the polls
+// tell how far the format got. True only when the reader took the format
+// command and a poll it answered said the format was over.
 // No lock is taken on the volume: every command here opens its own handle,
 // and a lock held elsewhere would shut them out.
-void FormatDialog::formatMedium() {
+bool FormatDialog::formatMedium() {
     SenseBuffer sense{};
     deviceLink.requestSense(selectedDriveRoot, sense);
     deviceLink.testUnitReady(selectedDriveRoot);
-    if (mediumGoneAndUserStops()) return;
+    if (mediumGoneAndUserStops()) return false;
 
-    deviceLink.formatMedia(selectedDriveRoot);
+    const bool formatAccepted = deviceLink.formatMedia(selectedDriveRoot) == 1;
     deviceLink.testUnitReady(selectedDriveRoot);
-    if (mediumGoneAndUserStops()) return;
+    if (mediumGoneAndUserStops()) return false;
 
-    followProgress();
+    const bool seenToEnd = followProgress();
+    return formatAccepted && seenToEnd;
 }
 
-void FormatDialog::followProgress() {
+bool FormatDialog::followProgress() {
     openProgressWindow();
     services_.clock.Sleep(kFirstPollDelayMs);
+    const bool seenToEnd = pollUntilOver();
+    progressDialog_.close();
+    return seenToEnd;
+}
+
+// True when the polling ended on an answered poll that no longer reports the
+// format running; false when the user stopped it or the polls were lost.
+bool FormatDialog::pollUntilOver() {
     SenseBuffer sense{};
-    poll(sense);
-    if (mediumGoneAndUserStops()) {
-        progressDialog_.close();
-        return;
-    }
-    while (formatStillRunning(sense)) {
+    PollRun polls;
+    polls.record(poll(sense));
+    if (mediumGoneAndUserStops()) return false;
+    while (polls.goesOn(sense)) {
         // A quit met here is posted again, so it ends the program once the
         // format is over rather than in the middle of it.
         if (application_.pumpPendingMessages()) quitDuringFormat_ = true;
-        progressDialog_.setPosition(progressIndication(sense));
+        // A lost poll says nothing of the progress: the bar stays where it was.
+        if (polls.latestAnswered) progressDialog_.setPosition(progressIndication(sense));
         services_.clock.Sleep(kPollIntervalMs);
-        poll(sense);
-        if (mediumGoneAndUserStops()) break;
+        polls.record(poll(sense));
+        if (mediumGoneAndUserStops()) return false;
     }
-    progressDialog_.close();
+    return polls.latestAnswered;
 }
 
 void FormatDialog::openProgressWindow() {
@@ -141,12 +170,15 @@ void FormatDialog::openProgressWindow() {
     progressDialog_.showNow();
 }
 
-// A failed REQUEST SENSE leaves the buffer zeroed: sense key 0 ends the
-// polling, and the progress reads as 0.
-void FormatDialog::poll(SenseBuffer& sense) {
+// False when the REQUEST SENSE itself failed: the zeroed buffer then says
+// nothing about the format. Judged before TEST UNIT READY replaces the code.
+bool FormatDialog::poll(SenseBuffer& sense) {
     sense.fill(0);
     deviceLink.requestSense(selectedDriveRoot, sense);
+    const bool answered =
+        (deviceLink.lastSenseCode & device::kCommandFailed) != device::kCommandFailed;
     deviceLink.testUnitReady(selectedDriveRoot);
+    return answered;
 }
 
 bool FormatDialog::mediumGoneAndUserStops() {
@@ -156,7 +188,10 @@ bool FormatDialog::mediumGoneAndUserStops() {
     return mediumAbsentNotice_.doModal() == win::IDOK;
 }
 
-void FormatDialog::finish() {
+// A format not seen to finish is told first; the closing notice that follows
+// then speaks only of what is known.
+void FormatDialog::finish(bool formatSeenToFinish) {
+    if (!formatSeenToFinish) notFormattedNotice_.doModal();
     if (startMode == StartMode::AfterUpdate) {
         shell::NoticeDialog& closing = deviceLink.usbRevision == markerRevision
                                            ? revisionMatchesNotice_

@@ -38,12 +38,13 @@ class FormatDialog : public shell::MainDialog {
     bool chooseDrive();
     bool waitForMedium();
     void waitUntilWritable();
-    void formatMedium();
-    void followProgress();
+    bool formatMedium();
+    bool followProgress();
+    bool pollUntilOver();
     void openProgressWindow();
-    void poll(SenseBuffer& sense);
+    bool poll(SenseBuffer& sense);
     bool mediumGoneAndUserStops();
-    void finish();
+    void finish(bool formatSeenToFinish);
     void quit();
 
     // The dialogs of the format procedure come first and the device link
@@ -57,6 +58,7 @@ class FormatDialog : public shell::MainDialog {
     shell::NoticeDialog standAloneDoneNotice_;
     shell::NoticeDialog mediumAbsentNotice_;
     shell::ProgressDialog progressDialog_;
+    shell::NoticeDialog notFormattedNotice_;
 
   public:
     std::string selectedDriveRoot;

@@ -23,6 +23,8 @@ enum class FormatTemplate : int {
     StandAloneDone = 150,
     MediumAbsent = 152,
     Progress = 153,
+    // Shown before the closing notice when the format was not seen to finish.
+    NotFormatted = 154,
 };
 
 constexpr int templateNumber(FormatTemplate id) {

@@ -137,6 +137,10 @@ std::string record(char type, std::uint32_t address, const Bytes& data = {},
     return line + "\n";
 }
 
+// Two S3 records of count 3, too short for their address field, at 0x20000
+// and 0x30000: the loader takes them, moves its bounds, and stores no byte.
+const std::string kRecordsWithoutBytes = "S30300020000FA\nS30300030000F9\n";
+
 Bytes patternBytes(std::size_t length, std::uint8_t seed) {
     Bytes bytes(length);
     for (std::size_t index = 0; index < length; ++index) {
@@ -519,6 +523,9 @@ INSTANTIATE_TEST_SUITE_P(
     Files, FirmtoolStreamRefusalTest,
     testing::Values(RefusalCase{"empty image", record('0', 0, toBytes("hdr")) + record('8', 0),
                                 kExitRefused, "holds no data"},
+                    // Records too short for their address move the bounds but store nothing.
+                    RefusalCase{"records without bytes", kRecordsWithoutBytes + record('8', 0),
+                                kExitRefused, "holds no data"},
                     RefusalCase{"bad checksum", record('2', 0x10000, {1, 2}, true) + record('8', 0),
                                 kExitRefused, "does not load (result=1)"},
                     RefusalCase{"address out of range", record('2', 0x40001, {1}) + record('8', 0),
@@ -638,6 +645,14 @@ INSTANTIATE_TEST_SUITE_P(
                           kExitRefused,
                           "row 1:",
                           "problem: firmware file \"empty.s28\" holds no data"},
+        BrokenPackageCase{"file whose records carry no bytes",
+                          row("0d9f", "1003", "0100", "Combo", "Plain", "short.s28"),
+                          {{"short.s28", encoded(kRecordsWithoutBytes + record('8', 0))}},
+                          kExitRefused,
+                          "row 1:",
+                          // No plan is shown for bounds that hold no byte.
+                          "file \"short.s28\": result=0\n  problem: firmware file \"short.s28\" "
+                          "holds no data"},
         BrokenPackageCase{"plain file not encoded",
                           row("0d9f", "1003", "0100", "Combo", "Plain", "plain.s28"),
                           {{"plain.s28", toBytes(firmwareText(0x10000, 64))}},

@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "demo_scenario.h"
 #include "e2e_support.h"
+#include "firmware/chained_xor.h"
 
 namespace e2e {
 namespace {
@@ -34,6 +36,12 @@ constexpr std::int64_t kHalfWay = 0x8000;
 constexpr win::DWORD kFormatHalfDoneAtFirstPoll = 2000;
 constexpr win::DWORD kFormatDoneBeforeFirstPoll = 500;
 constexpr std::uint64_t kDuringArdlowsWaitMs = 1000;
+// Long enough for the polls of the lost-poll rows to meet it still running.
+constexpr win::DWORD kLongFormat = 20000;
+// The format program's first REQUEST SENSE comes before the format command;
+// the second is the first poll.
+constexpr int kFirstPollSense = 2;
+constexpr int kLostPollsThatEndPolling = 5;
 
 sim::ProgramAnswers& answersOf(sim::Scenario& s, const char* program) {
     return s.user.programs[program];
@@ -74,6 +82,21 @@ sim::CommandFault refusedBlock(std::uint16_t block) {
     f.failCall = false;
     f.senseKey = sim::kSenseMediumError;
     f.asc = sim::kAscWriteError;
+    return f;
+}
+
+sim::CommandFault refusedFormat() {
+    sim::CommandFault f = fault(sim::DeviceCall::Format);
+    f.failCall = false;
+    f.senseKey = sim::kSenseIllegalRequest;
+    f.asc = sim::kAscInvalidFieldInCdb;
+    return f;
+}
+// REQUEST SENSE commands that themselves fail, from the n-th on.
+sim::CommandFault lostPolls(int from, int times) {
+    sim::CommandFault f = fault(sim::DeviceCall::RequestSense);
+    f.occurrence = from;
+    f.times = times;
     return f;
 }
 
@@ -141,7 +164,7 @@ std::vector<bool> suspendAnswers(const simrun::RunResult& r) {
     return refused;
 }
 
-// A copy of the example package without its firmware table, one per test
+// Copies of the example package, changed, one per test
 // and process: ctest runs the cases side by side, and another build's suite
 // may run at the same time. The copies go when the process ends, since a
 // scenario reads its package only after its setUp has returned.
@@ -157,26 +180,50 @@ class PackageCopies {
     }
 
     std::filesystem::path withoutTable() {
+        const std::filesystem::path folder = copy("no_table");
+        std::filesystem::remove(folder / "firmtable.txt");
+        return folder;
+    }
+
+    // Every firmware file of the package replaced by `plain`, encoded.
+    std::filesystem::path withEveryFirmware(const std::string& plain) {
+        const std::filesystem::path folder = copy("firmware");
+        const std::vector<std::uint8_t> encoded =
+            firmware::encodeChainedLines(std::vector<std::uint8_t>(plain.begin(), plain.end()));
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string extension = entry.path().extension().string();
+            if (extension != ".s28" && extension != ".s37") continue;
+            std::ofstream file(entry.path(), std::ios::binary | std::ios::trunc);
+            file.write(reinterpret_cast<const char*>(encoded.data()),
+                       static_cast<std::streamsize>(encoded.size()));
+        }
+        return folder;
+    }
+
+  private:
+    std::filesystem::path copy(const std::string& what) {
         // A parameterised test's name holds a '/'.
         std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(test.begin(), test.end(), '/', '_');
         const std::filesystem::path folder =
             std::filesystem::path(::testing::TempDir()) /
-            ("velcrest_e2e_no_table_" + std::to_string(::getpid()) + "_" + test);
+            ("velcrest_e2e_" + what + "_" + std::to_string(::getpid()) + "_" + test);
         std::filesystem::remove_all(folder);
         std::filesystem::copy(kPackage, folder, std::filesystem::copy_options::recursive);
-        std::filesystem::remove(folder / "firmtable.txt");
         made_.push_back(folder);
         return folder;
     }
 
-  private:
     std::vector<std::filesystem::path> made_;
 };
 
-std::filesystem::path packageWithoutTable() {
+PackageCopies& packageCopies() {
     static PackageCopies copies;
-    return copies.withoutTable();
+    return copies;
+}
+
+std::filesystem::path packageWithoutTable() {
+    return packageCopies().withoutTable();
 }
 
 struct EdgeCase {
@@ -513,6 +560,18 @@ const EdgeCase kFlash[] = {
          EXPECT_EQ(countEvents(r, sim::EventKind::WindowDestroyed, kUpdate), 1u);
          expectNoHandOff(r);
      }},
+    // Two records too short for their address field: the bounds say 0x20000
+    // to 0x2FFFF, but not one byte was stored, so there is nothing to send.
+    {"FirmwareFileWithoutAStoredByte",
+     [](sim::Scenario& s) {
+         s.machine.programFolder =
+             packageCopies().withEveryFirmware("S30300020000FA\r\nS30300030000F9\r\n");
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({}));
+         EXPECT_FALSE(r.summary.machine.readers[0].firmware.headerReceived);
+         expectNoHandOff(r);
+     }},
     {"LockFailingThenSucceeding",
      [](sim::Scenario& s) {
          sim::CommandFault busy = fault(sim::DeviceCall::Lock);
@@ -658,8 +717,9 @@ const EdgeCase kFormatProcedure[] = {
      },
      [](const simrun::RunResult& r) {
          const std::vector<int> shown = dialogsOf(r, kFormat);
-         ASSERT_GE(shown.size(), 2u);
-         EXPECT_EQ(shown[shown.size() - 2], id(FT::MediumAbsent));
+         ASSERT_GE(shown.size(), 3u);
+         EXPECT_EQ(shown[shown.size() - 3], id(FT::MediumAbsent));
+         EXPECT_EQ(shown[shown.size() - 2], id(FT::NotFormatted)) << "the format was not seen";
          EXPECT_EQ(shown.back(), id(FT::RevisionMatches)) << "the closing notice follows";
          EXPECT_EQ(r.summary.machine.readers[0].formatsAborted, 1);
          EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
@@ -703,6 +763,49 @@ const EdgeCase kFormatProcedure[] = {
          EXPECT_TRUE(r.summary.showed(kFormat, id(FT::RevisionDiffers)));
          EXPECT_FALSE(r.summary.showed(kFormat, id(FT::RevisionMatches)));
          EXPECT_FALSE(r.summary.machine.markerPresent);
+     }},
+    {"RefusedFormatTellsTheCardWasNotFormatted",
+     [](sim::Scenario& s) { s.faults = {refusedFormat()}; },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(
+             dialogsOf(r, kFormat),
+             (std::vector<int>{id(FT::MainDialog), id(FT::NotFormatted), id(FT::RevisionMatches)}));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+         EXPECT_FALSE(r.summary.machine.markerPresent) << "the main dialog ended with OK";
+     }},
+    {"StandAloneRefusedFormatTellsTheCardWasNotFormatted",
+     [](sim::Scenario& s) {
+         standAlone(s);
+         s.faults = {refusedFormat()};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat),
+                   (std::vector<int>{id(FT::MainDialog), id(FT::DriveSelect), id(FT::ConfirmFormat),
+                                     id(FT::NotFormatted), id(FT::StandAloneDone)}));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 0);
+     }},
+    // The first REQUEST SENSE comes before the format; the polls follow.
+    {"OneLostPollKeepsPolling",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].formatDurationMs = kLongFormat;
+         s.faults = {lostPolls(kFirstPollSense + 1, 1)};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kFormat),
+                   (std::vector<int>{id(FT::MainDialog), id(FT::RevisionMatches)}));
+         EXPECT_EQ(r.summary.machine.readers[0].formatsCompleted, 1);
+     }},
+    {"FiveLostPollsInARowEndThePolling",
+     [](sim::Scenario& s) {
+         s.machine.readers[0].formatDurationMs = kLongFormat;
+         s.faults = {lostPolls(kFirstPollSense + 1, kLostPollsThatEndPolling)};
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(
+             dialogsOf(r, kFormat),
+             (std::vector<int>{id(FT::MainDialog), id(FT::NotFormatted), id(FT::RevisionMatches)}));
+         EXPECT_EQ(countEvents(r, sim::EventKind::FaultFired, kFormat),
+                   std::size_t{kLostPollsThatEndPolling});
      }},
     {"QuitDuringThePollsEndsWithoutOk",
      [](sim::Scenario& s) { s.incidents = {atPoll(2, sim::IncidentKind::PostQuit)}; },

@@ -1,13 +1,16 @@
 // Every device call of both programs failing in turn, in every way it can
 // fail, once or for good: whatever happens, the run ends, nothing is left
-// open or locked, and the update program never says "complete" for a
-// firmware the reader did not take whole.
+// open or locked, the update program never says "complete" for a firmware
+// the reader did not take whole, and the format program says the card could
+// not be formatted exactly when it did not see the format finish.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -198,9 +201,43 @@ bool neverMade(const FaultCase& c) {
     return c.call == sim::DeviceCall::RequestSense;
 }
 
+bool firedOn(const simrun::RunResult& result, std::string_view program, sim::DeviceCall call) {
+    return std::any_of(result.events.begin(), result.events.end(), [&](const sim::MachineEvent& e) {
+        return e.kind == sim::EventKind::FaultFired && e.program == program &&
+               e.text("command") == sim::deviceCallName(call);
+    });
+}
+
+// The format program's 154 comes exactly when it could not see the format
+// finish: never after a format the reader completed with every command of
+// the format program answered, always when the format command was refused or
+// the reader formatted nothing. Its 140 speaks of the update, so it needs a
+// firmware the reader took.
+void expectFormatToldAsSeen(const simrun::RunResult& result) {
+    const bool closed = result.summary.showed(kFormat, id(FT::RevisionMatches)) ||
+                        result.summary.showed(kFormat, id(FT::RevisionDiffers));
+    const bool notFormattedShown = result.summary.showed(kFormat, id(FT::NotFormatted));
+    if (!closed) {
+        EXPECT_FALSE(notFormattedShown) << "154 comes only before a closing notice";
+        return;
+    }
+    const bool anyFault = countEvents(result, sim::EventKind::FaultFired, kFormat) > 0;
+    const bool formatted = countEvents(result, sim::EventKind::MediumFormatted) > 0;
+    if (!anyFault && formatted) {
+        EXPECT_FALSE(notFormattedShown) << "154 after a format seen to finish";
+    }
+    if (firedOn(result, kFormat, sim::DeviceCall::Format) || !formatted) {
+        EXPECT_TRUE(notFormattedShown) << "a closing notice without 154 for a format not seen";
+    }
+    if (result.summary.showed(kFormat, id(FT::RevisionMatches))) {
+        EXPECT_TRUE(result.summary.machine.readers[0].firmware.written())
+            << "the format program's 140 for an update that did not happen";
+    }
+}
+
 class FaultMatrix : public ::testing::TestWithParam<FaultCase> {};
 
-TEST_P(FaultMatrix, EndsCleanAndNeverClaimsAFirmwareItDidNotSend) {
+TEST_P(FaultMatrix, EndsCleanAndNeverClaimsWorkThatDidNotHappen) {
     const FaultCase& c = GetParam();
     simrun::RunOptions options;
     options.loopGuard =
@@ -232,6 +269,7 @@ TEST_P(FaultMatrix, EndsCleanAndNeverClaimsAFirmwareItDidNotSend) {
     if (result.summary.machine.markerWritten) {
         EXPECT_TRUE(reader.firmware.written()) << "a hand-off for a firmware never sent";
     }
+    expectFormatToldAsSeen(result);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCall, FaultMatrix, ::testing::ValuesIn(matrix()), NameOfCase{});

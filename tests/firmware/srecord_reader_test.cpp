@@ -399,6 +399,60 @@ TEST_F(SRecordTest, ARecordWithoutDataStillMovesTheBounds) {
     EXPECT_EQ(at(0x030000), kUnsetImageByte);
 }
 
+// "Nothing to send" is judged by the bytes stored, not by the bounds: records
+// too short for their address field move the bounds without storing anything.
+TEST_F(SRecordTest, HoldsDataExactlyWhenADataByteWasStored) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::uint8_t result;
+        bool holdsData;
+        std::uint32_t low;
+        std::uint32_t high;
+    };
+    const Case cases[] = {
+        {"two S3 records too short for their address",
+         countOnlyRecord('3', 0x020000, 3) + countOnlyRecord('3', 0x030000, 3) + kS9, kLoadOk,
+         false, 0x020000, 0x02FFFF},
+        {"no data record", kHeader + kS9, kLoadOk, false, kNoLowAddress, 0},
+        {"an empty data record first", countOnlyRecord('2', 0x020000, 4) + kS9, kLoadOk, false,
+         kNoLowAddress, 0},
+        {"a bad checksum before any byte", srec('2', {0x02, 0x00, 0x00, 0x01}, {}, 1),
+         kLoadChecksumError, false, kNoLowAddress, 0},
+        {"a normal file",
+         kHeader + dataRecord('2', 0x010000, {0x11, 0x22, 0x33, 0x44}) +
+             dataRecord('3', 0x010004, {0x55, 0x66}) + kS9,
+         kLoadOk, true, 0x010000, 0x010005},
+        {"a single byte", dataRecord('2', 0x020000, {0x00}) + kS9, kLoadOk, true, 0x020000,
+         0x020000},
+        {"a single byte equal to the fill", dataRecord('3', 0x020000, {kUnsetImageByte}) + kS9,
+         kLoadOk, true, 0x020000, 0x020000},
+        {"a short record, then one byte",
+         countOnlyRecord('3', 0x011000, 3) + dataRecord('2', 0x030000, {0x42}) + kS9, kLoadOk, true,
+         0x011000, 0x030000},
+        {"one byte, then a refused record",
+         dataRecord('2', 0x020000, {0x42}) + dataRecord('2', 0x000100, {0x43}),
+         kLoadAddressOutOfRange, true, 0x020000, 0x020000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetChainedDecoder();
+        const LoadOutcome outcome = load(c.text);
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(image->holdsData(), c.holdsData);
+        EXPECT_EQ(image->imageLowAddress, c.low);
+        EXPECT_EQ(image->imageHighAddress, c.high);
+    }
+}
+
+TEST_F(SRecordTest, AFreshLoadForgetsThatTheLastOneStoredData) {
+    ASSERT_EQ(load(dataRecord('2', 0x020000, {0x01}) + kS9).result, kLoadOk);
+    ASSERT_TRUE(image->holdsData());
+    resetChainedDecoder();
+    ASSERT_EQ(load(countOnlyRecord('3', 0x020000, 3) + kS9).result, kLoadOk);
+    EXPECT_FALSE(image->holdsData());
+}
+
 TEST_F(SRecordTest, AnEmptyDataRecordEndsTheLoad) {
     for (const char type : {'1', '2', '3'}) {
         SCOPED_TRACE(type);

@@ -18,7 +18,7 @@ constexpr const char* kMarkerKey = "SOFTWARE\\Kavo Corporation\\Pendrel";
 const std::vector<int> kLibraryTemplates = {
     kAboutBox,        kMainDialog,    kWriteProtected,      kNotReady,    kRevisionDiffers,
     kRevisionMatches, kVersionNotice, kAdministratorNotice, kDriveSelect, kNothingSelected,
-    kConfirmFormat,   kNoReader,      kMediumAbsent,        kProgress,
+    kConfirmFormat,   kNoReader,      kMediumAbsent,        kProgress,    kNotFormatted,
 };
 
 }  // namespace

@@ -200,6 +200,7 @@ inline constexpr int kNoReader = 150;
 inline constexpr int kStandAloneDone = 150;
 inline constexpr int kMediumAbsent = 152;
 inline constexpr int kProgress = 153;
+inline constexpr int kNotFormatted = 154;
 inline constexpr int kDriveCombo = 1000;
 inline constexpr int kProgressBar = 1003;
 

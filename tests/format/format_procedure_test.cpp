@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -293,8 +295,8 @@ TEST_F(FormatProcedureTest, MediumTakenOutEndsTheWriteProtectLoop) {
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
-    EXPECT_EQ(shown(),
-              (std::vector<int>{kMainDialog, kWriteProtected, kMediumAbsent, kRevisionMatches}));
+    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kWriteProtected, kMediumAbsent, kNotFormatted,
+                                         kRevisionMatches}));
     EXPECT_EQ(reader.reader.completedFormats(), 0);
 }
 
@@ -313,6 +315,8 @@ struct MediumGoneCase {
 class MediumGoneTest : public FormatProcedureTest,
                        public ::testing::WithParamInterface<MediumGoneCase> {};
 
+// Every case ends with 152 answered OK: the format was not seen to finish,
+// so 154 comes before the closing notice.
 TEST_P(MediumGoneTest, NoticeOkFinishesAndOtherAnswersCarryOn) {
     const MediumGoneCase& test = GetParam();
     reader.reader.setFormatDuration(10000);
@@ -337,14 +341,14 @@ INSTANTIATE_TEST_SUITE_P(
                        kRequestSense,
                        1,
                        {win::IDOK},
-                       {kMainDialog, kMediumAbsent, kRevisionMatches},
+                       {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
                        false,
                        false},
         MediumGoneCase{"BeforeTheFormatCancelSendsItAnyway",
                        kRequestSense,
                        1,
                        {win::IDCANCEL, win::IDOK},
-                       {kMainDialog, kMediumAbsent, kMediumAbsent, kRevisionMatches},
+                       {kMainDialog, kMediumAbsent, kMediumAbsent, kNotFormatted, kRevisionMatches},
                        true,
                        false},
         // Step 6: the format command itself.
@@ -352,7 +356,7 @@ INSTANTIATE_TEST_SUITE_P(
                        kVendorCommand,
                        1,
                        {win::IDOK},
-                       {kMainDialog, kMediumAbsent, kRevisionMatches},
+                       {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
                        true,
                        false},
         // Step 9: the first poll.
@@ -360,14 +364,15 @@ INSTANTIATE_TEST_SUITE_P(
                        kRequestSense,
                        2,
                        {win::IDOK},
-                       {kMainDialog, kMediumAbsent, kRevisionMatches},
+                       {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
                        true,
                        true},
         MediumGoneCase{"AtTheFirstPollCancelKeepsPolling",
                        kRequestSense,
                        2,
                        {win::IDCANCEL, win::IDCANCEL, win::IDOK},
-                       {kMainDialog, kMediumAbsent, kMediumAbsent, kMediumAbsent, kRevisionMatches},
+                       {kMainDialog, kMediumAbsent, kMediumAbsent, kMediumAbsent, kNotFormatted,
+                        kRevisionMatches},
                        true,
                        true},
         // Step 10.5: a later poll.
@@ -375,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(
                        kRequestSense,
                        4,
                        {win::IDOK},
-                       {kMainDialog, kMediumAbsent, kRevisionMatches},
+                       {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
                        true,
                        true}),
     CaseName());
@@ -436,16 +441,53 @@ TEST_F(FormatProcedureTest, FormatOverBeforeTheFirstPoll) {
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
 }
 
-// A refused format is not seen directly: the polls find nothing running and
-// the procedure closes as usual.
-TEST_F(FormatProcedureTest, RefusedFormatEndsWithTheClosingNotice) {
-    reader.reader.refuseFormat(true);
+// A refused format command: the polls find nothing running and the
+// procedure closes as usual, but the card was not formatted, and 154 says so
+// first. Without 154 in the library nothing else changes.
+struct RefusedFormatCase {
+    const char* name;
+    StartMode mode;
+    std::set<int> missingTemplates;
+    std::vector<int> expectedShown;
+};
 
-    EXPECT_EQ(runAfterUpdate(), win::IDOK);
-
-    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
-    EXPECT_EQ(reader.reader.completedFormats(), 0);
+void PrintTo(const RefusedFormatCase& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class RefusedFormatTest : public FormatProcedureTest,
+                          public ::testing::WithParamInterface<RefusedFormatCase> {};
+
+TEST_P(RefusedFormatTest, TellsThatTheCardWasNotFormatted) {
+    const RefusedFormatCase& test = GetParam();
+    machine.useEnglishLibrary(test.missingTemplates);
+    reader.reader.refuseFormat(true);
+    makeDialog(test.mode);
+    machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+
+    EXPECT_EQ(pressOk(), win::IDOK);
+
+    EXPECT_EQ(shown(), test.expectedShown);
+    EXPECT_EQ(reader.reader.completedFormats(), 0);
+    expectNothingLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NotSeenToFinish, RefusedFormatTest,
+    ::testing::Values(RefusedFormatCase{"AfterUpdate",
+                                        StartMode::AfterUpdate,
+                                        {},
+                                        {kMainDialog, kNotFormatted, kRevisionMatches}},
+                      RefusedFormatCase{"StandAlone",
+                                        StartMode::StandAlone,
+                                        {},
+                                        {kMainDialog, kDriveSelect, kConfirmFormat, kNotFormatted,
+                                         kStandAloneDone}},
+                      RefusedFormatCase{"LibraryWithoutTheNotice",
+                                        StartMode::AfterUpdate,
+                                        {kNotFormatted},
+                                        {kMainDialog, kNotFormatted, kRevisionMatches}}),
+    CaseName());
 
 // The format's one-shot commands each open their own handle; a lock held
 // across them would shut them out, so the volume is never locked.
@@ -459,14 +501,35 @@ TEST_F(FormatProcedureTest, FormatNeverLocksTheVolume) {
     EXPECT_EQ(reader.reader.completedFormats(), 1);
 }
 
-// The poll's buffer is cleared before each request: a request that fails
-// then reads as "nothing running", which ends the polling, rather than
-// repeating the previous poll's answer for ever.
-TEST_F(FormatProcedureTest, FailedSenseRequestEndsThePolling) {
-    reader.reader.setFormatDuration(20000);
-    machine.clock.at(4000, [&] {
-        machine.volumes.injectForOperation(kRequestSense, sim::InjectedFault::callFails(), 1);
-    });
+// A REQUEST SENSE that itself fails says nothing about the format: the bar
+// stays, the next poll follows two seconds later, and only five lost polls in
+// a row end the polling, with the format not seen to finish.
+struct LostPollCase {
+    const char* name;
+    win::DWORD formatDuration;
+    // From each tick on, the next `count` REQUEST SENSE commands fail.
+    std::vector<std::pair<win::DWORD, int>> losses;
+    std::vector<long long> positions;
+    win::DWORD progressClosedAt;
+    std::vector<int> expectedShown;
+};
+
+void PrintTo(const LostPollCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LostPollTest : public FormatProcedureTest,
+                     public ::testing::WithParamInterface<LostPollCase> {};
+
+TEST_P(LostPollTest, KeepsPollingUntilFiveInARowAreLost) {
+    const LostPollCase& test = GetParam();
+    reader.reader.setFormatDuration(test.formatDuration);
+    for (const auto& [tick, count] : test.losses) {
+        machine.clock.at(tick, [this, count] {
+            machine.volumes.injectForOperation(kRequestSense, sim::InjectedFault::callFails(),
+                                               count);
+        });
+    }
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
@@ -474,11 +537,53 @@ TEST_F(FormatProcedureTest, FailedSenseRequestEndsThePolling) {
     for (const TimedEvent& event : machine.ui.eventsNamed("position")) {
         positions.push_back(event.value);
     }
-    EXPECT_EQ(positions, (std::vector<long long>{0, 3276, 9830}));
-    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, 5000u);
-    EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
-    EXPECT_EQ(reader.reader.completedFormats(), 0);
+    EXPECT_EQ(positions, test.positions);
+    ASSERT_EQ(machine.ui.eventsNamed("destroy").size(), 1u);
+    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, test.progressClosedAt);
+    EXPECT_EQ(shown(), test.expectedShown);
+    expectNothingLeftOpen();
 }
+
+// Polls at 1000, 3000, 5000, ...; an eight-second format reads 8192 per second.
+INSTANTIATE_TEST_SUITE_P(
+    FailedSenseRequests, LostPollTest,
+    ::testing::Values(LostPollCase{"FirstPollLost",
+                                   8000,
+                                   {{500, 1}},
+                                   {0, 24576, 40960, 57344},
+                                   9000,
+                                   {kMainDialog, kRevisionMatches}},
+                      LostPollCase{"OneLostPollKeepsTheBar",
+                                   8000,
+                                   {{2000, 1}},
+                                   {0, 8192, 40960, 57344},
+                                   9000,
+                                   {kMainDialog, kRevisionMatches}},
+                      LostPollCase{"FourInARowStillFollowed",
+                                   8000,
+                                   {{2000, 4}},
+                                   {0, 8192},
+                                   11000,
+                                   {kMainDialog, kRevisionMatches}},
+                      LostPollCase{"FiveInARowEndThePolling",
+                                   8000,
+                                   {{2000, 5}},
+                                   {0, 8192},
+                                   11000,
+                                   {kMainDialog, kNotFormatted, kRevisionMatches}},
+                      LostPollCase{"EveryPollLost",
+                                   8000,
+                                   {{500, 5}},
+                                   {0},
+                                   9000,
+                                   {kMainDialog, kNotFormatted, kRevisionMatches}},
+                      LostPollCase{"AnAnsweredPollStartsTheCountAgain",
+                                   20000,
+                                   {{2000, 4}, {12000, 4}},
+                                   {0, 3276, 36044},
+                                   21000,
+                                   {kMainDialog, kRevisionMatches}}),
+    CaseName());
 
 // The main dialog goes away before the format starts, with Cancel for the
 // time being, and ends with OK after the closing notice.

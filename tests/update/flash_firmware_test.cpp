@@ -134,10 +134,16 @@ const StopCase kStopCases[] = {
      {},
      false,
      0},
-    // A count too small for its address: accepted, but no byte is stored,
-    // and the high address ends up below the low one.
+    // A count too small for its address: accepted, but no byte is stored.
     {"a record that carries no bytes",
      [](UpdateMachine& m) { m.setFirmware("S30300012000DB\n"); },
+     {},
+     false,
+     0},
+    // Two such records far apart leave bounds 0x20000 to 0x2FFFF behind, yet
+    // not one byte was stored: there is nothing to send.
+    {"two records that carry no bytes, far apart",
+     [](UpdateMachine& m) { m.setFirmware("S30300020000FA\nS30300030000F9\n"); },
      {},
      false,
      0},
