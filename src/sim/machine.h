@@ -12,6 +12,7 @@
 
 #include "firmware/flash_layout.h"
 #include "platform/services.h"
+#include "sim/firmware_reception.h"
 #include "sim/scenario.h"
 #include "sim/sim_registry.h"
 #include "sim/sim_system.h"
@@ -19,7 +20,6 @@
 #include "sim/sim_volumes.h"
 #include "sim/user_script.h"
 #include "sim/virtual_clock.h"
-#include "sim/firmware_reception.h"
 #include "sim/virtual_reader.h"
 
 namespace sim {

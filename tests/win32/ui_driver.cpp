@@ -54,7 +54,7 @@ constexpr LONG kRowAlignment = 4;
 // How long a program busy with its device may take to answer a message: the
 // format polls the reader every two seconds and pumps in between.
 constexpr UINT kAnswerTimeoutMs = 5000;
-constexpr WPARAM kQuerySuspend = 0x0000;          // PBT_APMQUERYSUSPEND
+constexpr WPARAM kQuerySuspend = 0x0000;        // PBT_APMQUERYSUSPEND
 constexpr LRESULT kSuspendDenied = 0x424D5144;  // BROADCAST_QUERY_DENY
 
 struct Options {
@@ -348,13 +348,12 @@ bool stillShown(HWND dialog) {
 // top-level window; the program answers when it next pumps its messages.
 bool suspendDenied(HWND dialog) {
     DWORD_PTR answer = 0;
-    const LRESULT delivered =
-        ::SendMessageTimeoutA(dialog, WM_POWERBROADCAST, kQuerySuspend, 0, SMTO_NORMAL,
-                              kAnswerTimeoutMs, &answer);
-    std::printf("    suspend query: %s\n",
-                delivered == 0                                        ? "no answer"
-                : static_cast<LRESULT>(answer) == kSuspendDenied ? "denied"
-                                                                 : "allowed");
+    const LRESULT delivered = ::SendMessageTimeoutA(dialog, WM_POWERBROADCAST, kQuerySuspend, 0,
+                                                    SMTO_NORMAL, kAnswerTimeoutMs, &answer);
+    std::printf("    suspend query: %s\n", delivered == 0 ? "no answer"
+                                           : static_cast<LRESULT>(answer) == kSuspendDenied
+                                               ? "denied"
+                                               : "allowed");
     return delivered != 0 && static_cast<LRESULT>(answer) == kSuspendDenied;
 }
 
@@ -385,8 +384,8 @@ struct Watched {
 
 std::optional<LRESULT> askBar(HWND bar, UINT message, WPARAM wParam) {
     DWORD_PTR answer = 0;
-    if (::SendMessageTimeoutA(bar, message, wParam, 0, SMTO_NORMAL, kAnswerTimeoutMs,
-                              &answer) == 0) {
+    if (::SendMessageTimeoutA(bar, message, wParam, 0, SMTO_NORMAL, kAnswerTimeoutMs, &answer) ==
+        0) {
         return std::nullopt;
     }
     return static_cast<LRESULT>(answer);

@@ -60,7 +60,8 @@ bool mountRecordPresent(win32::WinRegistry& registry, const std::string& name) {
         return false;
     }
     win::DWORD length = 0;
-    const win::LONG status = registry.RegQueryValueExA(key, name.c_str(), nullptr, nullptr, &length);
+    const win::LONG status =
+        registry.RegQueryValueExA(key, name.c_str(), nullptr, nullptr, &length);
     registry.RegCloseKey(key);
     return status == win::ERROR_SUCCESS;
 }
@@ -101,8 +102,8 @@ int writeStream(const char* statePath, const char* outPath) {
     road::ReaderState state;
     if (!load(statePath, state)) return kFailed;
     win32::WinClock clock;
-    sim::VirtualReader reader(clock, sim::ReaderIdentity{state.vendor, state.product,
-                                                         state.revision});
+    sim::VirtualReader reader(clock,
+                              sim::ReaderIdentity{state.vendor, state.product, state.revision});
     reader.restoreReceivedBlocks(state.received);
     const std::vector<std::uint8_t> stream = reader.getReceivedStream();
     std::ofstream out(outPath, std::ios::binary | std::ios::trunc);

@@ -209,8 +209,8 @@ sim::ScsiReply RoadReader::execute(const sim::ScsiCommand& command) {
     beforeCommand(command);
     sim::ScsiReply reply = reader_.execute(command);
     // The user moves the switch while the notice about it is up.
-    if (!command.cdb.empty() && command.cdb[0] == sim::kOpModeSense10 &&
-        protectedChecksLeft_ > 0 && --protectedChecksLeft_ == 0) {
+    if (!command.cdb.empty() && command.cdb[0] == sim::kOpModeSense10 && protectedChecksLeft_ > 0 &&
+        --protectedChecksLeft_ == 0) {
         reader_.setWriteProtected(false);
     }
     return reply;
