@@ -1,6 +1,8 @@
 // The firmware table reader over arbitrary raw table files. The first input
 // byte picks which row's keys the reader presents (and whether one of them is
-// spoilt), so that matches actually happen; the rest is the raw file.
+// spoilt, and whether the file lies across the edge of the read window), so
+// that matches actually happen; the rest is the raw file, and then the plain
+// text of one.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -11,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "firmware/chained_xor.h"
 #include "firmware/firmware_table.h"
 
 namespace {
@@ -20,6 +23,14 @@ using firmware::ReaderIdentity;
 
 constexpr std::uint8_t kSpoilKeyBit = 0x80;
 constexpr std::size_t kKeyCount = 4;
+// A selector with all of these bits set puts a filler line before the file,
+// so that the file runs over the edge of the read window with only its first
+// kBytesInsideWindow inside. Inputs stay short, and only these few pay for
+// decoding a whole window: left to grow to a window's length, every input
+// would, at a tenth of the speed.
+constexpr std::uint8_t kLongFileBits = 0x70;
+constexpr std::size_t kBytesInsideWindow = 32;
+constexpr std::uint8_t kFillerCharacter = 'x';
 
 void check(bool condition) {
     if (!condition) std::abort();
@@ -103,13 +114,28 @@ void checkFirstMatchWins(std::string_view text, const std::vector<FirmwareTableR
     check(*found == *firstEqual);
 }
 
-}  // namespace
+// One encoded line (its key byte, the filler, its LF) that ends
+// kBytesInsideWindow bytes before the edge of the window; made once, as it is
+// the checker's and not the code under test.
+const std::vector<std::uint8_t>& fillerLine() {
+    static const std::vector<std::uint8_t> encoded = [] {
+        constexpr std::size_t kKeyByte = 1;
+        std::vector<std::uint8_t> plain(
+            firmware::kTableReadLimit - kBytesInsideWindow - kKeyByte - 1, kFillerCharacter);
+        plain.push_back(firmware::kLineEnd);
+        return firmware::encodeChainedLines(plain);
+    }();
+    return encoded;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
-    const std::uint8_t selector = data[0];
-    const std::span<const std::uint8_t> raw(data + 1, size - 1);
+std::vector<std::uint8_t> fileFor(std::uint8_t selector, std::span<const std::uint8_t> file) {
+    if ((selector & kLongFileBits) != kLongFileBits) return {file.begin(), file.end()};
+    std::vector<std::uint8_t> longFile = fillerLine();
+    longFile.insert(longFile.end(), file.begin(), file.end());
+    return longFile;
+}
 
+void checkTable(std::uint8_t selector, std::span<const std::uint8_t> raw) {
     const std::string text = firmware::decodeFirmwareTableText(raw);
     check(text.size() < std::max<std::size_t>(1, std::min(raw.size(), firmware::kTableReadLimit)));
     check(text.find('\0') == std::string::npos);
@@ -130,5 +156,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(rejoined == text || rejoined + '\n' == text);
 
     checkFirstMatchWins(text, rows, identityFor(rows, selector));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::uint8_t selector = data[0];
+    const std::span<const std::uint8_t> rest(data + 1, size - 1);
+    checkTable(selector, fileFor(selector, rest));
+    // The rest is read a second time as plain table text, encoded first, so
+    // that mutations of readable rows reach the cutting and the matching.
+    checkTable(selector, firmware::encodeChainedLines(rest));
     return 0;
 }

@@ -28,7 +28,8 @@ void require(bool condition) {
 }
 
 // Records too short for their address field move the bounds without storing
-// a byte, so bounds may be set on an image that holds no data.
+// a byte, so bounds may be set on an image that holds no data. Set, they lie
+// in the image; only a stored byte makes the highest reach the lowest.
 void checkBounds(const FirmwareImage& image) {
     if (image.imageLowAddress == firmware::kNoLowAddress) {
         require(!image.holdsData() && image.imageHighAddress == 0);
@@ -39,6 +40,7 @@ void checkBounds(const FirmwareImage& image) {
     require(image.imageHighAddress <= kLastImageAddress);
     // A record without data offers the address before it as its highest.
     require(image.imageHighAddress + 1 >= image.imageLowAddress);
+    if (image.holdsData()) require(image.imageHighAddress >= image.imageLowAddress);
 }
 
 // The whole-image scan below is the checker's, not the code under test: left
@@ -70,8 +72,10 @@ VELCREST_UNWATCHED void checkStoredBytes(const FirmwareImage& image) {
     }
 }
 
-// Every byte that differs from the fill lies inside the bounds. Most inputs
-// store nothing, and for them one compare with a blank image settles it.
+// An image that says it holds no data is blank, and every byte of one that
+// does which differs from the fill lies inside its bounds. A stored 0xFF looks
+// like the fill, so a blank image may still hold data. Most inputs store
+// nothing, and for them one compare with a blank image settles it.
 void checkImageBytes(const FirmwareImage& image) {
     static const auto blank = [] {
         auto empty = std::make_unique<FirmwareImage>();

@@ -8,7 +8,9 @@
 //           (a preset, or 3 for a text from the input)
 //   byte 2  machine: bit 0 base machine, bit 1 reader on E:, bit 2 serial
 //           stick on F:, bit 3 the reader's earlier instance, bits 4-6 its port
-//   then    operations, one opcode byte each (see runOperation)
+//   then    operations, one opcode byte each (see runOperation); a key path's
+//           selector picks the disk key as Windows writes it ('_' for a
+//           blank) when its bit 7 is set, else as the INQUIRY strings name it
 // Texts are a length byte and that many bytes; names and data choose between
 // a dictionary of the walk's interesting words and texts from the input,
 // long ones included, so the 255-byte bounds are crossed both ways.
@@ -22,6 +24,7 @@
 #include <vector>
 
 #include "device/usb_identification.h"
+#include "platform/device_id.h"
 #include "sim/sim_registry.h"
 #include "sim/usb_registry_builder.h"
 
@@ -38,6 +41,10 @@ constexpr std::size_t kStringChoiceBits = 2;
 constexpr std::uint8_t kStringChoiceMask = 0x3;
 constexpr unsigned kPortShift = 4;
 constexpr std::uint8_t kPortMask = 0x7;
+constexpr std::size_t kKeyPathChoices = 6;
+// In a key path's selector: the disk key as Windows writes it rather than as
+// the INQUIRY strings name it.
+constexpr std::uint8_t kWindowsSpellingBit = 0x80;
 
 class ProgramReader {
   public:
@@ -159,10 +166,34 @@ void layMachine(ProgramReader& in, sim::SimRegistry& registry) {
     if ((flags & 0x2) != 0) builder.attach(presetReader(2 + ((flags >> kPortShift) & kPortMask)));
 }
 
-std::string pickKeyPath(ProgramReader& in, const std::string& storageKey) {
+// The disk key's name as the INQUIRY strings give it and as Windows writes it.
+struct StorageKeys {
+    std::string named;
+    std::string written;
+};
+
+StorageKeys storageKeysOf(const device::InquiryStrings& inquiry) {
+    const auto key = [](std::string_view vendor, std::string_view product,
+                        std::string_view revision) {
+        return "Disk&Ven_" + std::string(vendor) + "&Prod_" + std::string(product) + "&Rev_" +
+               std::string(revision);
+    };
+    // The registry reads names up to their first zero.
+    const auto cut = [](const std::string& text) {
+        return std::string_view(text).substr(0, text.find('\0'));
+    };
+    return {key(cut(inquiry.vendor), cut(inquiry.product), cut(inquiry.revision)),
+            key(win::deviceIdText(cut(inquiry.vendor)), win::deviceIdText(cut(inquiry.product)),
+                win::deviceIdText(cut(inquiry.revision)))};
+}
+
+std::string pickKeyPath(ProgramReader& in, const StorageKeys& storageKeys) {
+    const std::uint8_t selector = in.byte();
+    const std::string& storageKey =
+        (selector & kWindowsSpellingBit) != 0 ? storageKeys.written : storageKeys.named;
     const std::string usbstor = std::string(sim::kUsbStorageEnumPath) + "\\" + storageKey;
     const std::string usb = sim::kUsbEnumPath;
-    switch (in.byte() % 6) {
+    switch (selector % kKeyPathChoices) {
         case 0:
             return sim::kMountedDevicesPath;
         case 1:
@@ -207,13 +238,13 @@ void setThroughCalls(sim::SimRegistry& registry, const std::string& keyPath,
     registry.RegCloseKey(key);
 }
 
-void runOperation(ProgramReader& in, sim::SimRegistry& registry, const std::string& storageKey) {
+void runOperation(ProgramReader& in, sim::SimRegistry& registry, const StorageKeys& storageKeys) {
     switch (in.byte() % 6) {
         case 0:
-            registry.createKey(pickKeyPath(in, storageKey));
+            registry.createKey(pickKeyPath(in, storageKeys));
             break;
         case 1: {
-            const std::string keyPath = pickKeyPath(in, storageKey);
+            const std::string keyPath = pickKeyPath(in, storageKeys);
             const std::string name = in.choose(kValueNames);
             const win::DWORD type = kTypes[in.byte() % kTypes.size()];
             setThroughCalls(registry, keyPath, name, type, readData(in));
@@ -230,19 +261,19 @@ void runOperation(ProgramReader& in, sim::SimRegistry& registry, const std::stri
         case 3: {
             sim::RegistryFault fault;
             fault.call = static_cast<sim::RegistryCall>(in.byte() % kCalls);
-            fault.keyPath = pickKeyPath(in, storageKey);
+            fault.keyPath = pickKeyPath(in, storageKeys);
             if ((in.byte() & 1) != 0) fault.name = in.choose(kValueNames);
             fault.error = kErrors[in.byte() % kErrors.size()];
             registry.injectFault(fault);
             break;
         }
         case 4: {
-            const std::string path = pickKeyPath(in, storageKey);
+            const std::string path = pickKeyPath(in, storageKeys);
             registry.RegDeleteKeyA(win::hkeyLocalMachine(), path.c_str());
             break;
         }
         default:
-            registry.createKey(pickKeyPath(in, storageKey) + "\\" + in.bytes(in.byte()));
+            registry.createKey(pickKeyPath(in, storageKeys) + "\\" + in.bytes(in.byte()));
             break;
     }
 }
@@ -274,13 +305,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ProgramReader in(data, size);
     const std::string driveRoot = readDriveRoot(in);
     const device::InquiryStrings inquiry = readInquiry(in);
-    const std::string storageKey =
-        "Disk&Ven_" + inquiry.vendor + "&Prod_" + inquiry.product + "&Rev_" + inquiry.revision;
+    const StorageKeys storageKeys = storageKeysOf(inquiry);
 
     sim::SimRegistry registry;
     layMachine(in, registry);
     for (std::size_t i = 0; i < kMaxOperations && !in.done(); ++i) {
-        runOperation(in, registry, storageKey);
+        runOperation(in, registry, storageKeys);
     }
     if (registry.openKeyCount() != 0) failWith("the program left keys open", registry);
 

@@ -37,13 +37,22 @@ void printRowTitle(const RowCheck& check) {
     printLine("  header name " + quote(row.headerName) +
               (firmware::scramblingEnabled(row.headerName) ? " (blocks scrambled)"
                                                            : " (blocks not scrambled)"));
+    printLine("  matches on " + generationText(check.generations));
+}
+
+// What the file's form says comes before the loader's diagnostics, which it
+// usually explains.
+void printLoad(const RowCheck& check) {
+    if (!check.firmware) return;
+    if (!check.firmware->hint.empty()) printLine("  hint: " + check.firmware->hint);
+    check.firmware->diagnostics.print();
 }
 
 void printFirmware(const RowCheck& check) {
     if (!check.firmware) return;
     const FirmwareFacts& facts = *check.firmware;
-    std::string text =
-        "  file " + quote(check.row.firmwareFileName) + ": result=" + std::to_string(facts.loadResult);
+    std::string text = "  file " + quote(check.row.firmwareFileName) +
+                       ": result=" + std::to_string(facts.loadResult);
     // A file that stores no byte has bounds but nothing to send: no plan is shown.
     if (facts.loadResult == firmware::kLoadOk && facts.holdsData) {
         const firmware::HeaderBlockFields& header = facts.plan.header;
@@ -102,10 +111,12 @@ int runCheck(const Arguments& arguments) {
     }
     printLine("package " + directory + ": " + kTableFileName + ", " +
               hex(static_cast<std::uint32_t>(raw.size())) + " raw bytes");
+    if (const std::string hint = tableHint(raw); !hint.empty()) printLine("hint: " + hint);
     Totals totals;
     for (RowCheck& check : checkTableRows(raw)) {
         printRowTitle(check);
         if (firmwareIsCheckable(check)) checkRowFirmware(check);
+        printLoad(check);
         printFirmware(check);
         printFindings(check);
         countRow(totals, check);

@@ -33,22 +33,30 @@ std::optional<std::uint8_t> parseKey(std::string_view text) {
     return static_cast<std::uint8_t>(value);
 }
 
-// Reads `in`, transforms it, writes `out`.
-template <typename Transform>
-int convertFile(const Arguments& arguments, Transform transform) {
+// Reads `in`, transforms it, writes `out`. `refusal` may look at the input
+// first and give a reason not to write anything.
+template <typename Refusal, typename Transform>
+int convertFile(const Arguments& arguments, Refusal refusal, Transform transform) {
     const std::string& in = arguments.positionals[0];
     const std::string& out = arguments.positionals[1];
     std::vector<std::uint8_t> input;
     if (!firmware::readWholeFile(in, input)) return fail(kExitFileError, "cannot read " + in);
+    if (const std::string reason = refusal(input); !reason.empty()) {
+        return fail(kExitRefused, "refused: " + in + ": " + reason);
+    }
     const std::vector<std::uint8_t> output = transform(input);
     if (!writeWholeFile(out, output)) return fail(kExitFileError, "cannot write " + out);
     return kExitSuccess;
 }
 
+std::string noRefusal(const std::vector<std::uint8_t>& /*input*/) {
+    return "";
+}
+
 }  // namespace
 
 int runDecode(const Arguments& arguments) {
-    return convertFile(arguments, [](const std::vector<std::uint8_t>& encoded) {
+    return convertFile(arguments, noRefusal, [](const std::vector<std::uint8_t>& encoded) {
         return firmware::decodeChainedFile(encoded);
     });
 }
@@ -61,7 +69,15 @@ int runEncode(const Arguments& arguments) {
             return fail(kExitUsage, "--key takes a byte such as 0x5a, not " + quote(*text));
         }
     }
-    return convertFile(arguments, [key](const std::vector<std::uint8_t>& plain) {
+    // Encoding twice gives a file the programs decode into the once-encoded
+    // bytes, which no row or record can survive.
+    const bool force = arguments.option("force") != nullptr;
+    const auto refusal = [force](const std::vector<std::uint8_t>& plain) {
+        if (force) return std::string();
+        const std::string hint = encodeInputHint(plain);
+        return hint.empty() ? hint : hint + " (give --force to encode it again)";
+    };
+    return convertFile(arguments, refusal, [key](const std::vector<std::uint8_t>& plain) {
         return firmware::encodeChainedLines(plain, key);
     });
 }

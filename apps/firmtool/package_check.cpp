@@ -1,6 +1,7 @@
 #include "package_check.h"
 
 #include <algorithm>
+#include <map>
 #include <string_view>
 #include <utility>
 
@@ -19,8 +20,9 @@ namespace {
 constexpr std::size_t kInquiryProductLength = 16;
 constexpr char kCarriageReturn = '\r';
 constexpr char kExpectedSeparator = ';';
-// A plain (unencoded) S-record file starts with the letter of its first record.
-constexpr std::uint8_t kPlainRecordStart = 'S';
+// `firmtool check` works from inside the package folder, as the update
+// program does from its own.
+constexpr std::string_view kPackageFolder = ".";
 
 void add(RowCheck& check, Severity severity, std::string text) {
     check.findings.push_back({severity, std::move(text)});
@@ -36,8 +38,12 @@ bool isFourHexDigits(std::string_view field) {
            std::all_of(field.begin(), field.end(), isHexDigit);
 }
 
-bool hasUpperCase(std::string_view field) {
+bool hasUpperCaseLetter(std::string_view field) {
     return std::any_of(field.begin(), field.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+bool hasLowerCaseLetter(std::string_view field) {
+    return std::any_of(field.begin(), field.end(), [](char c) { return c >= 'a' && c <= 'z'; });
 }
 
 bool isBlank(char character) {
@@ -54,11 +60,6 @@ void checkKeyId(RowCheck& check, std::string_view name, std::string_view value) 
         add(check, Severity::Problem,
             std::string(name) + " " + quote(value) +
                 " is not four hexadecimal digits: no reader's USB identity can equal it");
-    } else if (hasUpperCase(value)) {
-        add(check, Severity::Warning,
-            std::string(name) + " " + quote(value) +
-                " has upper-case digits; the registry spells USB ids in lower case and the "
-                "comparison is exact");
     }
 }
 
@@ -79,12 +80,59 @@ void checkKeyProductName(RowCheck& check, std::string_view name) {
     }
 }
 
+// The generations whose registry spelling the row's three key ids can equal.
+unsigned generationsOf(const firmware::FirmwareTableRow& row) {
+    unsigned generations = kEveryGeneration;
+    for (const std::string* id : {&row.keyVendorId, &row.keyProductId, &row.keyRevision}) {
+        if (!isFourHexDigits(*id)) return kNoGeneration;
+        if (hasLowerCaseLetter(*id)) generations &= ~unsigned{kNewerWindows};
+        if (hasUpperCaseLetter(*id)) generations &= ~unsigned{kOlderWindows};
+    }
+    return generations;
+}
+
+void checkGenerations(RowCheck& check) {
+    check.generations = generationsOf(check.row);
+    const firmware::FirmwareTableRow& row = check.row;
+    const bool idsWellFormed = isFourHexDigits(row.keyVendorId) &&
+                               isFourHexDigits(row.keyProductId) &&
+                               isFourHexDigits(row.keyRevision);
+    if (idsWellFormed && check.generations == kNoGeneration) {
+        add(check, Severity::Problem,
+            "the key ids mix lower- and upper-case hexadecimal digits: Windows 2000/XP spell "
+            "USB ids in lower case, Vista and later in upper case, and the comparison is exact, "
+            "so no reader can match");
+    }
+}
+
 void checkKeys(RowCheck& check) {
     const firmware::FirmwareTableRow& row = check.row;
     checkKeyId(check, "keyVendorId", row.keyVendorId);
     checkKeyId(check, "keyProductId", row.keyProductId);
     checkKeyId(check, "keyRevision", row.keyRevision);
     checkKeyProductName(check, row.keyProductName);
+    checkGenerations(check);
+}
+
+// After the update the format program looks for the reader by the product
+// the marker names, which is the row's old name, and builds the reader's
+// registry key from it.
+void checkRenamedProduct(RowCheck& check) {
+    const firmware::FirmwareTableRow& row = check.row;
+    if (row.newProductName == row.keyProductName) return;
+    const std::string change = "newProductName " + quote(row.newProductName) +
+                               " differs from keyProductName " + quote(row.keyProductName);
+    if (row.newProductName.find(row.keyProductName) == std::string::npos) {
+        add(check, Severity::Warning,
+            change + ": after the update Ardlow looks for a reader whose product name contains " +
+                quote(row.keyProductName) +
+                ", does not find the renamed reader and cannot format its card");
+    } else {
+        add(check, Severity::Warning,
+            change +
+                ": after the update Ardlow looks the reader up under the old name, cannot "
+                "confirm its new revision and shows notice 139 instead of 140");
+    }
 }
 
 void checkNewIdentity(RowCheck& check) {
@@ -95,6 +143,7 @@ void checkNewIdentity(RowCheck& check) {
                 " is not four hexadecimal digits; the header gets product id " +
                 hex(firmware::headerIdentityValue(row.newProductId)));
     }
+    checkRenamedProduct(check);
     if (row.newProductName.size() > firmware::kHeaderProductNameLength) {
         add(check, Severity::Warning,
             "newProductName " + quote(row.newProductName) +
@@ -188,42 +237,20 @@ void checkShadowing(RowCheck& check, std::string_view programText) {
     }
 }
 
-std::string loadResultMeaning(std::uint8_t result) {
-    switch (result) {
-        case firmware::kLoadChecksumError:
-            return "a record fails its checksum or is cut short";
-        case firmware::kLoadAddressOutOfRange:
-            return "a data record lies outside 0x10000-0x3ffff";
-        default:
-            return "unknown result";
-    }
-}
-
-// A hint for the most common slip: a firmware file copied in unencoded.
-std::string plainFileHint(const std::string& path) {
-    firmware::FileByteSource file;
-    std::uint8_t first = 0;
-    if (!file.open(path) || !file.readByte(first) || first != kPlainRecordStart) return "";
-    return "; it looks like a plain S-record file: encode it with firmtool encode";
-}
-
 // The blocks always start at image index 0x10000, so data loaded above that
-// shifts the described range away from what is sent.
+// shifts the range the header claims away from what is sent; a reader takes an
+// image only when the claimed range arrives whole.
 void checkBlockReach(RowCheck& check, const FirmwareFacts& facts) {
-    const std::uint32_t start = facts.plan.header.imageStart;
-    if (start <= firmware::kFirstBlockIndex) return;
-    const std::uint32_t lastSent =
-        firmware::kFirstBlockIndex +
-        static_cast<std::uint32_t>(facts.plan.blockCount * firmware::kBlockSize) - 1;
-    if (facts.highAddress > lastSent) {
+    const firmware::BlockReach reach =
+        firmware::blockReach(facts.plan.header, facts.plan.blockCount);
+    if (!reach.claimedRangeCarried()) {
         add(check, Severity::Problem,
-            "data starts at " + hex(start) + " but the blocks are sent from " +
-                hex(firmware::kFirstBlockIndex) + " and end at " + hex(lastSent) +
-                ": the data up to " + hex(facts.highAddress) + " is never sent");
-    } else {
+            firmware::describeUncarriedRange(reach) +
+                ": the reader will not take the image and keeps its old firmware");
+    } else if (facts.plan.header.imageStart > firmware::kFirstBlockIndex) {
         add(check, Severity::Warning,
-            "data starts at " + hex(start) + ", yet the blocks are sent from " +
-                hex(firmware::kFirstBlockIndex));
+            "data starts at " + hex(facts.plan.header.imageStart) +
+                ", yet the blocks are sent from " + hex(firmware::kFirstBlockIndex));
     }
 }
 
@@ -231,18 +258,51 @@ void checkLoadedFirmware(RowCheck& check, const LoadedFirmware& loaded) {
     const std::string& name = check.row.firmwareFileName;
     if (loaded.result != firmware::kLoadOk) {
         add(check, Severity::Problem,
-            "firmware file " + quote(name) +
-                " does not load: result=" + std::to_string(loaded.result) + " (" +
-                loadResultMeaning(loaded.result) + ")" + plainFileHint(name));
+            "firmware file " + quote(name) + " does not load: " + describeLoadFailure(loaded));
         return;
     }
     if (!loaded.image->holdsData()) {
         add(check, Severity::Problem,
             "firmware file " + quote(name) +
-                " holds no data: the reader would be left without firmware" + plainFileHint(name));
+                " holds no data: the reader would be left without firmware");
         return;
     }
     checkBlockReach(check, *check.firmware);
+}
+
+// The reader a row names, its ids compared without regard to case: rows that
+// differ only in the spelling of the ids serve one reader on different
+// Windows generations.
+std::string readerKey(const firmware::FirmwareTableRow& row) {
+    std::string key = row.keyVendorId + ";" + row.keyProductId + ";" + row.keyRevision;
+    std::transform(key.begin(), key.end(), key.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return key + ";" + row.keyProductName;
+}
+
+// A reader whose rows all spell the ids one generation's way is not updated
+// on the other generation at all.
+void checkGenerationCoverage(std::vector<RowCheck>& checks) {
+    std::map<std::string, unsigned> covered;
+    std::map<std::string, RowCheck*> firstRow;
+    for (RowCheck& check : checks) {
+        if (!check.readByProgram || check.isEmptyLine() || check.generations == kNoGeneration) {
+            continue;
+        }
+        const std::string key = readerKey(check.row);
+        covered[key] |= check.generations;
+        firstRow.try_emplace(key, &check);
+    }
+    for (const auto& [key, generations] : covered) {
+        if (generations == kEveryGeneration) continue;
+        const unsigned missing = kEveryGeneration & ~generations;
+        add(*firstRow[key], Severity::Warning,
+            "this reader has rows for " + generationText(generations) + " only: on " +
+                generationText(missing) + " the registry spells its ids in " +
+                (missing == kNewerWindows ? "upper" : "lower") +
+                " case and no row matches; add a row spelt that way");
+    }
 }
 
 }  // namespace
@@ -282,7 +342,21 @@ std::vector<RowCheck> checkTableRows(std::span<const std::uint8_t> rawTable) {
         }
         checks.push_back(std::move(check));
     }
+    checkGenerationCoverage(checks);
     return checks;
+}
+
+std::string generationText(unsigned generations) {
+    switch (generations) {
+        case kOlderWindows:
+            return "Windows 2000/XP";
+        case kNewerWindows:
+            return "Windows Vista and later";
+        case kEveryGeneration:
+            return "every Windows generation";
+        default:
+            return "no Windows generation";
+    }
 }
 
 bool firmwareIsCheckable(const RowCheck& check) {
@@ -293,19 +367,26 @@ bool firmwareIsCheckable(const RowCheck& check) {
 
 void checkRowFirmware(RowCheck& check) {
     const std::string& name = check.row.firmwareFileName;
+    const std::optional<std::string> path = firmwareFilePath(kPackageFolder, name);
     LoadedFirmware loaded;
-    if (!loadFirmwareFile(name, loaded)) {
-        add(check, Severity::Problem, "firmware file " + quote(name) + " cannot be opened");
+    if (!path || !loadFirmwareFile(*path, loaded)) {
+        add(check, Severity::Problem,
+            "firmware file " + quote(name) +
+                " cannot be opened (looked up as Windows does: letter case ignored, backslash "
+                "between folders, from the package folder)");
         return;
     }
     FirmwareFacts facts;
+    std::vector<std::uint8_t> raw;
+    if (firmware::readWholeFile(*path, raw)) facts.hint = firmwareFileHint(raw);
+    facts.diagnostics = loaded.diagnostics;
     facts.loadResult = loaded.result;
     facts.lowAddress = loaded.image->imageLowAddress;
     facts.highAddress = loaded.image->imageHighAddress;
     facts.holdsData = loaded.image->holdsData();
     facts.plan =
         firmware::planFlash(*loaded.image, headerIdentity(readerOfRow(check.row), check.row));
-    check.firmware = facts;
+    check.firmware = std::move(facts);
     checkLoadedFirmware(check, loaded);
 }
 

@@ -14,16 +14,21 @@ void printRow(const firmware::FirmwareTableRow& row) {
     const std::string fields[] = {row.keyVendorId,    row.keyProductId,    row.newProductId,
                                   row.keyProductName, row.newProductName,  row.keyRevision,
                                   row.headerName,     row.handoffRevision, row.firmwareFileName};
-    std::string line = fields[0];
+    std::string line = visible(fields[0]);
     for (std::size_t index = 1; index < std::size(fields); ++index) {
         line += kFieldSeparator;
-        line += fields[index];
+        line += visible(fields[index]);
     }
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
 }  // namespace
+
+std::string noMatchMessage(const std::string& tablePath, const std::string& hint) {
+    return "no matching row" +
+           (hint.empty() ? std::string() : " (" + tablePath + ": " + hint + ")");
+}
 
 firmware::ReaderIdentity readerFromArguments(const Arguments& arguments) {
     return {arguments.positionals[1], arguments.positionals[2], arguments.positionals[3],
@@ -39,7 +44,9 @@ firmware::HeaderIdentity headerIdentity(const firmware::ReaderIdentity& reader,
 int runTable(const Arguments& arguments) {
     const std::string& path = arguments.positionals[0];
     std::string text;
-    if (!readTableText(path, text)) return fail(kExitFileError, "cannot read " + path);
+    std::string hint;
+    if (!readTableText(path, text, hint)) return fail(kExitFileError, "cannot read " + path);
+    if (!hint.empty()) warn(path + ": " + hint);
     for (const firmware::FirmwareTableRow& row : firmware::firmwareTableRows(text)) printRow(row);
     return kExitSuccess;
 }
@@ -47,15 +54,16 @@ int runTable(const Arguments& arguments) {
 int runMatch(const Arguments& arguments) {
     const std::string& path = arguments.positionals[0];
     std::string text;
-    if (!readTableText(path, text)) return fail(kExitFileError, "cannot read " + path);
+    std::string hint;
+    if (!readTableText(path, text, hint)) return fail(kExitFileError, "cannot read " + path);
     const auto row = firmware::findFirmwareRow(text, readerFromArguments(arguments));
-    if (!row) return fail(kExitRefused, "no matching row");
-    printField("firmwareFileName", row->firmwareFileName);
-    printField("headerName", row->headerName);
-    printField("matchedProductName", row->keyProductName);
-    printField("handoffRevision", row->handoffRevision);
-    printField("inquiryProduct", row->newProductName);
-    printField("usbProductId", row->newProductId);
+    if (!row) return fail(kExitRefused, noMatchMessage(path, hint));
+    printField("firmwareFileName", visible(row->firmwareFileName));
+    printField("headerName", visible(row->headerName));
+    printField("matchedProductName", visible(row->keyProductName));
+    printField("handoffRevision", visible(row->handoffRevision));
+    printField("inquiryProduct", visible(row->newProductName));
+    printField("usbProductId", visible(row->newProductId));
     return kExitSuccess;
 }
 

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "format/format_app.h"
+#include "shell/language_library.h"
 #include "update/update_app.h"
 
 namespace simrun {
@@ -33,8 +34,12 @@ bool sameName(std::string_view a, std::string_view b) {
 
 const std::vector<ProgramEntry>& programTable() {
     static const std::vector<ProgramEntry> table = {
-        {{"Velcrest.exe", "velcrest.rc"}, runUpdateProgram},
-        {{"Ardlow.exe", "ardlow.rc"}, runFormatProgram},
+        {{std::string(kUpdateProgramFile), "velcrest.rc"},
+         shell::kUpdateLibraryPrefix,
+         runUpdateProgram},
+        {{std::string(kFormatProgramFile), "ardlow.rc"},
+         shell::kFormatLibraryPrefix,
+         runFormatProgram},
     };
     return table;
 }

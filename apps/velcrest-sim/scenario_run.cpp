@@ -1,7 +1,10 @@
 #include "scenario_run.h"
 
+#include <algorithm>
+#include <array>
 #include <memory>
 
+#include "format/format_templates.h"
 #include "program_table.h"
 #include "sim/user_script.h"
 
@@ -14,6 +17,23 @@ namespace {
 // medium is writable), so the run is ended where it stands, as a person
 // would end a hung program. Nothing in the programs catches it.
 struct ProcessKilled {};
+
+// The notices the format program ends with: the new revision not confirmed,
+// confirmed, and the end of a stand-alone format (or no reader found). Its
+// notice that a format was not seen to finish comes before one of them.
+constexpr std::array kFormatClosingNotices = {
+    format::FormatTemplate::RevisionDiffers,
+    format::FormatTemplate::RevisionMatches,
+    format::FormatTemplate::StandAloneDone,
+};
+
+bool isFormatClosingNotice(const ShownDialog& dialog) {
+    if (findProgram(dialog.program) != findProgram(kFormatProgramFile)) return false;
+    return std::any_of(kFormatClosingNotices.begin(), kFormatClosingNotices.end(),
+                       [&](format::FormatTemplate notice) {
+                           return format::templateNumber(notice) == dialog.templateId;
+                       });
+}
 
 std::string knownPrograms() {
     std::string names;
@@ -39,10 +59,12 @@ class ScenarioRunner {
         machine_.setGuardHandler([] { throw ProcessKilled{}; });
         machine_.setProgramStarter([this](const std::string& program) { runProgram(program); });
         if (options.interactiveIn != nullptr && options.interactiveOut != nullptr) {
+            terminal_ = std::make_unique<sim::Terminal>(
+                sim::Terminal{*options.interactiveIn, *options.interactiveOut});
             for (const ProgramEntry& entry : programTable()) {
                 const std::string& file = entry.file.fileName;
                 people_.push_back(std::make_unique<sim::TerminalUserScript>(
-                    *options.interactiveIn, *options.interactiveOut, machine_.scriptedUser(file)));
+                    *terminal_, machine_.scriptedUser(file)));
                 machine_.setUser(file, *people_.back());
             }
         }
@@ -66,6 +88,9 @@ class ScenarioRunner {
             } else if (event.kind == sim::EventKind::LoopGuard) {
                 result.summary.loopGuardReason = event.text("reason");
             }
+        }
+        for (const ShownDialog& dialog : result.summary.dialogs) {
+            if (isFormatClosingNotice(dialog)) result.summary.formatClosingNotice = dialog;
         }
         result.exitStatus = result.summary.stoppedByLoopGuard ? kExitLoopGuard : kExitScenarioEnded;
         return result;
@@ -101,6 +126,7 @@ class ScenarioRunner {
 
     const sim::Scenario& scenario_;
     sim::Machine machine_;
+    std::unique_ptr<sim::Terminal> terminal_;
     std::vector<std::unique_ptr<sim::TerminalUserScript>> people_;
 };
 

@@ -32,6 +32,8 @@ struct RunSummary {
     std::vector<ShownDialog> dialogs;  // every dialog a program showed, in order
     bool stoppedByLoopGuard = false;
     std::string loopGuardReason;
+    // The last of the format program's closing notices it showed, if any.
+    std::optional<ShownDialog> formatClosingNotice;
 
     // Whether `program` showed template `templateId` at some point.
     bool showed(std::string_view program, int templateId) const;

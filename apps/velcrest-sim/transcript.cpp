@@ -5,7 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "firmware/srecord_reader.h"
 #include "format/format_templates.h"
+#include "program_table.h"
 
 namespace simrun {
 
@@ -18,7 +20,9 @@ constexpr int kBarWidth = 20;
 constexpr int kFullPercent = 100;
 constexpr std::string_view kProgramExtension = ".exe";
 constexpr const char* kIndent = "                          ";
-constexpr std::string_view kFormatProgramFile = "Ardlow.exe";
+// A firmware file that is not encoded gives a diagnostic for nearly every
+// character; the text transcript shows the first few lines and a count.
+constexpr std::int64_t kShownOutputLines = 5;
 
 std::string programColumn(const MachineEvent& event) {
     std::string name = event.program.empty() ? std::string("Windows") : event.program;
@@ -37,10 +41,41 @@ std::string lead(const MachineEvent& event) {
     return text.data();
 }
 
-// Built by appending: GCC 12 sees a false overlap in literal + string chains.
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
+
+// A string as JSON quotes it, so that a quote, a backslash, a CR or a
+// missing character inside it can never be mistaken for anything else.
 std::string quoted(const std::string& text) {
     std::string result(1, '"');
-    result += text;
+    for (const char c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                result += "\\\"";
+                break;
+            case '\\':
+                result += "\\\\";
+                break;
+            case '\r':
+                result += "\\r";
+                break;
+            case '\n':
+                result += "\\n";
+                break;
+            case '\t':
+                result += "\\t";
+                break;
+            default:
+                if (code < kFirstPrintable || code == kDelete) {
+                    std::array<char, 8> escape{};
+                    std::snprintf(escape.data(), escape.size(), "\\u%04x", unsigned{code});
+                    result += escape.data();
+                } else {
+                    result += c;
+                }
+        }
+    }
     result += '"';
     return result;
 }
@@ -80,7 +115,7 @@ std::string dialogText(const MachineEvent& event, const std::string& what) {
         const auto selected = event.number("selected");
         std::vector<std::string> shown;
         for (std::size_t i = 0; i < choices.size(); ++i) {
-            shown.push_back(choices[i] +
+            shown.push_back(std::to_string(i + 1) + ". " + choices[i] +
                             (static_cast<std::int64_t>(i) == selected ? " (selected)" : ""));
         }
         text += kIndent + ("| choices: " + joined(shown, ", ")) + "\n";
@@ -88,6 +123,7 @@ std::string dialogText(const MachineEvent& event, const std::string& what) {
     std::vector<std::string> buttons;
     for (const std::string& button : event.texts("buttons")) buttons.push_back("[" + button + "]");
     if (!buttons.empty()) text += kIndent + ("| " + joined(buttons, " ")) + "\n";
+    if (event.find("note") != nullptr) text += kIndent + ("| (" + event.text("note") + ")") + "\n";
     return text;
 }
 
@@ -157,14 +193,75 @@ std::string runOnceText(const MachineEvent& event) {
     return text;
 }
 
-// The text of one event, without the time and program columns.
+std::string loadResultText(std::int64_t result) {
+    switch (result) {
+        case firmware::kLoadOk:
+            return "0 (loaded)";
+        case firmware::kLoadChecksumError:
+            return "1 (a record is cut short or its checksum is wrong)";
+        case firmware::kLoadAddressOutOfRange:
+            return "2 (a record lies outside the addresses a reader takes)";
+        default:
+            return std::to_string(result);
+    }
+}
+
+std::string firmwareLoadText(const MachineEvent& event) {
+    std::string text = "loads firmware file " + quoted(event.text("file")) + ": result " +
+                       loadResultText(event.number("result"));
+    if (event.flag("holdsData")) {
+        text +=
+            ", data " + hex(event.number("lowAddress")) + " to " + hex(event.number("highAddress"));
+    } else {
+        text += ", no data";
+    }
+    if (event.find("recordLine") != nullptr) {
+        text += "\n" + std::string(kIndent) + "| the load ended at line " +
+                std::to_string(event.number("recordLine")) + ", an " + event.text("recordType") +
+                " record at address " + hex(event.number("recordAddress"));
+    }
+    if (event.find("row") != nullptr) {
+        std::vector<std::string> fields;
+        for (const std::string& field : event.texts("rowFields")) fields.push_back(quoted(field));
+        text += "\n" + std::string(kIndent) + "| row " + std::to_string(event.number("row")) +
+                " of the table (the reader on " + event.text("drive") + "): " + joined(fields, " ");
+    }
+    return text;
+}
+
+std::string firmwareHeaderText(const MachineEvent& event) {
+    return event.text("drive") + " takes the header: header name " +
+           quoted(event.text("headerName")) +
+           (event.flag("scrambled") ? ", blocks scrambled" : ", blocks not scrambled") + "\n" +
+           kIndent + "| product " + hex(event.number("productId")) + " " +
+           quoted(event.text("productName")) + ", image " + hex(event.number("imageStart")) +
+           " + " + hex(event.number("imageLength")) + " bytes, checksum " +
+           hex(event.number("imageChecksum")) + ", " + std::to_string(event.number("blocks")) +
+           " data blocks to follow";
+}
+
+std::string hiddenOutputText(std::int64_t lines) {
+    if (lines <= kShownOutputLines) return std::string();
+    return " (its other " + std::to_string(lines - kShownOutputLines) +
+           " lines on standard output are not shown here; --json has each)";
+}
+
+std::string volumeText(const MachineEvent& event, const std::string& what) {
+    const std::string drive = event.text("drive");
+    if (event.flag("succeeded")) return what + " " + drive;
+    return what + " " + drive + " fails with error " + std::to_string(event.number("error"));
+}
+
+// The text of one event, without the time and program columns; empty for the
+// events the text transcript leaves to --json.
 std::string body(const MachineEvent& event) {
     switch (event.kind) {
         case EventKind::ProcessStarted:
             return "starts, current directory " + event.text("directory");
         case EventKind::ProcessEnded:
-            return event.flag("killed") ? std::string("is ended where it stands")
-                                        : std::string("ends");
+            return (event.flag("killed") ? std::string("is ended where it stands")
+                                         : std::string("ends")) +
+                   hiddenOutputText(event.number("outputLines"));
         case EventKind::LibraryLoaded:
             return "loads " + event.text("library") + " (" + event.text("script") + ")";
         case EventKind::LibraryMissing:
@@ -223,6 +320,34 @@ std::string body(const MachineEvent& event) {
             return "== the user logs on";
         case EventKind::RunOnce:
             return runOnceText(event);
+        case EventKind::ProgramOutput:
+            if (event.number("line") > kShownOutputLines) return std::string();
+            return "standard output: " + event.text("text");
+        case EventKind::FileOpened:
+            return event.find("error") != nullptr
+                       ? "cannot open " + event.text("path") + " (error " +
+                             std::to_string(event.number("error")) + ")"
+                       : "opens " + event.text("path");
+        case EventKind::FirmwareLoaded:
+            return firmwareLoadText(event);
+        case EventKind::FirmwareHeader:
+            return firmwareHeaderText(event);
+        case EventKind::VolumeOpened:
+            return event.flag("opened")
+                       ? std::string()
+                       : "cannot open the volume " + event.text("drive") + " (error " +
+                             std::to_string(event.number("error")) + ")";
+        case EventKind::VolumeClosed:
+            return event.find("afterRefusal") != nullptr
+                       ? "releases the volume " + event.text("drive") + " after " +
+                             event.text("afterRefusal") + "; closing the handle drops its lock"
+                       : std::string();
+        case EventKind::VolumeLocked:
+            return volumeText(event, "locks the volume");
+        case EventKind::VolumeUnlocked:
+            return volumeText(event, "unlocks the volume");
+        case EventKind::PassThrough:
+            return std::string();
     }
     return eventName(event.kind);
 }
@@ -243,8 +368,7 @@ std::string firmwareLine(const sim::FirmwareReception& firmware) {
         return "written (header and " + blocks +
                (firmware.checksumMatches ? ", checksum right)" : ")");
     }
-    if (firmware.whole) return "NOT written: the checksum does not match (" + blocks + ")";
-    return "NOT written: " + blocks + " arrived";
+    return "NOT written: " + firmware.failureReason;
 }
 
 std::string pairs(const std::vector<std::pair<std::string, std::string>>& values) {
@@ -271,7 +395,9 @@ nlohmann::ordered_json identityJson(const sim::DeviceIdentity& identity) {
 }  // namespace
 
 std::string transcriptText(const MachineEvent& event) {
-    std::string text = lead(event) + body(event);
+    const std::string what = body(event);
+    if (what.empty()) return what;
+    std::string text = lead(event) + what;
     if (text.back() != '\n') text += '\n';
     return text;
 }
@@ -310,6 +436,13 @@ std::string summaryText(const RunResult& result) {
     out << "run-once:    "
         << (machine.runOnceValues.empty() ? std::string("none left")
                                           : "left: " + pairs(machine.runOnceValues))
+        << "\n";
+    out << "closing:     "
+        << (summary.formatClosingNotice
+                ? summary.formatClosingNotice->program + " showed notice " +
+                      std::to_string(summary.formatClosingNotice->templateId) + " " +
+                      quoted(summary.formatClosingNotice->caption)
+                : std::string("the format program showed no closing notice"))
         << "\n";
     out << "power:       " << machine.powerCycles << " power cycle(s); the machine is "
         << (machine.poweredOff ? "off" : "on") << " at the end\n";
@@ -374,6 +507,13 @@ std::string summaryJson(const RunResult& result) {
     line["marker"] = marker;
     line["runOnce"] = nlohmann::ordered_json::object();
     for (const auto& [name, data] : machine.runOnceValues) line["runOnce"][name] = data;
+    if (summary.formatClosingNotice) {
+        line["closingNotice"] = {{"program", summary.formatClosingNotice->program},
+                                 {"template", summary.formatClosingNotice->templateId},
+                                 {"caption", summary.formatClosingNotice->caption}};
+    } else {
+        line["closingNotice"] = nullptr;
+    }
     line["powerCycles"] = machine.powerCycles;
     line["poweredOff"] = machine.poweredOff;
     line["openRegistryKeys"] = machine.openRegistryKeys;

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/device_id.h"
+
 namespace device {
 
 namespace {
@@ -88,14 +90,19 @@ class OpenKey {
     }
 
     bool open(const std::string& path, win::REGSAM access) {
+        return openWithStatus(path, access) == win::ERROR_SUCCESS;
+    }
+
+    // The registry's answer, so that a key that does not exist can be told
+    // from one that cannot be opened.
+    win::LONG openWithStatus(const std::string& path, win::REGSAM access) {
         win::HKEY key = nullptr;
-        if (registry_.RegOpenKeyExA(win::hkeyLocalMachine(), path.c_str(), kNoOptions, access,
-                                    &key) != win::ERROR_SUCCESS) {
-            return false;
-        }
+        const win::LONG status = registry_.RegOpenKeyExA(win::hkeyLocalMachine(), path.c_str(),
+                                                         kNoOptions, access, &key);
+        if (status != win::ERROR_SUCCESS) return status;
         key_ = key;
         open_ = true;
-        return true;
+        return status;
     }
 
     [[nodiscard]] bool close() {
@@ -146,6 +153,14 @@ std::string storageDeviceKeyOf(const InquiryStrings& inquiry) {
     return key;
 }
 
+// The INQUIRY strings as Windows writes them into a device id; each ends
+// at its first zero first, as the registry would read it.
+InquiryStrings asWindowsWritesThem(const InquiryStrings& inquiry) {
+    return {win::deviceIdText(untilZero(inquiry.vendor)),
+            win::deviceIdText(untilZero(inquiry.product)),
+            win::deviceIdText(untilZero(inquiry.revision))};
+}
+
 std::string below(std::string_view parent, const std::string& name) {
     std::string path(parent);
     path += kKeySeparator;
@@ -185,13 +200,33 @@ std::string mediaInstanceIdOf(const DataBuffer& record) {
     return id;
 }
 
+// Opens the storage device key named by the INQUIRY strings as they are.
+// Windows names the key with '_' for every character a device id may not
+// hold ("TKW-5 CardRW" is recorded as "TKW-5_CardRW"), so where the key as
+// named does not exist, the key as Windows writes it is opened instead; a
+// key of the first name is always the one used. The path opened, or no
+// value when neither opens.
+std::optional<std::string> openStorageDeviceKey(OpenKey& disk, const InquiryStrings& inquiry) {
+    const std::string named = below(kUsbStorageKey, storageDeviceKeyOf(inquiry));
+    const win::LONG status = disk.openWithStatus(named, win::KEY_ENUMERATE_SUB_KEYS);
+    if (status == win::ERROR_SUCCESS) return named;
+    if (status != win::ERROR_FILE_NOT_FOUND) return std::nullopt;
+    const std::string written =
+        below(kUsbStorageKey, storageDeviceKeyOf(asWindowsWritesThem(inquiry)));
+    if (written == named) return std::nullopt;  // it would be missing all the same
+    if (!disk.open(written, win::KEY_ENUMERATE_SUB_KEYS)) return std::nullopt;
+    return written;
+}
+
 // The name of the first disk instance whose ParentIdPrefix occurs in the
 // volume's instance id; empty when none does.
 std::optional<std::string> findStorageInstance(platform::Registry& registry,
-                                               const std::string& storageKeyPath,
+                                               const InquiryStrings& inquiry,
                                                std::string_view mediaInstanceId) {
     OpenKey disk(registry);
-    if (!disk.open(storageKeyPath, win::KEY_ENUMERATE_SUB_KEYS)) return std::nullopt;
+    const std::optional<std::string> opened = openStorageDeviceKey(disk, inquiry);
+    if (!opened) return std::nullopt;
+    const std::string& storageKeyPath = *opened;
     std::string matched;
     NameBuffer name{};
     DataBuffer prefix{};
@@ -312,9 +347,8 @@ std::optional<UsbIdentity> walkToUsbParent(platform::Registry& registry, std::st
     if (!record) return std::nullopt;
     const std::string mediaInstanceId = mediaInstanceIdOf(*record);
 
-    const std::string storageKeyPath = below(kUsbStorageKey, storageDeviceKeyOf(inquiry));
     const std::optional<std::string> storageInstanceName =
-        findStorageInstance(registry, storageKeyPath, mediaInstanceId);
+        findStorageInstance(registry, inquiry, mediaInstanceId);
     if (!storageInstanceName) return std::nullopt;
 
     const std::optional<std::string> hardwareId = findHardwareId(registry, *storageInstanceName);

@@ -19,6 +19,8 @@ namespace firmware {
 struct ChainedDecoderState {
     bool atLineStart = true;
     std::uint8_t previousRaw = 0;
+    // Decoded LFs so far, so that a reader can say on which line it stands.
+    std::size_t linesEnded = 0;
 };
 
 // The decoded byte that ends a line; the raw byte after it is a key byte.
@@ -48,7 +50,10 @@ inline bool readChainedChar(ByteSource& file, char& character) {
     if (!file.readByte(raw)) return false;
     const auto decoded = static_cast<std::uint8_t>(raw ^ state.previousRaw);
     state.previousRaw = raw;
-    if (decoded == kChainedLineEnd) state.atLineStart = true;
+    if (decoded == kChainedLineEnd) {
+        state.atLineStart = true;
+        ++state.linesEnded;
+    }
     character = static_cast<char>(decoded);
     return true;
 }

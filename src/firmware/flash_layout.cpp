@@ -1,6 +1,7 @@
 #include "firmware/flash_layout.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace firmware {
 
@@ -12,6 +13,8 @@ constexpr unsigned kBitsPerByte = 8;
 constexpr std::uint8_t kByteMask = 0xFF;
 constexpr std::uint16_t kChecksumMask = 0xFFFF;
 constexpr std::uint8_t kDecimalDigitBase = 10;
+// "0x" and sixteen digits of a 64-bit value, and the terminator.
+constexpr std::size_t kHexTextSize = 2 + 16 + 1;
 
 std::uint16_t identityDigitValue(char character) {
     if (character >= '0' && character <= '9') return static_cast<std::uint16_t>(character - '0');
@@ -22,6 +25,13 @@ std::uint16_t identityDigitValue(char character) {
         return static_cast<std::uint16_t>(character - 'A' + kDecimalDigitBase);
     }
     return 0;
+}
+
+// 0x-prefixed lower-case hexadecimal, as the tools print addresses.
+std::string hexText(std::uint64_t value) {
+    std::array<char, kHexTextSize> text{};
+    std::snprintf(text.data(), text.size(), "0x%llx", static_cast<unsigned long long>(value));
+    return text.data();
 }
 
 template <std::size_t N>
@@ -224,6 +234,23 @@ std::vector<std::uint8_t> buildBlockStream(const FirmwareImage& image, const Fla
         stream.insert(stream.end(), block.begin(), block.end());
     }
     return stream;
+}
+
+BlockReach blockReach(const HeaderBlockFields& header, std::size_t dataBlocks) {
+    BlockReach reach;
+    reach.claimedFirst = header.imageStart;
+    reach.claimedEnd = reach.claimedFirst + header.imageLength;
+    reach.carriedEnd = reach.carriedFirst + std::uint64_t{dataBlocks} * kBlockSize;
+    return reach;
+}
+
+std::string describeUncarriedRange(const BlockReach& reach) {
+    const auto range = [](std::uint64_t first, std::uint64_t end) {
+        if (end <= first) return std::string("nothing");
+        return hexText(first) + "-" + hexText(end - 1);
+    };
+    return "the header claims " + range(reach.claimedFirst, reach.claimedEnd) +
+           " but the blocks carry " + range(reach.carriedFirst, reach.carriedEnd);
 }
 
 }  // namespace firmware

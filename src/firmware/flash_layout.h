@@ -152,6 +152,31 @@ struct HeaderIdentity {
     std::string headerName;
 };
 
+// What the header claims against what the data blocks carry. The blocks
+// always start at kFirstBlockIndex while the header's range starts at
+// imageStart and is imageLength long, so data loaded above kFirstBlockIndex
+// shifts the claimed range past the end of what is sent. A reader checks the
+// image it received over the claimed range, so a range not carried whole is
+// an image it cannot take. Ends are one past the last index, in 64 bits, so
+// that no range wraps.
+struct BlockReach {
+    std::uint64_t claimedFirst = 0;
+    std::uint64_t claimedEnd = 0;
+    std::uint64_t carriedFirst = kFirstBlockIndex;
+    std::uint64_t carriedEnd = kFirstBlockIndex;
+
+    bool claimedRangeCarried() const {
+        return claimedFirst >= carriedFirst && claimedEnd <= carriedEnd;
+    }
+};
+
+// The header's range against `dataBlocks` blocks from block 1 on.
+BlockReach blockReach(const HeaderBlockFields& header, std::size_t dataBlocks);
+
+// One line for a range not carried whole: what the header claims and what
+// the blocks carry, in hexadecimal.
+std::string describeUncarriedRange(const BlockReach& reach);
+
 // Every value the flash procedure derives before it touches the reader.
 struct FlashPlan {
     HeaderBlockFields header;            // imageStart, imageLength, imageChecksum, identity

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "firmware/chained_xor.h"
+#include "firmware/standard_output.h"
 
 namespace firmware {
 
@@ -119,12 +120,33 @@ constexpr HexDigitTable kHexDigitValues = [] {
     return table;
 }();
 
-void reportStrayCharacter(char character) {
-    std::printf("S Error = 0x%02x\n", characterCode(character));
+// Long enough for either diagnostic with any character code.
+constexpr std::size_t kDiagnosticSize = 32;
+
+class StandardOutputDiagnostics final : public LoaderDiagnostics {
+  public:
+    void report(std::string_view line) override {
+        writeStandardOutput(line);
+    }
+};
+
+void reportStrayCharacter(LoaderDiagnostics& diagnostics, char character) {
+    std::array<char, kDiagnosticSize> line{};
+    const int length =
+        std::snprintf(line.data(), line.size(), "S Error = 0x%02x\n", characterCode(character));
+    diagnostics.report(std::string_view(line.data(), static_cast<std::size_t>(length)));
 }
 
-void reportUnknownType(char type) {
-    std::printf("get_srecord: Error %d\n", static_cast<int>(characterCode(type)));
+void reportUnknownType(LoaderDiagnostics& diagnostics, char type) {
+    std::array<char, kDiagnosticSize> line{};
+    const int length = std::snprintf(line.data(), line.size(), "get_srecord: Error %d\n",
+                                     static_cast<int>(characterCode(type)));
+    diagnostics.report(std::string_view(line.data(), static_cast<std::size_t>(length)));
+}
+
+// Lines of the decoded text started so far, from the decoder's count.
+std::size_t linesStarted() {
+    return chainedDecoderState().linesEnded;
 }
 
 std::uint8_t readHexDigit(ByteSource& file, bool& endOfFile) {
@@ -238,43 +260,63 @@ std::uint8_t readHexByte(ByteSource& file, bool& endOfFile) {
     return static_cast<std::uint8_t>(high * kHexRadix + low);
 }
 
-std::int16_t readSRecord(ByteSource& file, std::uint32_t& address, RecordBuffer& data) {
+LoaderDiagnostics& standardOutputDiagnostics() {
+    static StandardOutputDiagnostics diagnostics;
+    return diagnostics;
+}
+
+std::int16_t readSRecord(ByteSource& file, std::uint32_t& address, RecordBuffer& data,
+                         LoaderDiagnostics& diagnostics, RecordPosition* position) {
     address = 0;
     for (;;) {
         char character = 0;
         if (!readChainedChar(file, character)) return kEndOfRecords;
         if (character == kCarriageReturn || character == kLineFeed) continue;
         if (character != kRecordStart) {
-            reportStrayCharacter(character);
+            reportStrayCharacter(diagnostics, character);
             continue;
         }
+        const std::size_t line = linesStarted();
         char type = 0;
         if (!readChainedChar(file, type)) return kEndOfRecords;
         const std::optional<RecordLayout> layout = layoutOf(type);
         if (!layout) {
-            reportUnknownType(type);
+            reportUnknownType(diagnostics, type);
             continue;
         }
         const RecordOutcome outcome = readRecord(file, *layout, address, data);
+        if (position != nullptr) *position = RecordPosition{line, type, address};
         if (outcome.endsScan) return outcome.result;
     }
 }
 
 std::uint8_t loadFirmwareImage(ByteSource& file, FirmwareImage& image) {
+    return loadFirmwareImage(file, image, standardOutputDiagnostics()).result;
+}
+
+LoadOutcome loadFirmwareImage(ByteSource& file, FirmwareImage& image,
+                              LoaderDiagnostics& diagnostics) {
     image.imageBytes.fill(kUnsetImageByte);
     image.imageLowAddress = kNoLowAddress;
     image.imageHighAddress = 0;
     image.dataStored = false;
+    // Lines count from the load's start: the decoder's count runs on across loads.
+    const std::size_t firstLine = linesStarted();
     RecordBuffer data{};
+    RecordPosition position;
+    const auto failed = [&](std::uint8_t result) {
+        position.line = position.line - firstLine + 1;
+        return LoadOutcome{result, position};
+    };
     for (;;) {
         std::uint32_t address = 0;
-        const std::int16_t result = readSRecord(file, address, data);
-        if (result == kRecordChecksumError) return kLoadChecksumError;
-        if (result == kEndOfRecords) return kLoadOk;
+        const std::int16_t result = readSRecord(file, address, data, diagnostics, &position);
+        if (result == kRecordChecksumError) return failed(kLoadChecksumError);
+        if (result == kEndOfRecords) return LoadOutcome{};
         // A count too small for the address field makes a record without data
         // that still takes part in the range test and the address bounds.
         const std::size_t length = result < 0 ? 0 : static_cast<std::size_t>(result);
-        if (!fitsImage(address, length)) return kLoadAddressOutOfRange;
+        if (!fitsImage(address, length)) return failed(kLoadAddressOutOfRange);
         storeRecord(image, address, std::span<const std::uint8_t>(data).first(length));
     }
 }

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "firmware/byte_source.h"
 #include "firmware/firmware_image.h"
@@ -25,6 +27,31 @@ inline constexpr std::uint8_t kLoadAddressOutOfRange = 2;
 inline constexpr std::uint32_t kLowestLoadAddress = 0x10000;
 inline constexpr std::uint32_t kHighestLoadAddress = 0x40000;
 
+// Where the reader's two diagnostics go. The programs print them on standard
+// output as they come; a tool may count them instead of printing them all.
+class LoaderDiagnostics {
+  public:
+    virtual ~LoaderDiagnostics() = default;
+    // One diagnostic line as the programs print it, with its LF.
+    virtual void report(std::string_view line) = 0;
+
+  protected:
+    LoaderDiagnostics() = default;
+    LoaderDiagnostics(const LoaderDiagnostics&) = default;
+    LoaderDiagnostics& operator=(const LoaderDiagnostics&) = default;
+};
+
+// The programs' destination: standard output, through C stdio.
+LoaderDiagnostics& standardOutputDiagnostics();
+
+// A record as a person finds it in the decoded file: its line (from 1, counted
+// from the start of the load), its type character and its address field.
+struct RecordPosition {
+    std::size_t line = 0;
+    char type = 0;
+    std::uint32_t address = 0;
+};
+
 // '0'-'9', 'A'-'F', 'a'-'f' give their value; every other character gives 0.
 std::uint8_t hexDigitValue(char character);
 
@@ -39,13 +66,29 @@ std::uint8_t readHexByte(ByteSource& file, bool& endOfFile);
 // address in `address`), 0 at the end, kRecordChecksumError (-1) on a bad
 // checksum, and also when the file ends inside a record. Unrecognised
 // characters and record types are reported on standard output with
-// "S Error = 0x%02x\n" and "get_srecord: Error %d\n".
-std::int16_t readSRecord(ByteSource& file, std::uint32_t& address, RecordBuffer& data);
+// "S Error = 0x%02x\n" and "get_srecord: Error %d\n" (see standard_output.h).
+// `position`, when given, is set to the last record recognised.
+std::int16_t readSRecord(ByteSource& file, std::uint32_t& address, RecordBuffer& data,
+                         LoaderDiagnostics& diagnostics = standardOutputDiagnostics(),
+                         RecordPosition* position = nullptr);
 
 // Loads a whole firmware file into `image`, which is filled afresh first.
 // Returns kLoadOk, kLoadChecksumError or kLoadAddressOutOfRange. A record
 // reaching at or above kImageSize ends the load with kLoadAddressOutOfRange
 // before any of its bytes is stored.
 std::uint8_t loadFirmwareImage(ByteSource& file, FirmwareImage& image);
+
+// What a load gave besides the image, for tools that explain a load.
+struct LoadOutcome {
+    std::uint8_t result = kLoadOk;
+    // The record that ended a load with kLoadChecksumError or
+    // kLoadAddressOutOfRange; none after kLoadOk.
+    std::optional<RecordPosition> endingRecord;
+};
+
+// The same load with the diagnostics sent to `diagnostics`, telling which
+// record ended a failed load.
+LoadOutcome loadFirmwareImage(ByteSource& file, FirmwareImage& image,
+                              LoaderDiagnostics& diagnostics);
 
 }  // namespace firmware

@@ -15,7 +15,11 @@
 #include <utility>
 
 #include "firmware/byte_source.h"
+#include "firmware/chained_xor.h"
 #include "firmware/firmware_table.h"
+#include "firmware/windows_file_name.h"
+#include "firmware/srecord_reader.h"
+#include "firmware/standard_output.h"
 #include "sim/resource_script.h"
 #include "sim/usb_registry_builder.h"
 
@@ -29,6 +33,14 @@ constexpr win::UINT kEwxReboot = 0x00000002;
 
 constexpr std::size_t kBlockNumberHighByte = 7;
 constexpr std::size_t kBlockNumberLowByte = 8;
+constexpr std::uint16_t kHeaderBlockNumber = 0;
+
+// Where the answer lies in fixed-format sense data.
+constexpr std::size_t kSenseKeyByte = 2;
+constexpr std::uint8_t kSenseKeyMask = 0x0F;
+constexpr std::size_t kSenseAscByte = 12;
+constexpr std::size_t kSenseAscqByte = 13;
+constexpr std::uint8_t kScsiStatusGood = 0;
 
 // \\.\E: names the volume of drive E.
 constexpr std::string_view kVolumePathPrefix = "\\\\.\\";
@@ -160,6 +172,24 @@ std::string hexBytes(const std::vector<win::BYTE>& data) {
     return text;
 }
 
+std::string senseText(std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "%02X/%02X/%02X", unsigned{key}, unsigned{asc},
+                  unsigned{ascq});
+    return text.data();
+}
+
+const char* directionName(std::uint8_t direction) {
+    switch (direction) {
+        case win::SCSI_IOCTL_DATA_OUT:
+            return "out";
+        case win::SCSI_IOCTL_DATA_IN:
+            return "in";
+        default:
+            return "none";
+    }
+}
+
 // A registry value as a person reads it in a transcript.
 std::vector<EventField> valueFields(win::DWORD type, const std::vector<win::BYTE>& data) {
     std::vector<EventField> fields{{"type", registryTypeName(type)},
@@ -202,16 +232,11 @@ DeviceIdentity identityOf(const ScenarioReader& reader) {
     return DeviceIdentity{reader.inquiry, reader.vendorId, reader.productId, reader.deviceRevision};
 }
 
-// A file of the host folder, named without regard to case as Windows names files.
+// A file of the host folder, named as Windows names files.
 std::optional<std::filesystem::path> fileIn(const std::filesystem::path& folder,
                                             std::string_view fileName) {
-    std::error_code error;
-    if (folder.empty() || !std::filesystem::is_directory(folder, error)) return std::nullopt;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.is_regular_file(error) && sameName(entry.path().filename().string(), fileName))
-            return entry.path();
-    }
-    return std::nullopt;
+    if (folder.empty()) return std::nullopt;
+    return firmware::findHostFile(folder, std::vector<std::string>{std::string(fileName)});
 }
 
 // Which device call a pass-through request is.
@@ -308,6 +333,18 @@ struct IncidentState {
     bool fired = false;
 };
 
+// The row of the package's table that names a reader, and where it stands.
+struct TableMatch {
+    std::size_t line = 0;  // counted from 1
+    firmware::FirmwareTableRow row;
+};
+
+std::vector<std::string> rowFields(const firmware::FirmwareTableRow& row) {
+    return {row.keyVendorId,    row.keyProductId,    row.newProductId,
+            row.keyProductName, row.newProductName,  row.keyRevision,
+            row.headerName,     row.handoffRevision, row.firmwareFileName};
+}
+
 }  // namespace
 
 struct Machine::Impl {
@@ -340,6 +377,11 @@ struct Machine::Impl {
     std::map<char, int> pollsSinceFormat;  // only drives that got a format command
 
     std::map<std::string, std::shared_ptr<const ResourceScript>> scripts;  // by host path
+    std::string pendingOutput;              // standard output not yet ended by a line feed
+    std::vector<std::int64_t> outputLines;  // lines each running process has written
+    // Drives whose held volume was released after a refused block: what was
+    // refused, until a command reaches the drive again.
+    std::map<char, std::string> releasedAfterRefusal;
     bool poweredOff = false;
     int powerCycles = 0;
     bool markerWritten = false;
@@ -380,12 +422,24 @@ struct Machine::Impl {
     std::shared_ptr<const ResourceScript> script(const std::string& fileName, std::string& problem);
     win::HMODULE loadLibrary(SimUi& ui, std::set<win::HMODULE>& loaded, const std::string& name);
 
+    // What the programs do with the package and the readers.
+    void programWrote(std::string_view text);
+    void outputLine(std::string text);
+    void flushOutput();
+    void fileOpened(const std::string& windowsPath, const std::optional<std::string>& hostPath,
+                    win::DWORD error);
+    void firmwareFileOpened(const std::string& windowsPath, const std::string& hostPath);
+    void headerTaken(char letter);
+    std::optional<TableMatch> tableRowFor(const DeviceIdentity& identity) const;
+
     // Power.
     void noteFormats();
     std::optional<std::uint16_t> promisedRevision(const DeviceIdentity& identity) const;
     void enumerate(ReaderState& reader);
     void layRegistry();
     UsbStorageDevice usbDevice(const ReaderState& reader) const;
+    UsbIdSpelling usbIdSpelling() const { return usbIdSpellingOf(scenario.machine.majorVersion); }
+    UsbRegistryBuilder usbRecords() { return UsbRegistryBuilder(registry, usbIdSpelling()); }
 };
 
 namespace {
@@ -426,13 +480,24 @@ class FaultingVolumes final : public platform::Volumes {
         const Classified call{DeviceCall::Open, 0, std::nullopt};
         machine_.commandComing(letter, call);
         ownError_ = false;
+        win::HANDLE handle = win::invalidHandleValue();
         if (const CommandFault* fault = machine_.faultFor(letter, call)) {
             failWith(fault->error);
-            return win::invalidHandleValue();
+        } else {
+            handle = volumes_.CreateFileA(path, desiredAccess, shareMode, creationDisposition,
+                                          flagsAndAttributes);
         }
-        const win::HANDLE handle = volumes_.CreateFileA(path, desiredAccess, shareMode,
-                                                        creationDisposition, flagsAndAttributes);
-        if (handle != win::invalidHandleValue()) letters_[handle] = letter;
+        std::vector<EventField> fields{{"drive", volumeText(letter)},
+                                       {"path", std::string(path != nullptr ? path : "")}};
+        if (handle != win::invalidHandleValue()) {
+            letters_[handle] = letter;
+            machine_.releasedAfterRefusal.erase(letter);
+            fields.push_back({"opened", true});
+        } else {
+            fields.push_back({"opened", false});
+            fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+        }
+        machine_.record(EventKind::VolumeOpened, std::move(fields));
         return handle;
     }
 
@@ -444,28 +509,57 @@ class FaultingVolumes final : public platform::Volumes {
         const std::optional<Classified> call = classifyControl(controlCode, inBuffer, inBufferSize);
         ownError_ = false;
         AnsweringDevice* front = nullptr;
+        win::BOOL result = win::FALSE;
+        bool faulted = false;
+        // The request as the program made it: the driver writes its answer over it.
+        win::SCSI_PASS_THROUGH_DIRECT asked{};
+        if (call && inBuffer != nullptr && inBufferSize >= sizeof asked)
+            std::memcpy(&asked, inBuffer, sizeof asked);
         if (call) {
             machine_.commandComing(letter, *call);
             if (const CommandFault* fault = machine_.faultFor(letter, *call)) {
-                if (fault->failCall) return failWith(fault->error);
-                front = machine_.frontOf(letter);
-                if (front != nullptr) {
-                    ScsiReply reply = checkCondition(fault->senseKey, fault->asc, fault->ascq);
-                    if (!fault->withSense) reply.sense.clear();
-                    front->answerNextWith(std::move(reply));
+                if (fault->failCall) {
+                    failWith(fault->error);
+                    faulted = true;
+                } else {
+                    front = machine_.frontOf(letter);
+                    if (front != nullptr) {
+                        ScsiReply reply = checkCondition(fault->senseKey, fault->asc, fault->ascq);
+                        if (!fault->withSense) reply.sense.clear();
+                        front->answerNextWith(std::move(reply));
+                    }
                 }
             }
         }
-        const win::BOOL result = volumes_.DeviceIoControl(
-            device, controlCode, inBuffer, inBufferSize, outBuffer, outBufferSize, bytesReturned);
+        if (!faulted) {
+            result = volumes_.DeviceIoControl(device, controlCode, inBuffer, inBufferSize,
+                                              outBuffer, outBufferSize, bytesReturned);
+        }
         // An answer that never reached the device (the driver refused the
         // request first) is not kept for the next command.
         if (front != nullptr) front->forgetAnswer();
+        if (call) {
+            const bool answerOut =
+                outBuffer != nullptr && outBufferSize >= sizeof(win::SCSI_PASS_THROUGH_DIRECT);
+            tell(device, letter, *call, result, asked, answerOut ? outBuffer : inBuffer,
+                 answerOut ? outBufferSize : inBufferSize);
+        }
         return result;
     }
 
     win::BOOL CloseHandle(win::HANDLE handle) override {
-        letters_.erase(handle);
+        const auto known = letters_.find(handle);
+        if (known != letters_.end()) {
+            std::vector<EventField> fields{{"drive", driveText(known->second)}};
+            const auto refused = refusedOn_.find(handle);
+            if (refused != refusedOn_.end()) {
+                fields.push_back({"afterRefusal", refused->second});
+                machine_.releasedAfterRefusal[known->second] = refused->second;
+                refusedOn_.erase(refused);
+            }
+            machine_.record(EventKind::VolumeClosed, std::move(fields));
+            letters_.erase(known);
+        }
         ownError_ = false;
         return volumes_.CloseHandle(handle);
     }
@@ -473,6 +567,11 @@ class FaultingVolumes final : public platform::Volumes {
     win::DWORD GetLastError() override { return ownError_ ? error_ : volumes_.GetLastError(); }
 
   private:
+    // A volume path or handle that names no drive letter shows as "?".
+    static std::string volumeText(char letter) {
+        return letter == kAnyVolume ? std::string("?") : driveText(letter);
+    }
+
     static char letterOf(const char* path) {
         if (path == nullptr) return kAnyVolume;
         const std::string_view text(path);
@@ -503,9 +602,57 @@ class FaultingVolumes final : public platform::Volumes {
         return win::FALSE;
     }
 
+    // The call as the transcript tells it, once its answer is known.
+    void tell(win::HANDLE device, char letter, const Classified& call, win::BOOL result,
+              const win::SCSI_PASS_THROUGH_DIRECT& asked, const void* answer,
+              win::DWORD answerSize) {
+        const bool delivered = result != win::FALSE;
+        if (call.call == DeviceCall::Lock || call.call == DeviceCall::Unlock) {
+            std::vector<EventField> fields{{"drive", volumeText(letter)}, {"succeeded", delivered}};
+            if (!delivered) fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+            machine_.record(
+                call.call == DeviceCall::Lock ? EventKind::VolumeLocked : EventKind::VolumeUnlocked,
+                std::move(fields));
+            return;
+        }
+        const std::size_t cdbLength = std::min<std::size_t>(asked.CdbLength, sizeof asked.Cdb);
+        std::vector<EventField> fields{
+            {"drive", volumeText(letter)},
+            {"command", std::string(deviceCallName(call.call))},
+            {"cdb", hexBytes(std::vector<win::BYTE>(asked.Cdb, asked.Cdb + cdbLength))},
+            {"direction", std::string(directionName(asked.DataIn))},
+            {"length", static_cast<std::int64_t>(asked.DataTransferLength)}};
+        if (call.block) fields.push_back({"block", std::int64_t{*call.block}});
+        bool accepted = false;
+        if (!delivered) {
+            fields.push_back({"delivered", false});
+            fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+        } else {
+            win::SCSI_PASS_THROUGH_DIRECT sptd;
+            std::memcpy(&sptd, answer, sizeof sptd);
+            fields.push_back({"delivered", true});
+            fields.push_back({"status", std::int64_t{sptd.ScsiStatus}});
+            accepted = sptd.ScsiStatus == kScsiStatusGood;
+            const std::size_t senseEnd = std::size_t{sptd.SenseInfoOffset} + kSenseAscqByte + 1;
+            if (!accepted && sptd.SenseInfoLength > kSenseAscqByte && senseEnd <= answerSize) {
+                const auto* sense = static_cast<const std::uint8_t*>(answer) + sptd.SenseInfoOffset;
+                fields.push_back({"sense", senseText(sense[kSenseKeyByte] & kSenseKeyMask,
+                                                     sense[kSenseAscByte], sense[kSenseAscqByte])});
+            }
+        }
+        machine_.record(EventKind::PassThrough, std::move(fields));
+        if (call.call != DeviceCall::WriteBlock || !call.block) return;
+        if (!accepted) {
+            refusedOn_[device] = "block " + std::to_string(*call.block) + " was refused";
+        } else if (*call.block == kHeaderBlockNumber) {
+            machine_.headerTaken(letter);
+        }
+    }
+
     Machine::Impl& machine_;
     SimVolumes& volumes_;
     std::map<win::HANDLE, char> letters_;
+    std::map<win::HANDLE, std::string> refusedOn_;  // the refused block a handle saw last
     bool ownError_ = false;
     win::DWORD error_ = 0;
 };
@@ -518,6 +665,14 @@ class ProcessObserver final : public UiObserver {
     void dialogShown(const DialogView& dialog) override {
         shown_[dialog.templateId] = dialog;
         std::vector<EventField> fields = viewFields(dialog);
+        // A notice about a block that never reached the reader: say why.
+        std::string note;
+        for (const auto& [letter, refusal] : machine_.releasedAfterRefusal) {
+            if (!note.empty()) note += "; ";
+            note += "no command has reached " + driveText(letter) + " since " + refusal +
+                    " and its volume was released";
+        }
+        if (!note.empty()) fields.push_back({"note", note});
         machine_.record(EventKind::DialogShown, std::move(fields));
         machine_.dialogShown(dialog.templateId);
         machine_.fireDueTimeIncidents();
@@ -709,9 +864,9 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
 UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
     UsbStorageDevice device;
     device.driveLetter = reader.letter;
-    device.vendor = trimmedRight(reader.current.inquiry.vendor);
-    device.product = trimmedRight(reader.current.inquiry.product);
-    device.revision = trimmedRight(reader.current.inquiry.revision);
+    device.vendor = reader.current.inquiry.vendor;
+    device.product = reader.current.inquiry.product;
+    device.revision = reader.current.inquiry.revision;
     device.vendorId = reader.current.vendorId;
     device.productId = reader.current.productId;
     device.deviceRevision = reader.current.deviceRevision;
@@ -724,7 +879,7 @@ UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
 // machine's disks and hubs, what Windows keeps for start-up, then each
 // reader as it was plugged in.
 void Machine::Impl::layRegistry() {
-    UsbRegistryBuilder builder(registry);
+    UsbRegistryBuilder builder = usbRecords();
     builder.layBaseMachine();
     registry.setString(kRunKeyPath, "SoundTray", "C:\\Program Files\\Audio\\tray.exe");
     if (scenario.machine.runOnceKeyPresent) registry.createKey(kRunOnceKeyPath);
@@ -854,10 +1009,7 @@ const CommandFault* Machine::Impl::faultFor(char letter, const Classified& call)
         } else if (!fault.withSense) {
             fields.push_back({"sense", std::string("none")});
         } else {
-            std::array<char, 16> sense{};
-            std::snprintf(sense.data(), sense.size(), "%02X/%02X/%02X", unsigned{fault.senseKey},
-                          unsigned{fault.asc}, unsigned{fault.ascq});
-            fields.push_back({"sense", std::string(sense.data())});
+            fields.push_back({"sense", senseText(fault.senseKey, fault.asc, fault.ascq)});
         }
         record(EventKind::FaultFired, std::move(fields));
         return &fault;
@@ -914,6 +1066,135 @@ win::HMODULE Machine::Impl::loadLibrary(SimUi& ui, std::set<win::HMODULE>& loade
     return module;
 }
 
+// --- what the programs do with the package and the readers ----------------------
+
+void Machine::Impl::programWrote(std::string_view text) {
+    pendingOutput.append(text);
+    for (std::size_t end = pendingOutput.find('\n'); end != std::string::npos;
+         end = pendingOutput.find('\n')) {
+        outputLine(pendingOutput.substr(0, end));
+        pendingOutput.erase(0, end + 1);
+    }
+}
+
+// Each line counted within its process, so that a transcript can show the
+// first few and say how many more there were.
+void Machine::Impl::outputLine(std::string text) {
+    std::vector<EventField> fields{{"text", std::move(text)}};
+    if (!outputLines.empty()) fields.push_back({"line", ++outputLines.back()});
+    record(EventKind::ProgramOutput, std::move(fields));
+}
+
+// A process that ends takes its unfinished last line with it into the transcript.
+void Machine::Impl::flushOutput() {
+    if (pendingOutput.empty()) return;
+    outputLine(pendingOutput);
+    pendingOutput.clear();
+}
+
+void Machine::Impl::fileOpened(const std::string& windowsPath,
+                               const std::optional<std::string>& hostPath, win::DWORD error) {
+    std::vector<EventField> fields{{"path", windowsPath}};
+    if (hostPath) {
+        fields.push_back({"file", std::filesystem::path(*hostPath).filename().string()});
+    } else {
+        fields.push_back({"error", static_cast<std::int64_t>(error)});
+    }
+    record(EventKind::FileOpened, std::move(fields));
+    if (hostPath &&
+        !sameName(std::filesystem::path(*hostPath).filename().string(), kFirmwareTableName)) {
+        firmwareFileOpened(windowsPath, *hostPath);
+    }
+}
+
+// Any other file the program opens is the firmware file of its row. The
+// machine loads it as the program is about to, from the decoder state the
+// program has reached, with its own diagnostics silenced (the program prints
+// its own), and gives the decoder back as it found it.
+void Machine::Impl::firmwareFileOpened(const std::string& windowsPath,
+                                       const std::string& hostPath) {
+    std::vector<std::uint8_t> bytes;
+    if (!firmware::readWholeFile(hostPath, bytes)) return;
+    const firmware::ChainedDecoderState programDecoder = firmware::chainedDecoderState();
+    auto image = std::make_unique<firmware::FirmwareImage>();
+    firmware::MemoryByteSource source(bytes);
+    // The program has printed the diagnostics already; this second look only
+    // learns what the load gave.
+    class Silent final : public firmware::LoaderDiagnostics {
+        void report(std::string_view /*line*/) override {}
+    } silent;
+    const firmware::LoadOutcome outcome = firmware::loadFirmwareImage(source, *image, silent);
+    firmware::chainedDecoderState() = programDecoder;
+
+    std::vector<EventField> fields{{"path", windowsPath},
+                                   {"file", std::filesystem::path(hostPath).filename().string()},
+                                   {"result", std::int64_t{outcome.result}},
+                                   {"holdsData", image->holdsData()}};
+    if (outcome.endingRecord) {
+        fields.push_back({"recordLine", static_cast<std::int64_t>(outcome.endingRecord->line)});
+        fields.push_back({"recordType", std::string("S") + outcome.endingRecord->type});
+        fields.push_back({"recordAddress", std::int64_t{outcome.endingRecord->address}});
+    }
+    if (image->holdsData()) {
+        fields.push_back({"lowAddress", std::int64_t{image->imageLowAddress}});
+        fields.push_back({"highAddress", std::int64_t{image->imageHighAddress}});
+    }
+    // The row that led the program here: the first reader whose row names this file.
+    for (const ReaderState& reader : readers) {
+        const std::optional<TableMatch> match = tableRowFor(reader.current);
+        if (!match || processes.empty()) continue;
+        const std::optional<std::string> named =
+            processes.back()->system().hostPathFor(match->row.firmwareFileName);
+        if (named != hostPath) continue;
+        fields.push_back({"drive", driveText(reader.letter)});
+        fields.push_back({"row", static_cast<std::int64_t>(match->line)});
+        fields.push_back({"rowFields", rowFields(match->row)});
+        break;
+    }
+    record(EventKind::FirmwareLoaded, std::move(fields));
+}
+
+void Machine::Impl::headerTaken(char letter) {
+    ReaderState* reader = readerOn(letter);
+    if (reader == nullptr) return;
+    const FirmwareReception reception = receptionOf(reader->device->receivedBlocks());
+    if (!reception.headerReceived) return;
+    const firmware::HeaderBlockFields& header = reception.header;
+    const auto& nameBytes = header.headerNameBytes;
+    const firmware::HeaderProductName& product = header.headerProductName;
+    record(EventKind::FirmwareHeader,
+           {{"drive", driveText(letter)},
+            {"headerName", trimmedRight(std::string(
+                               nameBytes.begin(),
+                               std::find(nameBytes.begin(), nameBytes.end(), std::uint8_t{0})))},
+            {"scrambled", reception.scrambled},
+            {"productId", std::int64_t{header.headerProductId}},
+            {"productName", trimmedRight(std::string(product.begin(), product.end()))},
+            {"imageStart", std::int64_t{header.imageStart}},
+            {"imageLength", std::int64_t{header.imageLength}},
+            {"imageChecksum", std::int64_t{header.imageChecksum}},
+            {"blocks", std::int64_t{reception.blocksExpected}}});
+}
+
+// The row of the package's table for a reader of this identity, as the
+// update program finds it: by the USB ids as the machine's Windows spells them.
+std::optional<TableMatch> Machine::Impl::tableRowFor(const DeviceIdentity& identity) const {
+    const std::optional<std::filesystem::path> path =
+        fileIn(scenario.machine.programFolder, kFirmwareTableName);
+    if (!path) return std::nullopt;
+    std::vector<std::uint8_t> raw;
+    if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
+    const std::string text = firmware::decodeFirmwareTableText(raw);
+    const UsbIdSpelling spelling = usbIdSpelling();
+    const firmware::ReaderIdentity reader{
+        usbIdDigits(identity.vendorId, spelling), usbIdDigits(identity.productId, spelling),
+        usbIdDigits(identity.deviceRevision, spelling), trimmedRight(identity.inquiry.product)};
+    const std::optional<std::size_t> line = firmware::findFirmwareRowLine(text, reader);
+    if (!line) return std::nullopt;
+    return TableMatch{*line + 1,
+                      firmware::cutFirmwareTableRow(firmware::firmwareTableLines(text)[*line])};
+}
+
 // --- power ------------------------------------------------------------------------
 
 void Machine::Impl::noteFormats() {
@@ -930,31 +1211,19 @@ void Machine::Impl::noteFormats() {
 // The revision the package's table promises for a reader of this identity:
 // the hand-off revision of its row.
 std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentity& identity) const {
-    const std::optional<std::filesystem::path> path =
-        fileIn(scenario.machine.programFolder, kFirmwareTableName);
-    if (!path) return std::nullopt;
-    std::vector<std::uint8_t> raw;
-    if (!firmware::readWholeFile(path->string(), raw)) return std::nullopt;
-    const std::string text = firmware::decodeFirmwareTableText(raw);
-    const std::optional<firmware::FirmwareTableRow> row = firmware::findFirmwareRow(
-        text, firmware::ReaderIdentity{fourHex(identity.vendorId), fourHex(identity.productId),
-                                       fourHex(identity.deviceRevision),
-                                       trimmedRight(identity.inquiry.product)});
-    if (!row) return std::nullopt;
-    return fourHexValue(row->handoffRevision);
+    const std::optional<TableMatch> match = tableRowFor(identity);
+    if (!match) return std::nullopt;
+    return fourHexValue(match->row.handoffRevision);
 }
 
 void Machine::Impl::enumerate(ReaderState& reader) {
-    const FirmwareReception firmwareIn = receptionOf(reader.device->receivedBlocks());
+    const FirmwareReception firmwareIn = reader.device->firmwareReception();
     const std::vector<std::uint8_t> stream = reader.device->getReceivedStream();
     std::vector<EventField> fields{{"drive", driveText(reader.letter)}};
     const bool fresh = firmwareIn.headerReceived && stream != reader.consumedStream;
     if (fresh && !firmwareIn.written()) {
-        // The flash never finished: the reader's boot code keeps the old firmware.
-        fields.push_back(
-            {"firmware", "incomplete: " + std::to_string(firmwareIn.blocksReceived) + " of " +
-                             std::to_string(firmwareIn.blocksExpected) + " blocks" +
-                             (firmwareIn.checksumMatches == false ? ", checksum wrong" : "")});
+        // The reader did not take the image: its boot code keeps the old firmware.
+        fields.push_back({"firmware", "not taken: " + firmwareIn.failureReason});
     }
     DeviceIdentity next = reader.current;
     if (fresh && firmwareIn.written()) {
@@ -977,7 +1246,7 @@ void Machine::Impl::enumerate(ReaderState& reader) {
     if (changed) {
         reader.current = next;
         reader.device->setIdentity(next.inquiry);
-        const UsbStorageRecords laid = UsbRegistryBuilder(registry).attach(usbDevice(reader));
+        const UsbStorageRecords laid = usbRecords().attach(usbDevice(reader));
         fields.push_back({"storageKey", laid.storageKeyPath + "\\" + laid.storageInstanceName});
         fields.push_back({"usbKey", laid.usbKeyPath + "\\" + laid.usbInstanceName});
     }
@@ -990,12 +1259,20 @@ void Machine::Impl::enumerate(ReaderState& reader) {
 MachineProcess::MachineProcess(std::string program, std::unique_ptr<SimSystem> system,
                                std::unique_ptr<SimUi> ui, std::unique_ptr<UiObserver> observer,
                                platform::Registry& registry, platform::Volumes& volumes,
-                               platform::Clock& clock)
+                               platform::Clock& clock, firmware::OutputWriter output)
     : program_(std::move(program)),
+      outerDecoder_(firmware::chainedDecoderState()),
       system_(std::move(system)),
       observer_(std::move(observer)),
       ui_(std::move(ui)),
-      services_{*ui_, *system_, registry, volumes, clock} {}
+      services_{*ui_, *system_, registry, volumes, clock},
+      output_(std::move(output)) {
+    firmware::resetChainedDecoder();
+}
+
+MachineProcess::~MachineProcess() {
+    firmware::chainedDecoderState() = outerDecoder_;
+}
 
 Machine::Machine(Scenario scenario) : impl_(std::make_unique<Impl>(std::move(scenario))) {}
 
@@ -1055,9 +1332,13 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
             return true;
         });
 
-    m.processes.push_back(std::unique_ptr<MachineProcess>(
-        new MachineProcess(programFile, std::move(system), std::move(ui), std::move(observer),
-                           m.registry, *m.volumes, *m.clock)));
+    system->setFileWatcher([&m](const std::string& windowsPath,
+                                const std::optional<std::string>& hostPath,
+                                win::DWORD error) { m.fileOpened(windowsPath, hostPath, error); });
+    m.processes.push_back(std::unique_ptr<MachineProcess>(new MachineProcess(
+        programFile, std::move(system), std::move(ui), std::move(observer), m.registry, *m.volumes,
+        *m.clock, [&m](std::string_view text) { m.programWrote(text); })));
+    m.outputLines.push_back(0);
     m.record(EventKind::ProcessStarted, {{"directory", m.setup.currentDirectory}});
 
     const auto program =
@@ -1084,12 +1365,15 @@ void Machine::endProcess(bool killed) {
     MachineProcess& process = *m.processes.back();
     const bool switchOff = process.system().powerOffRequested();
     const win::UINT flags = process.system().powerOffFlags();
+    m.flushOutput();
     m.record(EventKind::ProcessEnded,
              {{"killed", killed},
+              {"outputLines", m.outputLines.empty() ? std::int64_t{0} : m.outputLines.back()},
               {"handles", static_cast<std::int64_t>(process.system().openHandleCount())},
               {"sids", static_cast<std::int64_t>(process.system().liveSidCount())},
               {"librariesFreed", static_cast<std::int64_t>(process.system().librariesFreed())}});
     m.processes.pop_back();
+    if (!m.outputLines.empty()) m.outputLines.pop_back();
     m.noteFormats();
     if (switchOff && (flags & (win::EWX_POWEROFF | kEwxShutdown | kEwxReboot)) != 0) {
         const bool reboot = (flags & kEwxReboot) != 0;
@@ -1209,10 +1493,10 @@ MachineSummary Machine::summary() const {
     const Impl& m = *impl_;
     MachineSummary summary;
     for (const ReaderState& reader : m.readers) {
-        summary.readers.push_back(ReaderSummary{
-            reader.letter, reader.before, reader.current,
-            receptionOf(reader.device->receivedBlocks()), reader.device->completedFormats(),
-            reader.device->abortedFormats(), reader.device->getReceivedStream()});
+        summary.readers.push_back(
+            ReaderSummary{reader.letter, reader.before, reader.current,
+                          reader.device->firmwareReception(), reader.device->completedFormats(),
+                          reader.device->abortedFormats(), reader.device->getReceivedStream()});
         if (m.simVolumes.isLocked(reader.letter)) summary.lockedVolumes.push_back(reader.letter);
     }
     summary.markerWritten = m.markerWritten;

@@ -10,9 +10,10 @@
 #include <variant>
 #include <vector>
 
+#include "firmware/chained_xor.h"
 #include "firmware/flash_layout.h"
+#include "firmware/standard_output.h"
 #include "platform/services.h"
-#include "sim/firmware_reception.h"
 #include "sim/scenario.h"
 #include "sim/sim_registry.h"
 #include "sim/sim_system.h"
@@ -56,6 +57,15 @@ enum class EventKind {
     ReaderEnumerated,
     LogOn,
     RunOnce,
+    ProgramOutput,   // a line the program wrote to its standard output
+    FileOpened,      // a file of the program folder opened, or not found
+    FirmwareLoaded,  // what the loader makes of the firmware file the program opened
+    FirmwareHeader,  // the header block a reader took: what it announces
+    VolumeOpened,
+    VolumeClosed,
+    VolumeLocked,
+    VolumeUnlocked,
+    PassThrough,  // one SCSI pass-through command and its answer
 };
 
 // The event's name in the JSON lines: "dialog", "registry-set", ...
@@ -139,6 +149,11 @@ struct MachineSummary {
 // queue, on the machine's registry, volumes and clock.
 class MachineProcess {
   public:
+    // The process's end gives the outer process its decoder back.
+    ~MachineProcess();
+    MachineProcess(const MachineProcess&) = delete;
+    MachineProcess& operator=(const MachineProcess&) = delete;
+
     const std::string& program() const { return program_; }
     const platform::Services& services() const { return services_; }
     SimSystem& system() { return *system_; }
@@ -148,14 +163,20 @@ class MachineProcess {
     friend class Machine;
     MachineProcess(std::string program, std::unique_ptr<SimSystem> system,
                    std::unique_ptr<SimUi> ui, std::unique_ptr<UiObserver> observer,
-                   platform::Registry& registry, platform::Volumes& volumes,
-                   platform::Clock& clock);
+                   platform::Registry& registry, platform::Volumes& volumes, platform::Clock& clock,
+                   firmware::OutputWriter output);
 
     std::string program_;
+    // Each process starts with a fresh file decoder, as a new process does;
+    // the one it interrupted (a program started while another is open) is
+    // kept for when it ends.
+    firmware::ChainedDecoderState outerDecoder_;
     std::unique_ptr<SimSystem> system_;
     std::unique_ptr<UiObserver> observer_;
     std::unique_ptr<SimUi> ui_;
     platform::Services services_;
+    // What the program writes to its standard output goes to the transcript.
+    firmware::StandardOutputRedirect output_;
 };
 
 // The whole simulated machine of a scenario: registry, drives and readers,

@@ -63,6 +63,24 @@ const char* eventName(EventKind kind) {
             return "log-on";
         case EventKind::RunOnce:
             return "run-once";
+        case EventKind::ProgramOutput:
+            return "output";
+        case EventKind::FileOpened:
+            return "file-opened";
+        case EventKind::FirmwareLoaded:
+            return "firmware-load";
+        case EventKind::FirmwareHeader:
+            return "firmware-header";
+        case EventKind::VolumeOpened:
+            return "volume-open";
+        case EventKind::VolumeClosed:
+            return "volume-close";
+        case EventKind::VolumeLocked:
+            return "volume-lock";
+        case EventKind::VolumeUnlocked:
+            return "volume-unlock";
+        case EventKind::PassThrough:
+            return "pass-through";
     }
     return "?";
 }

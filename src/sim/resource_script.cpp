@@ -1,7 +1,5 @@
 #include "sim/resource_script.h"
 
-#include "firmware/byte_source.h"
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -9,6 +7,8 @@
 #include <iterator>
 #include <sstream>
 #include <utility>
+
+#include "firmware/byte_source.h"
 
 namespace sim {
 

@@ -273,6 +273,10 @@ bool ScenarioParser::folder(const Json& value, const std::string& path,
     if (written.empty()) return fail(path, "expected a folder, not an empty string");
     const std::filesystem::path folderPath(written);
     out = folderPath.is_absolute() ? folderPath : baseFolder_ / folderPath;
+    // A machine whose package is missing would run on nothing and say little about why.
+    std::error_code error;
+    if (!std::filesystem::is_directory(out, error))
+        return fail(path, "no folder \"" + out.lexically_normal().string() + "\"");
     return true;
 }
 

@@ -32,6 +32,17 @@ bool registryNameLess(std::string_view a, std::string_view b) {
     return a.size() < b.size();
 }
 
+// Gives the caller's buffer as much of a value's data as it takes, and says
+// whether all of it fitted. After a too-small buffer the platform leaves its
+// contents undefined; it gets the bytes that fit, so a caller that uses them
+// anyway is caught reading a cut-off value. An empty value may have no
+// storage at all, which copy_n, unlike memcpy, is defined for.
+bool copyValueData(const RegistryValue& value, win::BYTE* data, win::DWORD room) {
+    const bool fits = value.data.size() <= room;
+    std::copy_n(value.data.begin(), fits ? value.data.size() : std::size_t{room}, data);
+    return fits;
+}
+
 // Splits a key path into its levels; nullopt when a level is empty or too
 // long for a key name. An empty path names the key itself.
 std::optional<std::vector<std::string_view>> splitPath(std::string_view path) {
@@ -320,12 +331,7 @@ win::LONG SimRegistry::RegEnumValueA(win::HKEY key, win::DWORD index, char* name
     if (entry.name.size() >= *nameLength) return win::ERROR_MORE_DATA;
     win::LONG status = win::ERROR_SUCCESS;
     const auto size = static_cast<win::DWORD>(entry.data.size());
-    if (data != nullptr && size > *dataLength) {
-        std::memcpy(data, entry.data.data(), *dataLength);
-        status = win::ERROR_MORE_DATA;
-    } else if (data != nullptr) {
-        std::memcpy(data, entry.data.data(), entry.data.size());
-    }
+    if (data != nullptr && !copyValueData(entry, data, *dataLength)) status = win::ERROR_MORE_DATA;
     if (dataLength != nullptr) *dataLength = size;
     std::memcpy(name, entry.name.c_str(), entry.name.size() + 1);
     *nameLength = static_cast<win::DWORD>(entry.name.size());
@@ -362,17 +368,9 @@ win::LONG SimRegistry::RegQueryValueExA(win::HKEY key, const char* valueName, wi
     if (type != nullptr) *type = entry->type;
     const auto size = static_cast<win::DWORD>(entry->data.size());
     if (dataLength == nullptr) return win::ERROR_SUCCESS;
-    if (data != nullptr && size > *dataLength) {
-        // The buffer's contents are undefined after this; it gets the bytes
-        // that fit, so a caller that uses them anyway is caught reading a
-        // cut-off value.
-        std::memcpy(data, entry->data.data(), *dataLength);
-        *dataLength = size;
-        return win::ERROR_MORE_DATA;
-    }
-    if (data != nullptr) std::memcpy(data, entry->data.data(), entry->data.size());
+    const bool fits = data == nullptr || copyValueData(*entry, data, *dataLength);
     *dataLength = size;
-    return win::ERROR_SUCCESS;
+    return fits ? win::ERROR_SUCCESS : win::ERROR_MORE_DATA;
 }
 
 win::LONG SimRegistry::RegSetValueExA(win::HKEY key, const char* valueName, win::DWORD type,

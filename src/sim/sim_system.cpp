@@ -1,13 +1,14 @@
 #include "sim/sim_system.h"
 
-#include "firmware/byte_source.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include "firmware/byte_source.h"
+#include "firmware/windows_file_name.h"
 
 namespace sim {
 
@@ -47,55 +48,12 @@ std::size_t sidLength(const void* sid) {
     return kSidHeaderSize + 4 * static_cast<const std::uint8_t*>(sid)[1];
 }
 
-std::string upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-    return upper(a) == upper(b);
-}
-
-// The components of a Windows path, "." dropped and ".." applied.
-std::vector<std::string> pathComponents(const std::string& path) {
-    std::vector<std::string> parts;
-    std::string current;
-    auto flush = [&] {
-        if (current == "..") {
-            if (parts.size() > 1) parts.pop_back();
-        } else if (!current.empty() && current != ".") {
-            parts.push_back(current);
-        }
-        current.clear();
-    };
-    for (const char c : path) {
-        if (c == '\\' || c == '/') {
-            flush();
-        } else {
-            current += c;
-        }
-    }
-    flush();
-    return parts;
-}
-
 bool isAbsolute(const std::string& path) {
     return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
 }
 
-bool hasInvalidNameCharacter(const std::string& path) {
-    // The colon is allowed only as the drive separator.
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (c < 0x20 || std::strchr("<>\"|?*", c) != nullptr) return true;
-        if (c == ':' && i != 1) return true;
-    }
-    return false;
-}
-
 bool matchesPattern(const std::string& name, const std::string& pattern) {
-    return pattern == "*.*" || pattern == "*" || sameName(name, pattern);
+    return pattern == "*.*" || pattern == "*" || firmware::sameWindowsName(name, pattern);
 }
 
 }  // namespace
@@ -367,34 +325,37 @@ win::DWORD SimSystem::GetCurrentDirectoryA(win::DWORD bufferLength, char* buffer
 }
 
 std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath) const {
+    if (setup_.hostProgramFolder.empty()) return std::nullopt;
     const std::string full =
         isAbsolute(windowsPath) ? windowsPath : setup_.currentDirectory + "\\" + windowsPath;
-    const std::vector<std::string> wanted = pathComponents(full);
-    const std::vector<std::string> folder = pathComponents(setup_.currentDirectory);
-    if (wanted.size() <= folder.size() || setup_.hostProgramFolder.empty()) return std::nullopt;
-    for (std::size_t i = 0; i < folder.size(); ++i) {
-        if (!sameName(wanted[i], folder[i])) return std::nullopt;
+    const std::vector<std::string> wanted = firmware::windowsPathComponents(full);
+    const std::vector<std::string> folder =
+        firmware::windowsPathComponents(setup_.currentDirectory);
+    if (wanted.size() <= folder.size() ||
+        !std::equal(folder.begin(), folder.end(), wanted.begin(), firmware::sameWindowsName)) {
+        return std::nullopt;
     }
-    std::filesystem::path host = setup_.hostProgramFolder;
-    for (std::size_t i = folder.size(); i < wanted.size(); ++i) {
-        std::error_code error;
-        std::optional<std::filesystem::path> match;
-        for (const auto& entry : std::filesystem::directory_iterator(host, error)) {
-            if (sameName(entry.path().filename().string(), wanted[i])) {
-                match = entry.path();
-                break;
-            }
-        }
-        if (!match) return std::nullopt;
-        host = *match;
-    }
-    if (!std::filesystem::is_regular_file(host)) return std::nullopt;
-    return host.string();
+    const std::vector<std::string> inFolder(
+        wanted.begin() + static_cast<std::ptrdiff_t>(folder.size()), wanted.end());
+    const auto host = firmware::findHostFile(setup_.hostProgramFolder, inFolder);
+    if (!host) return std::nullopt;
+    return host->string();
 }
 
-win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess,
-                                   win::DWORD /*shareMode*/, win::DWORD creationDisposition,
-                                   win::DWORD /*flagsAndAttributes*/) {
+win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess, win::DWORD shareMode,
+                                   win::DWORD creationDisposition, win::DWORD flagsAndAttributes) {
+    const win::HANDLE handle =
+        openProgramFile(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+    if (watchFiles_ && path != nullptr) {
+        watchFiles_(path, handle != win::invalidHandleValue() ? hostPathFor(path) : std::nullopt,
+                    lastError_);
+    }
+    return handle;
+}
+
+win::HANDLE SimSystem::openProgramFile(const char* path, win::DWORD desiredAccess,
+                                       win::DWORD /*shareMode*/, win::DWORD creationDisposition,
+                                       win::DWORD /*flagsAndAttributes*/) {
     // The program folder is read-only to the programs: they only read files.
     if (path == nullptr || desiredAccess != win::GENERIC_READ ||
         creationDisposition != win::OPEN_EXISTING) {
@@ -402,7 +363,7 @@ win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess,
         return win::invalidHandleValue();
     }
     const std::string windowsPath = path;
-    if (hasInvalidNameCharacter(windowsPath)) {
+    if (!firmware::isValidWindowsName(windowsPath)) {
         fail(ERROR_INVALID_NAME);
         return win::invalidHandleValue();
     }

@@ -73,6 +73,11 @@ class SimSystem final : public platform::System {
     // Loads a language library by bare file name; null when none is found.
     using LibraryLoader = std::function<win::HMODULE(const std::string& fileName)>;
     using LibraryFreer = std::function<bool(win::HMODULE module)>;
+    // Told of every file the program asks to open: the Windows path, the host
+    // file behind it (none when it names nothing there) and the error given.
+    using FileWatcher =
+        std::function<void(const std::string& windowsPath,
+                           const std::optional<std::string>& hostPath, win::DWORD error)>;
 
     SimSystem(const SystemSetup& setup, MutexTable& mutexes);
     ~SimSystem() override;
@@ -80,6 +85,7 @@ class SimSystem final : public platform::System {
     SimSystem& operator=(const SimSystem&) = delete;
 
     void setLibraryLoader(LibraryLoader load, LibraryFreer free);
+    void setFileWatcher(FileWatcher watcher) { watchFiles_ = std::move(watcher); }
 
     // What the run did that the machine acts on or a test checks.
     bool powerOffRequested() const { return powerOffRequested_; }
@@ -138,6 +144,8 @@ class SimSystem final : public platform::System {
         std::size_t position = 0;
     };
 
+    win::HANDLE openProgramFile(const char* path, win::DWORD desiredAccess, win::DWORD shareMode,
+                                win::DWORD creationDisposition, win::DWORD flagsAndAttributes);
     win::HANDLE addHandle(Handle handle);
     Handle* findHandle(win::HANDLE handle, HandleKind kind);
     const SimDrive* driveFor(const char* rootPath) const;
@@ -147,6 +155,7 @@ class SimSystem final : public platform::System {
     MutexTable& mutexes_;
     LibraryLoader loadLibrary_;
     LibraryFreer freeLibrary_;
+    FileWatcher watchFiles_;
     std::map<std::uintptr_t, Handle> handles_;
     std::uintptr_t nextHandle_ = 0x100;
     std::set<void*> liveSids_;

@@ -280,7 +280,7 @@ std::string SimUi::refusalOf(const Window& window, const UserAction& action) con
             if (window.combos.empty()) return dialog + " has no list to choose from";
             const ComboBoxState& combo = window.combos.begin()->second;
             if (action.itemIndex >= static_cast<int>(combo.items.size()))
-                return dialog + "'s list has no item " + std::to_string(action.itemIndex);
+                return dialog + "'s list has no item " + std::to_string(action.itemIndex + 1);
             return {};
         }
         default:

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "platform/device_id.h"
+
 namespace sim {
 
 namespace {
@@ -62,12 +64,6 @@ std::string hexOf(std::uint32_t value) {
     return text.data();
 }
 
-std::string fourHex(std::uint16_t value) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%04x", static_cast<unsigned>(value));
-    return text.data();
-}
-
 std::string below(std::string_view parent, std::string_view name) {
     std::string path(parent);
     path += '\\';
@@ -105,15 +101,27 @@ std::string portInstance(unsigned rootHub, unsigned port) {
     return rootHubPrefix(rootHub) + "&" + std::to_string(port);
 }
 
-// An INQUIRY field as the disk's hardware id spells it: blanks as '_' and
-// padded with '_' to the field's width.
+// Windows sees no more of an INQUIRY field than its width.
+std::string_view cutToWidth(std::string_view text, std::size_t width) {
+    return text.substr(0, width);
+}
+
+std::string_view withoutTrailingBlanks(std::string_view text) {
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
+// An INQUIRY field as the disk's hardware id spells it: the whole field, its
+// padding blanks included, as a device id may hold it.
 std::string paddedField(std::string_view text, std::size_t width) {
-    std::string field(text);
-    for (char& c : field) {
-        if (c == ' ') c = '_';
-    }
-    if (field.size() < width) field.append(width - field.size(), '_');
+    std::string field = win::deviceIdText(cutToWidth(text, width));
+    if (field.size() < width) field.append(width - field.size(), win::kDeviceIdReplacement);
     return field;
+}
+
+// An INQUIRY field as the disk key's name spells it.
+std::string keyField(std::string_view text, std::size_t width) {
+    return win::deviceIdText(withoutTrailingBlanks(cutToWidth(text, width)));
 }
 
 void layRootHubs(RegistryRecords& registry) {
@@ -125,18 +133,6 @@ void layRootHubs(RegistryRecords& registry) {
         registry.setString(key, kServiceValue, "usbhub");
         registry.setString(key, kParentIdPrefixValue, rootHubPrefix(hub));
     }
-}
-
-void layMouse(RegistryRecords& registry) {
-    const std::string deviceId = "Vid_046d&Pid_c00e";
-    const std::string key = below(below(kUsbEnumPath, deviceId), portInstance(1, 1));
-    registry.setMultiString(key, kHardwareIdValue,
-                            {"USB\\" + deviceId + "&Rev_1110", "USB\\" + deviceId});
-    registry.setMultiString(
-        key, kCompatibleIdsValue,
-        {"USB\\Class_03&SubClass_01&Prot_02", "USB\\Class_03&SubClass_01", "USB\\Class_03"});
-    registry.setString(key, kServiceValue, "HidUsb");
-    registry.setString(key, kParentIdPrefixValue, parentIdPrefixFor(key, kDevicePrefixLevel));
 }
 
 void laySystemDisk(RegistryRecords& registry) {
@@ -185,20 +181,60 @@ std::string parentIdPrefixFor(std::string_view instancePath, unsigned level) {
     return std::to_string(level) + "&" + hexOf(hashOf(instancePath)) + "&0";
 }
 
+std::string usbIdDigits(std::uint16_t value, UsbIdSpelling spelling) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), spelling == UsbIdSpelling::UpperCase ? "%04X" : "%04x",
+                  static_cast<unsigned>(value));
+    return text.data();
+}
+
+std::string diskKeyName(std::string_view vendor, std::string_view product,
+                        std::string_view revision) {
+    return "Disk&Ven_" + keyField(vendor, kInquiryVendorWidth) + "&Prod_" +
+           keyField(product, kInquiryProductWidth) + "&Rev_" +
+           keyField(revision, kInquiryRevisionWidth);
+}
+
+std::string UsbRegistryBuilder::deviceId(std::uint16_t vendorId, std::uint16_t productId) const {
+    const bool upper = spelling_ == UsbIdSpelling::UpperCase;
+    return std::string(upper ? "VID_" : "Vid_") + usbIdDigits(vendorId, spelling_) +
+           (upper ? "&PID_" : "&Pid_") + usbIdDigits(productId, spelling_);
+}
+
+std::string UsbRegistryBuilder::revisionLabel() const {
+    return spelling_ == UsbIdSpelling::UpperCase ? "&REV_" : "&Rev_";
+}
+
+void UsbRegistryBuilder::layMouse() {
+    constexpr std::uint16_t kMouseVendorId = 0x046d;
+    constexpr std::uint16_t kMouseProductId = 0xc00e;
+    constexpr std::uint16_t kMouseRevision = 0x1110;
+    const std::string id = deviceId(kMouseVendorId, kMouseProductId);
+    const std::string key = below(below(kUsbEnumPath, id), portInstance(1, 1));
+    registry_.setMultiString(
+        key, kHardwareIdValue,
+        {"USB\\" + id + revisionLabel() + usbIdDigits(kMouseRevision, spelling_), "USB\\" + id});
+    registry_.setMultiString(
+        key, kCompatibleIdsValue,
+        {"USB\\Class_03&SubClass_01&Prot_02", "USB\\Class_03&SubClass_01", "USB\\Class_03"});
+    registry_.setString(key, kServiceValue, "HidUsb");
+    registry_.setString(key, kParentIdPrefixValue, parentIdPrefixFor(key, kDevicePrefixLevel));
+}
+
 void UsbRegistryBuilder::layBaseMachine() {
     laySystemDisk(registry_);
     layCdRom(registry_);
     layRootHubs(registry_);
-    layMouse(registry_);
+    layMouse();
 }
 
 UsbStorageRecords UsbRegistryBuilder::attach(const UsbStorageDevice& device) {
     UsbStorageRecords laid;
-    const std::string deviceId =
-        "Vid_" + fourHex(device.vendorId) + "&Pid_" + fourHex(device.productId);
-    laid.usbKeyPath = below(kUsbEnumPath, deviceId);
-    laid.hardwareIds = {"USB\\" + deviceId + "&Rev_" + fourHex(device.deviceRevision),
-                        "USB\\" + deviceId};
+    const std::string id = deviceId(device.vendorId, device.productId);
+    laid.usbKeyPath = below(kUsbEnumPath, id);
+    laid.hardwareIds = {
+        "USB\\" + id + revisionLabel() + usbIdDigits(device.deviceRevision, spelling_),
+        "USB\\" + id};
     const bool hasSerial = !device.serialNumber.empty();
     laid.usbInstanceName =
         hasSerial ? device.serialNumber : portInstance(device.rootHub, device.hubPort);
@@ -216,8 +252,7 @@ UsbStorageRecords UsbRegistryBuilder::attach(const UsbStorageDevice& device) {
     // A disk with a serial number is named after it; one without is named
     // after its parent's prefix. Either way the name ends in its LUN.
     laid.storageKeyPath =
-        below(kUsbStorageEnumPath,
-              "Disk&Ven_" + device.vendor + "&Prod_" + device.product + "&Rev_" + device.revision);
+        below(kUsbStorageEnumPath, diskKeyName(device.vendor, device.product, device.revision));
     laid.storageInstanceName =
         (hasSerial ? device.serialNumber : laid.usbParentIdPrefix) + kFirstLunSuffix;
     const std::string storageInstancePath = below(laid.storageKeyPath, laid.storageInstanceName);

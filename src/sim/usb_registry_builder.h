@@ -17,7 +17,9 @@ inline constexpr char kUsbEnumPath[] = "SYSTEM\\CurrentControlSet\\Enum\\USB";
 // A USB mass-storage device as it arrives on the bus.
 struct UsbStorageDevice {
     char driveLetter = 'E';
-    // The INQUIRY strings, trailing blanks removed; they name the disk key.
+    // The INQUIRY strings as the device reports them; Windows names the disk
+    // key after them, cut to their field widths, trailing blanks removed and
+    // every character a device id may not hold written as '_'.
     std::string vendor;
     std::string product;
     std::string revision;
@@ -28,9 +30,23 @@ struct UsbStorageDevice {
     unsigned hubPort = 1;
     // Empty for a device that reports no serial number: Windows then names
     // its children after the ParentIdPrefix it gives the device, which is
-    // what links the records from the volume back to the USB device.
+    // what links the records from the volume back to the USB device. A
+    // device with one is told apart by it: its instance keys are named after
+    // the serial and it gets no ParentIdPrefix.
     std::string serialNumber;
 };
+
+// How the machine's Windows writes USB device ids: Windows 2000 and XP with
+// mixed-case labels and lower-case hexadecimal (Vid_0d9f&Pid_1001), Vista and
+// later all in upper case (VID_0D9F&PID_1001).
+enum class UsbIdSpelling { MixedCase, UpperCase };
+
+inline constexpr win::DWORD kFirstUpperCaseIdsMajorVersion = 6;  // Vista
+
+constexpr UsbIdSpelling usbIdSpellingOf(win::DWORD windowsMajorVersion) {
+    return windowsMajorVersion >= kFirstUpperCaseIdsMajorVersion ? UsbIdSpelling::UpperCase
+                                                                 : UsbIdSpelling::MixedCase;
+}
 
 // What was laid for one device, every name as it appears in the registry.
 struct UsbStorageRecords {
@@ -41,18 +57,24 @@ struct UsbStorageRecords {
     std::string storageKeyPath;   // ...\Enum\USBSTOR\Disk&Ven_..&Prod_..&Rev_..
     std::string storageInstanceName;
     std::string storageParentIdPrefix;
-    std::string usbKeyPath;  // ...\Enum\USB\Vid_xxxx&Pid_xxxx
+    std::string usbKeyPath;  // ...\Enum\USB\Vid_xxxx&Pid_xxxx or VID_XXXX&PID_XXXX
     std::string usbInstanceName;
     std::string usbParentIdPrefix;  // empty for a device with a serial number
     std::vector<std::string> hardwareIds;
 };
 
-// Lays into a registry what Windows of the NT 5 generation records for the
-// machine's drives and USB devices. Instance ids are derived from the inputs,
-// so the same machine gives the same records every time.
+// The four hexadecimal digits of a USB id as the spelling writes them.
+std::string usbIdDigits(std::uint16_t value, UsbIdSpelling spelling);
+
+// Lays into a registry what Windows records for the machine's drives and USB
+// devices, spelt as the machine's Windows spells them. Instance ids are
+// derived from the inputs, so the same machine gives the same records every
+// time.
 class UsbRegistryBuilder {
   public:
-    explicit UsbRegistryBuilder(RegistryRecords& registry) : registry_(registry) {}
+    explicit UsbRegistryBuilder(RegistryRecords& registry,
+                                UsbIdSpelling spelling = UsbIdSpelling::MixedCase)
+        : registry_(registry), spelling_(spelling) {}
 
     // What a machine holds before any reader arrives: the system disk C:, a
     // CD-ROM drive D: with their volume records, two root hubs and a mouse.
@@ -66,8 +88,20 @@ class UsbRegistryBuilder {
     UsbStorageRecords attach(const UsbStorageDevice& device);
 
   private:
+    std::string deviceId(std::uint16_t vendorId, std::uint16_t productId) const;
+    std::string revisionLabel() const;
+    void layMouse();
+
     RegistryRecords& registry_;
+    UsbIdSpelling spelling_;
 };
+
+// The name Windows gives a USB disk's key below USBSTOR: each INQUIRY field
+// cut to its width, trailing blanks removed and every character a device id
+// may not hold written as '_' ("Kavo", "TKW-5 CardRW", "1.00" give
+// "Disk&Ven_Kavo&Prod_TKW-5_CardRW&Rev_1.00").
+std::string diskKeyName(std::string_view vendor, std::string_view product,
+                        std::string_view revision);
 
 // The mount record of a removable USB volume: UTF-16LE text
 // "\??\STORAGE#RemovableMedia#<instance>#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}".

@@ -90,7 +90,7 @@ std::string UserAction::describe() const {
         case UserActionKind::MenuCommand:
             return menuId == kAboutMenuCommand ? "about" : "menu " + std::to_string(menuId);
         case UserActionKind::SelectItem:
-            return itemIndex < 0 ? "clear" : "select " + std::to_string(itemIndex);
+            return itemIndex < 0 ? "clear" : "select " + std::to_string(itemIndex + 1);
         case UserActionKind::QuerySuspend:
             return "suspend";
         case UserActionKind::Minimise:
@@ -118,7 +118,8 @@ std::optional<UserAction> parseUserAction(std::string_view text) {
     const auto number = wholeNumber(second);
     if (!number) return std::nullopt;
     if (first == "button") return UserAction::button(*number);
-    if (first == "select" && *number >= 0) return UserAction::select(*number);
+    // Items are counted from 1, as the transcript and the terminal number them.
+    if (first == "select" && *number >= 1) return UserAction::select(*number - 1);
     if (first == "menu") {
         UserAction action{UserActionKind::MenuCommand};
         action.menuId = *number;
@@ -151,31 +152,36 @@ UserAction QueuedUserScript::answer(const DialogView& dialog) {
     return preset != defaults_.end() ? preset->second : fallback_;
 }
 
-TerminalUserScript::TerminalUserScript(std::istream& in, std::ostream& out,
-                                       UserScript& whenInputEnds)
-    : in_(in), out_(out), whenInputEnds_(whenInputEnds) {}
+TerminalUserScript::TerminalUserScript(Terminal& terminal, UserScript& whenInputEnds)
+    : terminal_(terminal), whenInputEnds_(whenInputEnds) {}
 
 void TerminalUserScript::showChoices(const DialogView& dialog) {
-    out_ << "Your answer to dialog " << dialog.templateId << " \"" << dialog.caption << "\":";
+    std::ostream& out = terminal_.out;
+    out << "Your answer to dialog " << dialog.templateId << " \"" << dialog.caption << "\":";
     for (const ButtonView& button : dialog.buttons) {
-        out_ << " [" << button.id << "] " << button.text << (button.isDefault ? " (Enter)" : "");
+        out << " [" << button.id << "] " << button.text << (button.isDefault ? " (Enter)" : "");
     }
-    out_ << "\n  or: enter, escape" << (dialog.hasCloseBox ? ", close" : "")
-         << (dialog.comboItems.empty() ? "" : ", select N, clear") << ", about, suspend\n> "
-         << std::flush;
+    for (std::size_t i = 0; i < dialog.comboItems.size(); ++i) {
+        out << "\n  " << i + 1 << ". " << dialog.comboItems[i]
+            << (static_cast<int>(i) == dialog.comboSelection ? " (selected)" : "");
+    }
+    out << "\n  or: enter (or an empty line), escape" << (dialog.hasCloseBox ? ", close" : "")
+        << (dialog.comboItems.empty() ? "" : ", select N, clear") << ", about, suspend\n> "
+        << std::flush;
 }
 
 UserAction TerminalUserScript::answer(const DialogView& dialog) {
-    while (!inputEnded_) {
+    while (!terminal_.inputEnded) {
         showChoices(dialog);
         std::string line;
-        if (!std::getline(in_, line)) {
-            inputEnded_ = true;
-            out_ << "\n(input ended; the scripted answers take over)\n";
+        if (!std::getline(terminal_.in, line)) {
+            terminal_.inputEnded = true;
+            terminal_.out << "\n(input ended; the scripted answers take over)\n";
             break;
         }
+        if (line.find_first_not_of(" \t\r") == std::string::npos) return UserAction::enter();
         if (const auto action = parseUserAction(line)) return *action;
-        out_ << "Not an answer: \"" << line << "\"\n";
+        terminal_.out << "Not an answer: \"" << line << "\"\n";
     }
     return whenInputEnds_.answer(dialog);
 }

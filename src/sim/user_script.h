@@ -45,15 +45,16 @@ struct UserAction {
     static UserAction minimise() { return {UserActionKind::Minimise}; }
     static UserAction restore() { return {UserActionKind::Restore}; }
 
-    // "button 2", "Enter", "select item 0", ... in the words parseUserAction reads.
+    // "button 2", "enter", "select 1", ... in the words parseUserAction reads.
     std::string describe() const;
     bool operator==(const UserAction&) const = default;
 };
 
 // Reads an answer as a scenario file or a person at the terminal writes it:
 // "ok", "cancel", a button number or "button N", "enter", "escape" ("esc"),
-// "close", "about", "menu N", "select N", "clear", "suspend", "minimise",
-// "restore". Case does not matter; none for anything else.
+// "close", "about", "menu N", "select N" (the list's items counted from 1,
+// as they are shown), "clear", "suspend", "minimise", "restore". Case does
+// not matter; none for anything else.
 std::optional<UserAction> parseUserAction(std::string_view text);
 
 struct ButtonView {
@@ -99,22 +100,30 @@ class QueuedUserScript final : public UserScript {
     UserAction fallback_ = UserAction::enter();
 };
 
-// A person at the terminal: shows the choices for each dialog and reads the
-// answer from a line of input, asking again after a line it cannot read.
-// When the input ends, the rest of the run is answered by `whenInputEnds`.
+// The terminal a person answers at, shared by the dialogs of every program
+// so that the end of its input is told once.
+struct Terminal {
+    std::istream& in;
+    std::ostream& out;
+    bool inputEnded = false;
+};
+
+// A person at the terminal: shows the choices for each dialog (the list's
+// items numbered from 1) and reads the answer from a line of input; an empty
+// line is Enter, the default button. It asks again after a line it cannot
+// read. When the input ends, the rest of the run is answered by
+// `whenInputEnds`.
 class TerminalUserScript final : public UserScript {
   public:
-    TerminalUserScript(std::istream& in, std::ostream& out, UserScript& whenInputEnds);
+    TerminalUserScript(Terminal& terminal, UserScript& whenInputEnds);
 
     UserAction answer(const DialogView& dialog) override;
 
   private:
     void showChoices(const DialogView& dialog);
 
-    std::istream& in_;
-    std::ostream& out_;
+    Terminal& terminal_;
     UserScript& whenInputEnds_;
-    bool inputEnded_ = false;
 };
 
 }  // namespace sim

@@ -9,7 +9,7 @@ namespace sim {
 // Virtual time: Sleep advances the clock at once, so a whole update with its
 // retries and polls runs in no real time.
 class VirtualClock final : public platform::Clock {
-public:
+  public:
     void Sleep(win::DWORD milliseconds) override {
         now_ += milliseconds;
         ++sleeps_;
@@ -20,7 +20,7 @@ public:
     void advance(std::uint64_t milliseconds) { now_ += milliseconds; }
     std::uint64_t sleepCount() const { return sleeps_; }
 
-private:
+  private:
     std::uint64_t now_ = 0;
     std::uint64_t sleeps_ = 0;
 };

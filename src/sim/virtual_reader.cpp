@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <span>
 #include <utility>
 
@@ -353,6 +354,89 @@ ScsiReply VirtualReader::startFormat(const ScsiCommand& command) {
     formatStartTick_ = clock_.GetTickCount();
     settleFormat();  // a format of no duration is over at once
     return goodReply();
+}
+
+// --- what the reader makes of the blocks -------------------------------------------
+
+namespace {
+
+// Why the blocks after the header are not the image the header announced.
+std::string incompleteReason(const FirmwareReception& reception,
+                             const std::vector<ReceivedBlock>& blocks) {
+    const std::size_t inOrder = reception.blocksReceived;
+    if (inOrder + 1 < blocks.size()) {
+        const ReceivedBlock& next = blocks[inOrder + 1];
+        if (next.bytes.size() != firmware::kBlockSize) {
+            return "block " + std::to_string(next.number) + " came with " +
+                   std::to_string(next.bytes.size()) + " bytes";
+        }
+        return "after block " + std::to_string(inOrder) + " came block " +
+               std::to_string(next.number);
+    }
+    const std::string expected = std::to_string(reception.blocksExpected);
+    if (inOrder > reception.blocksExpected) {
+        return std::to_string(inOrder) + " blocks arrived, the header announced " + expected;
+    }
+    return "only " + std::to_string(inOrder) + " of " + expected + " blocks arrived";
+}
+
+std::string checksumReason(const FirmwareReception& reception, std::uint16_t sum) {
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(),
+                  "the checksum of the bytes is 0x%04x, the header says 0x%04x", unsigned{sum},
+                  unsigned{reception.header.imageChecksum});
+    return text.data();
+}
+
+}  // namespace
+
+FirmwareReception receptionOf(const std::vector<ReceivedBlock>& blocks) {
+    FirmwareReception reception;
+    if (blocks.empty() || blocks.front().number != 0 ||
+        blocks.front().bytes.size() != firmware::kBlockSize) {
+        return reception;
+    }
+    reception.headerReceived = true;
+    const std::span<const std::uint8_t, firmware::kBlockSize> header(blocks.front().bytes.data(),
+                                                                     firmware::kBlockSize);
+    // The reader knows the sender scrambled when the header, read scrambled,
+    // names the one header name that switches scrambling on.
+    const firmware::HeaderBlockFields scrambled = firmware::parseHeaderBlock(header, true);
+    reception.scrambled =
+        scrambled.headerNameBytes == firmware::headerNameBytes(firmware::kScramblingHeaderName);
+    reception.header = reception.scrambled ? scrambled : firmware::parseHeaderBlock(header, false);
+    reception.blocksExpected = firmware::blockCount(reception.header.imageLength);
+
+    std::vector<std::uint8_t> data;
+    for (std::size_t k = 1; k < blocks.size(); ++k) {
+        if (blocks[k].number != k || blocks[k].bytes.size() != firmware::kBlockSize) break;
+        firmware::Block block{};
+        std::copy(blocks[k].bytes.begin(), blocks[k].bytes.end(), block.begin());
+        if (reception.scrambled) firmware::scrambleBlock(block);
+        data.insert(data.end(), block.begin(), block.end());
+        ++reception.blocksReceived;
+    }
+    reception.whole = reception.blocksReceived == reception.blocksExpected &&
+                      blocks.size() == std::size_t{reception.blocksExpected} + 1;
+    if (!reception.whole) {
+        reception.failureReason = incompleteReason(reception, blocks);
+        return reception;
+    }
+
+    const firmware::BlockReach reach =
+        firmware::blockReach(reception.header, reception.blocksReceived);
+    if (!reach.claimedRangeCarried()) {
+        reception.failureReason = firmware::describeUncarriedRange(reach);
+        return reception;
+    }
+    std::uint32_t sum = 0;
+    for (std::uint64_t i = reach.claimedFirst; i < reach.claimedEnd; ++i) {
+        sum += data[static_cast<std::size_t>(i - reach.carriedFirst)];
+    }
+    const auto checksum = static_cast<std::uint16_t>(sum);
+    reception.checksumMatches = checksum == reception.header.imageChecksum;
+    if (!*reception.checksumMatches) reception.failureReason = checksumReason(reception, checksum);
+    return reception;
 }
 
 }  // namespace sim

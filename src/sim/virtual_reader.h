@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "firmware/flash_layout.h"
 #include "platform/clock.h"
 #include "platform/win_api.h"
 #include "sim/scsi_device.h"
@@ -27,6 +28,32 @@ struct ReceivedBlock {
     std::uint16_t number = 0;
     std::vector<std::uint8_t> bytes;
 };
+
+// What a reader made of the firmware blocks it took since the last header. It
+// checks the image against the header it received: every block the header
+// announces, in order, and the claimed range (start, length) among the bytes
+// it holds, with the checksum over them. An image that fails any of these is
+// not taken: the reader keeps its old firmware.
+struct FirmwareReception {
+    bool headerReceived = false;
+    bool scrambled = false;  // the header named the scrambling header name
+    firmware::HeaderBlockFields header;
+    std::uint16_t blocksExpected = 0;  // from the header's image length
+    std::size_t blocksReceived = 0;    // data blocks after the header, in order
+    // Header and every block, in order, and nothing more.
+    bool whole = false;
+    // The header's checksum against the bytes received, when the range it
+    // claims lies within them.
+    std::optional<bool> checksumMatches;
+    // Why a received header did not lead to a new image, in words; empty when
+    // it did (or when no header came).
+    std::string failureReason;
+
+    bool written() const { return headerReceived && failureReason.empty(); }
+};
+
+// The judgement on a sequence of received blocks, the header first.
+FirmwareReception receptionOf(const std::vector<ReceivedBlock>& blocks);
 
 inline constexpr std::size_t kReaderBlockSize = 512;
 inline constexpr win::DWORD kDefaultFormatDurationMs = 20000;
@@ -66,6 +93,9 @@ class VirtualReader final : public ScsiDevice {
     void restoreReceivedBlocks(std::vector<ReceivedBlock> blocks) { received_ = std::move(blocks); }
     // The header and every block taken, in the order they came.
     std::vector<std::uint8_t> getReceivedStream() const;
+    // What the reader made of the blocks since the last header; its
+    // failureReason says why an image was not taken.
+    FirmwareReception firmwareReception() const { return receptionOf(received_); }
 
     // The format: accepted at once, then NOT READY with rising progress for
     // the format's duration of (virtual) time, then ready again.

@@ -137,6 +137,12 @@ std::string record(char type, std::uint32_t address, const Bytes& data = {},
     return line + "\n";
 }
 
+std::string repeated(std::string_view text, std::size_t times) {
+    std::string out;
+    for (std::size_t index = 0; index < times; ++index) out += text;
+    return out;
+}
+
 // Two S3 records of count 3, too short for their address field, at 0x20000
 // and 0x30000: the loader takes them, moves its bounds, and stores no byte.
 const std::string kRecordsWithoutBytes = "S30300020000FA\nS30300030000F9\n";
@@ -162,6 +168,10 @@ std::string firmwareText(std::uint32_t start, std::size_t length, std::uint8_t s
                        Bytes(data.begin() + static_cast<std::ptrdiff_t>(offset), end));
     }
     return text + record('8', start);
+}
+
+Bytes goodFirmware() {
+    return encoded(firmwareText(0x10000, 0x400));
 }
 
 std::string row(std::string_view vendor, std::string_view product, std::string_view revision,
@@ -312,6 +322,90 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"check directory without table", {"check", "empty"}, kExitFileError}),
     caseName<FailureCase>);
 
+// --- help --------------------------------------------------------------------
+
+TEST_F(FirmtoolTest, HelpOnTheToolAndEveryCommandExitsZeroWithItsExitStatuses) {
+    const std::vector<std::string> commands = {"",      "decode", "encode", "table",
+                                               "match", "image",  "stream", "check"};
+    for (const std::string& command : commands) {
+        for (const std::string flag : {"--help", "-h"}) {
+            std::vector<std::string> arguments;
+            if (!command.empty()) arguments.push_back(command);
+            arguments.push_back(flag);
+            SCOPED_TRACE(command + " " + flag);
+            const ToolRun result = runHere(arguments);
+            EXPECT_EQ(result.exitCode, kExitSuccess);
+            EXPECT_EQ(result.err, "");
+            EXPECT_NE(result.out.find("Usage: firmtool " + command), std::string::npos)
+                << result.out;
+            EXPECT_NE(result.out.find("Exit status: 0 "), std::string::npos) << result.out;
+            EXPECT_NE(result.out.find("docs/firmtool.md"), std::string::npos) << result.out;
+        }
+    }
+}
+
+// --- encode refuses what is encoded already ------------------------------------
+
+TEST_F(FirmtoolTest, EncodeRefusesAnEncodedInputUnlessForced) {
+    struct Case {
+        const char* what;
+        Bytes raw;
+    };
+    const Case cases[] = {
+        {"firmware, default keys", encoded(firmwareText(0x10000, 64))},
+        {"table, default keys",
+         encoded(row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", "fw.s28") + "\n")},
+        {"table, one small key",
+         firmware::encodeChainedLines(
+             toBytes(row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", "fw.s28") + "\n"), 0x01)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeBytes(dir_ / "coded.bin", c.raw);
+        const ToolRun refused = runHere({"encode", "coded.bin", "twice.bin"});
+        EXPECT_EQ(refused.exitCode, kExitRefused);
+        expectOneErrorLine(refused);
+        EXPECT_NE(refused.err.find("already looks encoded"), std::string::npos) << refused.err;
+        EXPECT_FALSE(fs::exists(dir_ / "twice.bin"));
+    }
+    writeEncoded("coded.s28", firmwareText(0x10000, 64));
+
+    const ToolRun forced = runHere({"encode", "coded.s28", "twice.s28", "--force"});
+    EXPECT_EQ(forced.exitCode, kExitSuccess) << forced.err;
+    EXPECT_EQ(readBytes(dir_ / "twice.s28"),
+              firmware::encodeChainedLines(readBytes(dir_ / "coded.s28")));
+}
+
+// --- the form of a table ----------------------------------------------------------
+
+TEST_F(FirmtoolTest, TableHintsAreOneWarningLine) {
+    struct Case {
+        const char* what;
+        Bytes raw;
+        std::string warning;  // empty: none
+    };
+    const std::string plainRow = row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", "fw.s28");
+    const Case cases[] = {
+        {"encoded", encoded(plainRow + "\n"), ""},
+        {"with a byte-order mark", encoded("\xEF\xBB\xBF" + plainRow + "\n"),
+         "the table starts with a byte-order mark"},
+        {"not encoded", toBytes(plainRow + "\n"), "the table looks unencoded"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeBytes(dir_ / "firmtable.txt", c.raw);
+        const ToolRun result = runHere({"table", "firmtable.txt"});
+        EXPECT_EQ(result.exitCode, kExitSuccess);
+        if (c.warning.empty()) {
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+            EXPECT_TRUE(result.err.starts_with("firmtool: warning: firmtable.txt: " + c.warning))
+                << result.err;
+        }
+    }
+}
+
 // --- table and match --------------------------------------------------------
 
 TEST_F(FirmtoolTest, TablePrintsTheRowsAsTheProgramCutsThem) {
@@ -325,7 +419,7 @@ TEST_F(FirmtoolTest, TablePrintsTheRowsAsTheProgramCutsThem) {
     ASSERT_EQ(result.exitCode, kExitSuccess) << result.err;
     EXPECT_EQ(result.out, "0d9f\t1001\t1002\tTKW-5 CardRW\tTKW-5 CardRW\t0100\t" + kScramblingName +
                               "\t0200\tfw.s37\n"
-                              "0d9f\t1003\t1004\tCombo\tCombo New\t0100\tPlain\t0200\tcrlf.s28\r\n"
+                              "0d9f\t1003\t1004\tCombo\tCombo New\t0100\tPlain\t0200\tcrlf.s28\\r\n"
                               "\t\t\t\t\t\t\t\t\n"
                               "0d9f\t1005\t1006\tShort\t\t\t\t\t\n");
 }
@@ -343,7 +437,8 @@ TEST_P(FirmtoolMatchTest, PicksTheRowTheProgramWouldPick) {
                  "0d9f;1001;1002;TKW-5 CardRW;TKW-5 New;0100;Header A;0200;a.s37\n"
                  "0d9f;1001;1008;TKW-5 CardRW;TKW-5 Dup;0100;Header B;0300;b.s37\n"
                  "0d9f;1001;1002;TKW-5 CardRW;TKW-5 Old;0080;Header C;0200;c.s28\n"
-                 "0d9f;1003;1004;\n");
+                 "0d9f;1003;1004;\n"
+                 "0d9f;1005;1006;CRLF;CRLF;0100;Header D;0200;d.s28\r\n");
     std::vector<std::string> arguments = {"match", "firmtable.txt"};
     arguments.insert(arguments.end(), GetParam().reader.begin(), GetParam().reader.end());
     const ToolRun result = runHere(arguments);
@@ -372,6 +467,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"0d9f", "1003", "", ""},
                   "firmwareFileName=\nheaderName=\nmatchedProductName=\nhandoffRevision=\n"
                   "inquiryProduct=\nusbProductId=1004\n"},
+        MatchCase{"a CR at the end of a field shows",
+                  {"0d9f", "1005", "0100", "CRLF"},
+                  "firmwareFileName=d.s28\\r\nheaderName=Header D\nmatchedProductName=CRLF\n"
+                  "handoffRevision=0200\ninquiryProduct=CRLF\nusbProductId=1006\n"},
         MatchCase{"hex digit case differs", {"0D9F", "1001", "0100", "TKW-5 CardRW"}, ""},
         MatchCase{"product with trailing blank", {"0d9f", "1001", "0100", "TKW-5 CardRW "}, ""},
         MatchCase{"unknown revision", {"0d9f", "1001", "0200", "TKW-5 CardRW"}, ""},
@@ -384,33 +483,48 @@ struct ImageCase {
     const char* what;
     std::string text;
     std::string expected;  // stdout, diagnostics included
+    int exitCode = kExitSuccess;
+    std::string error = "";  // the one line on standard error, when the load fails
 };
 
 class FirmtoolImageTest : public FirmtoolTest, public testing::WithParamInterface<ImageCase> {};
 
-TEST_P(FirmtoolImageTest, PrintsDiagnosticsThenTheResultAndExitsZero) {
+TEST_P(FirmtoolImageTest, PrintsDiagnosticsThenTheResultAndExitsByIt) {
     writeEncoded("fw.s28", GetParam().text);
     const ToolRun result = runHere({"image", "fw.s28"});
-    EXPECT_EQ(result.exitCode, kExitSuccess) << result.err;
+    EXPECT_EQ(result.exitCode, GetParam().exitCode) << result.err;
     EXPECT_EQ(result.out, GetParam().expected);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.err, GetParam().error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, FirmtoolImageTest,
-    testing::Values(ImageCase{"loads", firmwareText(0x10000, 40),
-                              "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10027\n"},
-                    ImageCase{"stray characters are reported and skipped",
-                              "s" + record('2', 0x12000, {1, 2}) + "S4\n" + record('8', 0),
-                              "S Error = 0x73\nget_srecord: Error 52\n"
-                              "result=0\nimageLowAddress=0x12000\nimageHighAddress=0x12001\n"},
-                    ImageCase{"bad checksum",
-                              record('2', 0x10000, {1, 2, 3}) + record('2', 0x10003, {4}, true),
-                              "result=1\nimageLowAddress=0x10000\nimageHighAddress=0x10002\n"},
-                    ImageCase{"address below the image", record('1', 0x1000, {1}),
-                              "result=2\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"},
-                    ImageCase{"no data records", record('0', 0, toBytes("hdr")) + record('9', 0),
-                              "result=0\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"}),
+    testing::Values(
+        ImageCase{"loads", firmwareText(0x10000, 40),
+                  "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10027\n"},
+        ImageCase{"stray characters are reported and skipped",
+                  "s" + record('2', 0x12000, {1, 2}) + "S4\n" + record('8', 0),
+                  "S Error = 0x73\nget_srecord: Error 52\n"
+                  "result=0\nimageLowAddress=0x12000\nimageHighAddress=0x12001\n"},
+        ImageCase{"bad checksum", record('2', 0x10000, {1, 2, 3}) + record('2', 0x10003, {4}, true),
+                  "result=1\nimageLowAddress=0x10000\nimageHighAddress=0x10002\n"
+                  "endingRecordLine=2\nendingRecordType=S2\nendingRecordAddress=0x10003\n",
+                  kExitRefused,
+                  "firmtool: fw.s28 does not load: result=1 (a record fails its "
+                  "checksum or is cut short) at line 2, S2 record at 0x10003\n"},
+        ImageCase{"address below the image",
+                  record('0', 0, toBytes("hdr")) + "\n" + record('1', 0x1000, {1}),
+                  "result=2\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"
+                  "endingRecordLine=3\nendingRecordType=S1\nendingRecordAddress=0x1000\n",
+                  kExitRefused,
+                  "firmtool: fw.s28 does not load: result=2 (a data record lies "
+                  "outside 0x10000-0x3ffff) at line 3, S1 record at 0x1000\n"},
+        ImageCase{"diagnostics beyond the first five are counted",
+                  std::string(1234, '#') + "\n" + record('2', 0x10000, {1}),
+                  repeated("S Error = 0x23\n", 5) + "and 1,229 more\n" +
+                      "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10000\n"},
+        ImageCase{"no data records", record('0', 0, toBytes("hdr")) + record('9', 0),
+                  "result=0\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"}),
     caseName<ImageCase>);
 
 TEST_F(FirmtoolTest, ImageWritesTheLoadedImage) {
@@ -425,12 +539,16 @@ TEST_F(FirmtoolTest, ImageWritesTheLoadedImage) {
               static_cast<std::ptrdiff_t>(firmware::kImageSize - 4));
 }
 
-TEST_F(FirmtoolTest, ImageDoesNotLoadAPlainFile) {
+TEST_F(FirmtoolTest, ImageDoesNotLoadAPlainFileAndSaysWhyInOneLine) {
     writeBytes(dir_ / "plain.s28", toBytes(firmwareText(0x10000, 16)));
     const ToolRun result = runHere({"image", "plain.s28"});
-    EXPECT_EQ(result.exitCode, kExitSuccess);
-    EXPECT_TRUE(result.out.ends_with("imageLowAddress=0xffffffff\nimageHighAddress=0x0\n"))
+    EXPECT_TRUE(result.out.find("imageLowAddress=0xffffffff\nimageHighAddress=0x0\n") !=
+                std::string::npos)
         << result.out;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_NE(result.err.find("plain.s28: it looks like a plain S-record file, not encoded"),
+              std::string::npos)
+        << result.err;
 }
 
 // --- stream -----------------------------------------------------------------
@@ -494,7 +612,17 @@ INSTANTIATE_TEST_SUITE_P(
         StreamCase{"CardRW", {"0d9f", "1001", "0100", "TKW-5 CardRW"}, 0xC000, 0x60, true},
         StreamCase{
             "CardRW older revision", {"0d9f", "1001", "0080", "TKW-5 CardRW"}, 0x8000, 0x40, true},
-        StreamCase{"Combo", {"0d9f", "1003", "0100", "TKW-5 Combo"}, 0x10000, 0x80, false}),
+        StreamCase{"Combo", {"0d9f", "1003", "0100", "TKW-5 Combo"}, 0x10000, 0x80, false},
+        StreamCase{"CardRW on newer Windows",
+                   {"0D9F", "1001", "0100", "TKW-5 CardRW"},
+                   0xC000,
+                   0x60,
+                   true},
+        StreamCase{"Combo on newer Windows",
+                   {"0D9F", "1003", "0100", "TKW-5 Combo"},
+                   0x10000,
+                   0x80,
+                   false}),
     caseName<StreamCase>);
 
 struct RefusalCase {
@@ -527,12 +655,56 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"records without bytes", kRecordsWithoutBytes + record('8', 0),
                                 kExitRefused, "holds no data"},
                     RefusalCase{"bad checksum", record('2', 0x10000, {1, 2}, true) + record('8', 0),
-                                kExitRefused, "does not load (result=1)"},
+                                kExitRefused, "does not load: result=1"},
                     RefusalCase{"address out of range", record('2', 0x40001, {1}) + record('8', 0),
-                                kExitRefused, "does not load (result=2)"},
+                                kExitRefused, "does not load: result=2"},
                     RefusalCase{"file missing", std::nullopt, kExitFileError,
-                                "cannot read firmware file"}),
+                                "cannot open firmware file \"fw.s28\""}),
     caseName<RefusalCase>);
+
+// The stream finds the row's firmware file as the update program does on
+// Windows, from the folder it runs in.
+TEST_F(FirmtoolTest, StreamFindsTheFileAsWindowsDoes) {
+    struct Case {
+        const char* nameInTable;
+        const char* fileOnDisk;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"MINI.S28", "mini.s28", kExitSuccess},
+        {"fw\\mini.s28", "fw/mini.s28", kExitSuccess},
+        {"FW\\Mini.S28", "fw/mini.s28", kExitSuccess},
+        {"gone.s28", "mini.s28", kExitFileError},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nameInTable);
+        fs::remove_all(dir_);
+        fs::create_directories((dir_ / c.fileOnDisk).parent_path());
+        writeEncoded("firmtable.txt",
+                     row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", c.nameInTable) + "\n");
+        writeBytes(dir_ / c.fileOnDisk, goodFirmware());
+        const ToolRun result = runHere({"stream", "firmtable.txt", "0d9f", "1001", "0100",
+                                        "TKW-5 CardRW", "--out", "stream.bin"});
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_EQ(fs::exists(dir_ / "stream.bin"), c.exitCode == kExitSuccess);
+    }
+}
+
+// Data above 0x10000 whose top the blocks never carry: the stream is still
+// written, byte for byte what the program sends, but the tool says the reader
+// will refuse it.
+TEST_F(FirmtoolTest, StreamWarnsWhenTheBlocksDoNotCarryTheClaimedRange) {
+    writeEncoded("firmtable.txt",
+                 row("0d9f", "1001", "0100", "TKW-5 CardRW", "Plain", "high.s28") + "\n");
+    writeEncoded("high.s28", firmwareText(0x12000, 0x2000));
+    const ToolRun result = runHere(
+        {"stream", "firmtable.txt", "0d9f", "1001", "0100", "TKW-5 CardRW", "--out", "stream.bin"});
+    EXPECT_EQ(result.exitCode, kExitRefused);
+    EXPECT_EQ(result.err,
+              "firmtool: warning: the reader will not take this stream and keeps its old "
+              "firmware: the header claims 0x12000-0x13fff but the blocks carry 0x10000-0x11fff\n");
+    EXPECT_EQ(readBytes(dir_ / "stream.bin").size(), firmware::kBlockSize * (1 + 0x10));
+}
 
 TEST_F(FirmtoolTest, StreamWithoutMatchingRowSaysSo) {
     writeEncoded("firmtable.txt",
@@ -549,7 +721,7 @@ TEST(FirmtoolCheck, ExamplePackageIsSound) {
     const ToolRun result =
         runFirmtool({"check", kExamplePackage.string()}, fs::temp_directory_path());
     EXPECT_EQ(result.exitCode, kExitSuccess) << result.out << result.err;
-    EXPECT_NE(result.out.find("summary: 3 rows, 3 can work, 0 can never work, 0 warnings"),
+    EXPECT_NE(result.out.find("summary: 6 rows, 6 can work, 0 can never work, 0 warnings"),
               std::string::npos)
         << result.out;
     EXPECT_EQ(result.out.find("problem"), std::string::npos) << result.out;
@@ -579,10 +751,6 @@ struct BrokenPackageCase {
     std::string finding;   // text of the finding under that row
 };
 
-Bytes goodFirmware() {
-    return encoded(firmwareText(0x10000, 0x400));
-}
-
 const std::string kGoodRow =
     row("0d9f", "1001", "0100", "TKW-5 CardRW", kScramblingName, "good.s28");
 
@@ -594,7 +762,10 @@ TEST_P(FirmtoolBrokenPackageTest, NamesTheRowAndWhatIsWrong) {
     fs::create_directory(dir_ / "package");
     writeBytes(dir_ / "package" / "firmtable.txt", encoded(param.table));
     writeBytes(dir_ / "package" / "good.s28", goodFirmware());
-    for (const auto& [name, bytes] : param.files) writeBytes(dir_ / "package" / name, bytes);
+    for (const auto& [name, bytes] : param.files) {
+        fs::create_directories((dir_ / "package" / name).parent_path());
+        writeBytes(dir_ / "package" / name, bytes);
+    }
 
     const ToolRun result = runHere({"check", "package"});
     EXPECT_EQ(result.exitCode, param.exitCode) << result.out << result.err;
@@ -650,9 +821,9 @@ INSTANTIATE_TEST_SUITE_P(
                           {{"short.s28", encoded(kRecordsWithoutBytes + record('8', 0))}},
                           kExitRefused,
                           "row 1:",
-                          // No plan is shown for bounds that hold no byte.
-                          "file \"short.s28\": result=0\n  problem: firmware file \"short.s28\" "
-                          "holds no data"},
+                          // No plan is shown for bounds that hold no byte (the line ends
+                          // after the result); the exit status holds the problem.
+                          "file \"short.s28\": result=0\n"},
         BrokenPackageCase{"plain file not encoded",
                           row("0d9f", "1003", "0100", "Combo", "Plain", "plain.s28"),
                           {{"plain.s28", toBytes(firmwareText(0x10000, 64))}},
@@ -676,8 +847,14 @@ INSTANTIATE_TEST_SUITE_P(
                           {{"high.s28", encoded(firmwareText(0x12000, 0x2000))}},
                           kExitRefused,
                           "row 1:",
-                          "problem: data starts at 0x12000 but the blocks are sent from 0x10000 "
-                          "and end at 0x11fff: the data up to 0x13fff is never sent"},
+                          "problem: the header claims 0x12000-0x13fff but the blocks carry "
+                          "0x10000-0x11fff: the reader will not take the image"},
+        BrokenPackageCase{"data above 0x10000 carried whole only warns",
+                          row("0d9f", "1003", "0100", "Combo", "Plain", "high.s28"),
+                          {{"high.s28", encoded(firmwareText(0x10010, 0x20))}},
+                          kExitSuccess,
+                          "row 1:",
+                          "warning: data starts at 0x10010, yet the blocks are sent from 0x10000"},
         BrokenPackageCase{"row beyond the table limit",
                           kGoodRow + "\n" + std::string(firmware::kTableReadLimit, 'x') + "\n" +
                               row("0d9f", "1003", "0100", "Combo", "Plain", "good.s28") + "\n",
@@ -693,12 +870,88 @@ INSTANTIATE_TEST_SUITE_P(
                           kExitSuccess,
                           "row 1:",
                           "warning: the separator after keyVendorId is \",\""},
-        BrokenPackageCase{"upper-case key digits only warn",
+        BrokenPackageCase{"upper-case ids match on newer Windows only",
                           row("0D9F", "1001", "0100", "TKW-5 CardRW", "Plain", "good.s28"),
                           {},
                           kExitSuccess,
                           "row 1:",
-                          "warning: keyVendorId \"0D9F\" has upper-case digits"},
+                          "matches on Windows Vista and later\n"},
+        BrokenPackageCase{"lower-case ids match on older Windows only",
+                          kGoodRow,
+                          {},
+                          kExitSuccess,
+                          "row 1:",
+                          "matches on Windows 2000/XP\n"},
+        BrokenPackageCase{"ids of digits only match everywhere",
+                          row("1234", "1001", "0100", "TKW-5 CardRW", "Plain", "good.s28"),
+                          {},
+                          kExitSuccess,
+                          "row 1:",
+                          "matches on every Windows generation\n"},
+        BrokenPackageCase{"ids mixing letter cases match nowhere",
+                          row("0d9f", "10AB", "0100", "TKW-5 CardRW", "Plain", "good.s28"),
+                          {},
+                          kExitRefused,
+                          "row 1:",
+                          "problem: the key ids mix lower- and upper-case hexadecimal digits"},
+        BrokenPackageCase{"a reader with rows for one generation only",
+                          kGoodRow,
+                          {},
+                          kExitSuccess,
+                          "row 1:",
+                          "warning: this reader has rows for Windows 2000/XP only: on Windows "
+                          "Vista and later the registry spells its ids in upper case"},
+        BrokenPackageCase{
+            "rows for both generations",
+            kGoodRow + "\n" +
+                row("0D9F", "1001", "0100", "TKW-5 CardRW", kScramblingName, "good.s28"),
+            {},
+            kExitSuccess,
+            "summary:",
+            "2 rows, 2 can work, 0 can never work, 2 warnings"},
+        BrokenPackageCase{"new name containing the old",
+                          kGoodRow,
+                          {},
+                          kExitSuccess,
+                          "row 1:",
+                          "cannot confirm its new revision and shows notice 139 instead of 140"},
+        BrokenPackageCase{"new name without the old",
+                          "0d9f;1001;1002;TKW-5 CardRW;TKW-6 Reader;0100;Plain;0200;good.s28\n",
+                          {},
+                          kExitSuccess,
+                          "row 1:",
+                          "does not find the renamed reader and cannot format its card"},
+        BrokenPackageCase{"file named in other letter case",
+                          row("0d9f", "1003", "0100", "Combo", "Plain", "GOOD.S28"),
+                          {},
+                          kExitSuccess,
+                          "row 1:",
+                          "file \"GOOD.S28\": result=0"},
+        BrokenPackageCase{"file in a folder named with a backslash",
+                          row("0d9f", "1003", "0100", "Combo", "Plain", "fw\\Mini.s28"),
+                          {{"fw/mini.s28", goodFirmware()}},
+                          kExitSuccess,
+                          "row 1:",
+                          "file \"fw\\\\Mini.s28\": result=0"},
+        BrokenPackageCase{"file missing from its folder",
+                          row("0d9f", "1003", "0100", "Combo", "Plain", "fw\\gone.s28"),
+                          {{"fw/mini.s28", goodFirmware()}},
+                          kExitRefused,
+                          "row 1:",
+                          "problem: firmware file \"fw\\\\gone.s28\" cannot be opened"},
+        BrokenPackageCase{"table with a byte-order mark",
+                          "\xEF\xBB\xBF" + kGoodRow,
+                          {},
+                          kExitRefused,
+                          "hint:",
+                          "the table starts with a byte-order mark"},
+        BrokenPackageCase{"hint before the diagnostics",
+                          row("0d9f", "1003", "0100", "Combo", "Plain", "plain.s28"),
+                          {{"plain.s28", toBytes(firmwareText(0x10000, 64))}},
+                          kExitRefused,
+                          "row 1:",
+                          "  hint: it looks like a plain S-record file, not encoded: encode it "
+                          "with firmtool encode\nS Error"},
         BrokenPackageCase{
             "header name in other case only warns",
             row("0d9f", "1001", "0100", "TKW-5 CardRW", "VA-DE-LO FIRMWARE UPDATE R01", "good.s28"),

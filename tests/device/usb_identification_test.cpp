@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sim/sim_registry.h"
@@ -44,11 +45,16 @@ std::string below(const std::string& parent, const std::string& name) {
     return parent + "\\" + name;
 }
 
-UsbStorageDevice readerOnPort(unsigned port) {
+// A product with a blank, whose disk key Windows names with '_' in its place,
+// and one without, whose key the INQUIRY strings name as they are.
+constexpr char kProductWithBlank[] = "TKW-5 Reader";
+constexpr char kProductWithoutBlank[] = "TKW-5";
+
+UsbStorageDevice readerOnPort(unsigned port, const std::string& product = kProductWithBlank) {
     UsbStorageDevice device;
     device.driveLetter = 'E';
     device.vendor = "Kavo";
-    device.product = "TKW-5 Reader";  // the inner blank stays in the key name
+    device.product = product;
     device.revision = "1.00";
     device.vendorId = 0x1234;
     device.productId = 0x5678;
@@ -79,6 +85,11 @@ InquiryStrings inquiryOf(const UsbStorageDevice& device) {
 std::vector<win::BYTE> padded(std::vector<win::BYTE> bytes, std::size_t size, win::BYTE fill) {
     bytes.resize(size, fill);
     return bytes;
+}
+
+void fail(SimRegistry& registry, RegistryCall call, const std::string& path,
+          std::optional<std::string> name = std::nullopt) {
+    registry.injectFault(RegistryFault{call, path, std::move(name), win::ERROR_ACCESS_DENIED});
 }
 
 // Every walk must give back every key it opened, whichever way it ended.
@@ -115,12 +126,15 @@ class MachineWalkTest : public WalkTest {
     void SetUp() override {
         builder_.layBaseMachine();
         stick_ = builder_.attach(serialStick());
-        earlierReader_ = builder_.attach(readerOnPort(1));
-        reader_ = builder_.attach(readerOnPort(2));
+        earlierReader_ = builder_.attach(readerOnPort(1, readerProduct()));
+        reader_ = builder_.attach(readerOnPort(2, readerProduct()));
     }
 
+    virtual std::string readerProduct() const { return kProductWithBlank; }
+
     std::string walk(std::string_view driveRoot = "E:\\") {
-        return outcomeOf(device::walkToUsbParent(registry_, driveRoot, inquiryOf(readerOnPort(2))));
+        return outcomeOf(device::walkToUsbParent(registry_, driveRoot,
+                                                 inquiryOf(readerOnPort(2, readerProduct()))));
     }
 
     UsbRegistryBuilder builder_{registry_};
@@ -188,17 +202,107 @@ TEST_F(MachineWalkTest, AfterReEnumerationTheNewIdentityIsFound) {
     EXPECT_EQ(walk(), kEmpty);
 }
 
-// Windows spells a blank of the INQUIRY product as '_' in some places; the
-// walk looks for the key with the blank and stops when there is none.
-TEST_F(WalkTest, AStorageKeyThatDoesNotExistStopsTheWalk) {
-    UsbRegistryBuilder builder(registry_);
-    builder.layBaseMachine();
-    UsbStorageDevice underscored = readerOnPort(1);
-    underscored.product = "TKW-5_Reader";
-    builder.attach(underscored);
-    EXPECT_EQ(outcomeOf(device::walkToUsbParent(registry_, "E:\\", inquiryOf(readerOnPort(1)))),
-              kStopped);
+// Windows names the disk key with '_' for every character a device id may
+// not hold. The key the INQUIRY strings name as they are is the one the walk
+// uses whenever it exists; only where it does not is the key as Windows
+// writes it tried, and only a key that does not exist leads there.
+struct SpellingCase {
+    const char* name;
+    InquiryStrings inquiry;
+    // Disk keys laid below USBSTOR, each with the instance of the worked
+    // example, whose prefix matches the volume or not.
+    std::vector<std::pair<std::string, bool>> diskKeys;
+    std::function<void(SimRegistry&)> faults;
+    std::string expected;
+};
+
+void PrintTo(const SpellingCase& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class StorageKeySpellingTest : public WalkTest,
+                               public ::testing::WithParamInterface<SpellingCase> {};
+
+std::string diskKeyPath(const std::string& name) {
+    return below(sim::kUsbStorageEnumPath, name);
+}
+
+TEST_P(StorageKeySpellingTest, Outcome) {
+    registry_.setBinary(sim::kMountedDevicesPath,
+                        "\\DosDevices\\E:", sim::removableMediaMountRecord("7&1a2b3c4d&0&RM"));
+    for (const auto& [name, matches] : GetParam().diskKeys) {
+        registry_.setString(below(diskKeyPath(name), "6&2f3e4d5c&0&0"), "ParentIdPrefix",
+                            matches ? "7&1a2b3c4d&0" : "7&ffffffff&0");
+    }
+    const std::string usb = std::string(sim::kUsbEnumPath) + "\\Vid_1234&Pid_5678\\5&3a1b2c3d&0&1";
+    registry_.setString(usb, "ParentIdPrefix", "6&2f3e4d5c&0");
+    registry_.setMultiString(usb, "HardwareID", {"USB\\Vid_1234&Pid_5678&Rev_0100"});
+    if (GetParam().faults) GetParam().faults(registry_);
+    EXPECT_EQ(outcomeOf(device::walkToUsbParent(registry_, "E:\\", GetParam().inquiry)),
+              GetParam().expected);
+}
+
+const std::string kAsReported = "Disk&Ven_Kavo&Prod_TKW-5 CardRW&Rev_1.00";
+const std::string kAsWindowsWrites = "Disk&Ven_Kavo&Prod_TKW-5_CardRW&Rev_1.00";
+const InquiryStrings kCardRw{"Kavo", "TKW-5 CardRW", "1.00"};
+
+const SpellingCase kSpellings[] = {
+    {"KeyAsWindowsWritesIt", kCardRw, {{kAsWindowsWrites, true}}, nullptr, kReaderIdentity},
+    {"KeyAsTheInquiryNamesIt", kCardRw, {{kAsReported, true}}, nullptr, kReaderIdentity},
+    // The first key is used even though none of its instances matches.
+    {"BothKeysTheOneTheInquiryNamesWins",
+     kCardRw,
+     {{kAsWindowsWrites, true}, {kAsReported, false}},
+     nullptr,
+     kEmpty},
+    {"NeitherKey", kCardRw, {}, nullptr, kStopped},
+    {"NoCharacterToReplaceAndNoKey",
+     {"Kavo", "TKW-5", "1.00"},
+     {{kAsWindowsWrites, true}},
+     nullptr,
+     kStopped},
+    // Only the replacement Windows makes is undone, not its reverse.
+    {"UnderscoreInTheInquiryFindsNoBlank",
+     {"Kavo", "TKW-5_CardRW", "1.00"},
+     {{kAsReported, true}},
+     nullptr,
+     kStopped},
+    {"EveryCharacterAnIdMayNotHold",
+     {"Ka,vo", "TKW\t5 \x01\x7f\x80\xff", "1.0\x1f"},
+     {{"Disk&Ven_Ka_vo&Prod_TKW_5__\x7f__&Rev_1.0_", true}},
+     nullptr,
+     kReaderIdentity},
+    // Any other failure to open the first key stops the walk, as before.
+    {"KeyAsTheInquiryNamesItCannotBeOpened",
+     kCardRw,
+     {{kAsWindowsWrites, true}, {kAsReported, true}},
+     [](SimRegistry& r) { fail(r, RegistryCall::Open, diskKeyPath(kAsReported)); },
+     kStopped},
+    {"KeyAsWindowsWritesItCannotBeOpened",
+     kCardRw,
+     {{kAsWindowsWrites, true}},
+     [](SimRegistry& r) { fail(r, RegistryCall::Open, diskKeyPath(kAsWindowsWrites)); },
+     kStopped},
+    {"KeyAsWindowsWritesItCannotBeClosed",
+     kCardRw,
+     {{kAsWindowsWrites, true}},
+     [](SimRegistry& r) { fail(r, RegistryCall::Close, diskKeyPath(kAsWindowsWrites)); },
+     kStopped},
+    {"InstanceBelowKeyAsWindowsWritesItCannotBeOpened",
+     kCardRw,
+     {{kAsWindowsWrites, true}},
+     [](SimRegistry& r) {
+         fail(r, RegistryCall::Open, below(diskKeyPath(kAsWindowsWrites), "6&2f3e4d5c&0&0"));
+     },
+     kStopped},
+};
+
+std::string spellingName(const ::testing::TestParamInfo<SpellingCase>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StorageKeySpellingTest, ::testing::ValuesIn(kSpellings),
+                         spellingName);
 
 // Moves a new value to the front of the mount records, the place a record
 // written before all others would have.
@@ -226,14 +330,24 @@ void PrintTo(const RegistryChange& change, std::ostream* out) {
     *out << change.name;
 }
 
-std::string caseName(const ::testing::TestParamInfo<RegistryChange>& info) {
-    return info.param.name;
+// Every row runs on a reader whose disk key the INQUIRY strings name as they
+// are and on one whose key Windows writes with '_' for a blank.
+using ChangeOnReader = std::tuple<RegistryChange, const char*>;
+
+std::string caseName(const ::testing::TestParamInfo<ChangeOnReader>& info) {
+    const std::string product = std::get<1>(info.param);
+    return std::string(std::get<0>(info.param).name) +
+           (product == kProductWithBlank ? "_BlankInProduct" : "_NoBlankInProduct");
 }
 
-void fail(SimRegistry& registry, RegistryCall call, const std::string& path,
-          std::optional<std::string> name = std::nullopt) {
-    registry.injectFault(RegistryFault{call, path, std::move(name), win::ERROR_ACCESS_DENIED});
-}
+const auto kBothProducts = ::testing::Values(kProductWithBlank, kProductWithoutBlank);
+
+class ChangedMachineWalkTest : public MachineWalkTest,
+                               public ::testing::WithParamInterface<ChangeOnReader> {
+  protected:
+    std::string readerProduct() const override { return std::get<1>(GetParam()); }
+    const RegistryChange& change() const { return std::get<0>(GetParam()); }
+};
 
 std::string firstSubkey(const SimRegistry& registry, const std::string& path) {
     const std::vector<std::string> names = registry.subkeyNames(path);
@@ -249,14 +363,13 @@ std::string usbInstance(const UsbStorageRecords& r) {
     return below(r.usbKeyPath, r.usbInstanceName);
 }
 
-class FailureHandlingTest : public MachineWalkTest,
-                            public ::testing::WithParamInterface<RegistryChange> {};
+class FailureHandlingTest : public ChangedMachineWalkTest {};
 
 // A stop leaves the caller's strings as they were; the other failures run
 // the walk to its end with three empty strings.
 TEST_P(FailureHandlingTest, Outcome) {
-    GetParam().apply(registry_, reader_);
-    EXPECT_EQ(walk(), GetParam().expected);
+    change().apply(registry_, reader_);
+    EXPECT_EQ(walk(), change().expected);
 }
 
 const RegistryChange kFailures[] = {
@@ -452,16 +565,17 @@ const RegistryChange kFailures[] = {
      "1234/5678/" + std::string(255 - 26, 'A')},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, FailureHandlingTest, ::testing::ValuesIn(kFailures), caseName);
+INSTANTIATE_TEST_SUITE_P(Rows, FailureHandlingTest,
+                         ::testing::Combine(::testing::ValuesIn(kFailures), kBothProducts),
+                         caseName);
 
-class FirstMatchTest : public MachineWalkTest,
-                       public ::testing::WithParamInterface<RegistryChange> {};
+class FirstMatchTest : public ChangedMachineWalkTest {};
 
 // At every stage the first candidate in the registry's order wins, even
 // when a later one fits better.
 TEST_P(FirstMatchTest, Outcome) {
-    GetParam().apply(registry_, reader_);
-    EXPECT_EQ(walk(), GetParam().expected);
+    change().apply(registry_, reader_);
+    EXPECT_EQ(walk(), change().expected);
 }
 
 const RegistryChange kFirstMatches[] = {
@@ -508,7 +622,9 @@ const RegistryChange kFirstMatches[] = {
      kEmpty},
 };
 
-INSTANTIATE_TEST_SUITE_P(Stages, FirstMatchTest, ::testing::ValuesIn(kFirstMatches), caseName);
+INSTANTIATE_TEST_SUITE_P(Stages, FirstMatchTest,
+                         ::testing::Combine(::testing::ValuesIn(kFirstMatches), kBothProducts),
+                         caseName);
 
 // Forwards every call to a SimRegistry; the tests below change one call to
 // behave as no well-kept registry does.

@@ -5,11 +5,14 @@
 // stream the example package puts on the wire.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <ostream>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "firmware/byte_source.h"
+#include "firmware/chained_xor.h"
 #include "firmware/firmware_table.h"
 #include "firmware/flash_layout.h"
 #include "firmware/srecord_reader.h"
@@ -146,6 +150,99 @@ inline std::vector<std::uint8_t> expectedDemoStream() {
     const firmware::FlashPlan plan = firmware::planFlash(
         image, {"0d9f", row->newProductId, "0100", row->newProductName, row->headerName});
     return firmware::buildBlockStream(image, plan);
+}
+
+// Copies of the example package, changed, one per test and process: ctest
+// runs the cases side by side, and another build's suite may run at the same
+// time. The copies go when the process ends, since a scenario reads its
+// package only after its setUp has returned.
+class PackageCopies {
+  public:
+    PackageCopies() = default;
+    PackageCopies(const PackageCopies&) = delete;
+    PackageCopies& operator=(const PackageCopies&) = delete;
+    ~PackageCopies() {
+        std::error_code ignored;
+        for (const std::filesystem::path& folder : made_)
+            std::filesystem::remove_all(folder, ignored);
+    }
+
+    // A fresh copy for the running test; `kind` says what will be changed.
+    std::filesystem::path copy(std::string_view kind) {
+        // A parameterised test's name holds a '/'.
+        std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(test.begin(), test.end(), '/', '_');
+        const std::filesystem::path folder =
+            std::filesystem::path(::testing::TempDir()) /
+            ("velcrest_e2e_" + std::string(kind) + "_" + std::to_string(::getpid()) + "_" + test);
+        std::filesystem::remove_all(folder);
+        std::filesystem::copy(kPackage, folder, std::filesystem::copy_options::recursive);
+        made_.push_back(folder);
+        return folder;
+    }
+
+  private:
+    std::vector<std::filesystem::path> made_;
+};
+
+inline PackageCopies& packageCopies() {
+    static PackageCopies copies;
+    return copies;
+}
+
+inline void writeEncoded(const std::filesystem::path& path, const std::string& plain) {
+    const std::vector<std::uint8_t> encoded =
+        firmware::encodeChainedLines(std::vector<std::uint8_t>(plain.begin(), plain.end()));
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(encoded.data()),
+               static_cast<std::streamsize>(encoded.size()));
+}
+
+// Turns the decoded table text into the copy's; no value: no table.
+using TableEdit = std::function<std::optional<std::string>(const std::string&)>;
+
+inline std::filesystem::path packageWithTable(std::string_view kind, const TableEdit& edit) {
+    const std::filesystem::path folder = packageCopies().copy(kind);
+    const std::filesystem::path table = folder / "firmtable.txt";
+    const std::vector<std::uint8_t> plain = firmware::decodeChainedFile(readHostFile(table));
+    std::filesystem::remove(table);
+    const std::optional<std::string> edited = edit(std::string(plain.begin(), plain.end()));
+    if (edited) writeEncoded(table, *edited);
+    return folder;
+}
+
+inline std::filesystem::path packageWithoutTable() {
+    return packageWithTable("no_table",
+                            [](const std::string&) { return std::optional<std::string>(); });
+}
+
+// Every firmware file of the package replaced by `plain`, encoded.
+inline std::filesystem::path packageWithEveryFirmware(const std::string& plain) {
+    const std::filesystem::path folder = packageCopies().copy("firmware");
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string extension = entry.path().extension().string();
+        if (extension == ".s28" || extension == ".s37") writeEncoded(entry.path(), plain);
+    }
+    return folder;
+}
+
+// The example package with the key columns of every row (USB vendor id,
+// product id and revision) in upper case, as Windows Vista and later spell
+// them.
+inline std::filesystem::path packageWithUpperCaseKeys() {
+    return packageWithTable("upper_case_keys", [](const std::string& text) {
+        constexpr std::size_t kKeyColumns[] = {0, 1, 5};
+        std::string edited;
+        std::size_t column = 0;
+        for (const char c : text) {
+            const bool key = std::find(std::begin(kKeyColumns), std::end(kKeyColumns), column) !=
+                             std::end(kKeyColumns);
+            edited += key ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+            if (c == ';') ++column;
+            if (c == '\n') column = 0;
+        }
+        return std::optional<std::string>(edited);
+    });
 }
 
 }  // namespace e2e

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,6 +17,9 @@
 #include <vector>
 
 #include "demo_scenario.h"
+#include "e2e_support.h"
+#include "firmware/chained_xor.h"
+#include "scenario_checks.h"
 #include "sim/scenario_json.h"
 
 namespace {
@@ -123,7 +127,9 @@ class ExampleScenario : public ::testing::TestWithParam<ExampleCase> {};
 TEST_P(ExampleScenario, RunsAsItsDescriptionSays) {
     const sim::ScenarioReading reading = sim::readScenarioFile(kScenarios / GetParam().file);
     ASSERT_TRUE(reading.ok()) << *reading.error;
-    ASSERT_EQ(simrun::checkProgramNames(reading.scenario), std::nullopt);
+    const simrun::ScenarioCheck check = simrun::checkScenario(reading.scenario);
+    ASSERT_EQ(check.error, std::nullopt);
+    EXPECT_EQ(check.warnings, std::vector<std::string>{}) << "an example has no slips";
     EXPECT_FALSE(reading.scenario.description.empty());
     const simrun::RunResult result = simrun::runScenario(reading.scenario);
     EXPECT_EQ(result.exitStatus, simrun::kExitScenarioEnded);
@@ -162,6 +168,21 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_EQ(machine.readers[1].formatsCompleted, 0);
                         EXPECT_TRUE(result.summary.showed("Ardlow.exe", 140));
                     }},
+        // Readers with a USB serial number are not supported: the registry
+        // does not lead to their USB identity, so no table row matches.
+        ExampleCase{"SerialNumberReader", "serial-number-reader.json",
+                    [](const simrun::RunResult& result) {
+                        const sim::MachineSummary& machine = result.summary.machine;
+                        std::vector<int> shown;
+                        for (const simrun::ShownDialog& dialog : result.summary.dialogs)
+                            shown.push_back(dialog.templateId);
+                        EXPECT_EQ(shown, (std::vector<int>{150, 102, 151, 153}));
+                        EXPECT_FALSE(machine.readers[0].firmware.headerReceived);
+                        EXPECT_EQ(machine.readers[0].after, machine.readers[0].before);
+                        EXPECT_FALSE(machine.markerWritten);
+                        EXPECT_TRUE(machine.runOnceValues.empty());
+                        EXPECT_EQ(machine.powerCycles, 0);
+                    }},
         ExampleCase{"StandAloneFormat", "stand-alone-format.json",
                     [](const simrun::RunResult& result) {
                         const sim::MachineSummary& machine = result.summary.machine;
@@ -179,9 +200,9 @@ TEST(ExampleScenarios, EveryFileIsRunByTheTable) {
     for (const auto& entry : std::filesystem::directory_iterator(kScenarios))
         files.push_back(entry.path().filename().string());
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files,
-              (std::vector<std::string>{"demo.json", "refused-block.json", "second-reader.json",
-                                        "stand-alone-format.json", "write-protected.json"}))
+    EXPECT_EQ(files, (std::vector<std::string>{"demo.json", "refused-block.json",
+                                               "second-reader.json", "serial-number-reader.json",
+                                               "stand-alone-format.json", "write-protected.json"}))
         << "a new example scenario belongs in the table above";
 }
 
@@ -285,30 +306,119 @@ TEST(ScenarioRun, AnUnknownProgramIsAScenarioError) {
                   "run.start[1]: no program \"Notepad.exe\" (known: Velcrest.exe, Ardlow.exe)"));
 }
 
+// --- what a rehearsal shows ------------------------------------------------------
+
+std::vector<const sim::MachineEvent*> eventsOf(const simrun::RunResult& result,
+                                               sim::EventKind kind) {
+    std::vector<const sim::MachineEvent*> found;
+    for (const sim::MachineEvent& event : result.events) {
+        if (event.kind == kind) found.push_back(&event);
+    }
+    return found;
+}
+
+// Block 20 is refused and the user goes on each time: the row, the file, the
+// load, the header and every call that reached the reader are told, and every
+// later notice says why its block never got there.
+TEST(Rehearsal, ShowsTheRowTheLoadTheHeaderAndWhyEveryLaterBlockWasRefused) {
+    sim::Scenario scenario = simrun::demoScenario();
+    sim::CommandFault refused;
+    refused.call = sim::DeviceCall::WriteBlock;
+    refused.block = 20;
+    refused.failCall = false;
+    refused.senseKey = 0x03;
+    refused.asc = 0x0C;
+    scenario.faults = {refused};
+    scenario.user.programs["Velcrest.exe"].defaults[154] = sim::UserAction::cancel();
+    const simrun::RunResult result = simrun::runScenario(scenario);
+    expectNothingLeftOpen(result);
+
+    const auto loads = eventsOf(result, sim::EventKind::FirmwareLoaded);
+    ASSERT_EQ(loads.size(), 1u);
+    EXPECT_EQ(loads[0]->program, "Velcrest.exe");
+    EXPECT_EQ(loads[0]->number("result"), firmware::kLoadOk);
+    EXPECT_EQ(loads[0]->number("row"), 1);
+    EXPECT_EQ(
+        loads[0]->texts("rowFields"),
+        (std::vector<std::string>{"0d9f", "1001", "1002", "TKW-5 CardRW", "TKW-5 CardRW", "0100",
+                                  "VA-DE-LO Firmware Update R01", "0200", "tkw5crw-0200.s37"}));
+
+    const auto headers = eventsOf(result, sim::EventKind::FirmwareHeader);
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_EQ(headers[0]->text("headerName"), "VA-DE-LO Firmware Update R01");
+    EXPECT_TRUE(headers[0]->flag("scrambled"));
+    EXPECT_EQ(headers[0]->number("blocks"), 96);
+
+    std::vector<std::int64_t> blocksSent;
+    for (const sim::MachineEvent* command : eventsOf(result, sim::EventKind::PassThrough)) {
+        if (command->text("command") != "writeBlock") continue;
+        blocksSent.push_back(command->number("block"));
+        EXPECT_EQ(command->text("cdb").substr(0, 8), "fa 00 c0");
+        EXPECT_EQ(command->text("direction"), "out");
+        EXPECT_EQ(command->number("length"), 512);
+        EXPECT_EQ(command->text("sense"), command->number("block") == 20 ? "03/0C/00" : "");
+    }
+    ASSERT_EQ(blocksSent.size(), 21u) << "the header and blocks 1 to 20 reach the reader";
+    EXPECT_EQ(blocksSent.back(), 20);
+    EXPECT_EQ(eventsOf(result, sim::EventKind::VolumeLocked).size(), 1u);
+
+    std::size_t releases = 0;
+    for (const sim::MachineEvent* closed : eventsOf(result, sim::EventKind::VolumeClosed)) {
+        if (closed->find("afterRefusal") == nullptr) continue;
+        ++releases;
+        EXPECT_EQ(closed->text("afterRefusal"), "block 20 was refused");
+    }
+    EXPECT_EQ(releases, 1u);
+
+    std::size_t notices = 0;
+    for (const sim::MachineEvent* dialog : eventsOf(result, sim::EventKind::DialogShown)) {
+        if (dialog->number("template") != 154) continue;
+        ++notices;
+        EXPECT_EQ(dialog->text("note"),
+                  "no command has reached E: since block 20 was refused and its volume was "
+                  "released");
+    }
+    EXPECT_EQ(notices, 77u) << "block 20 and each of the 76 after it";
+}
+
 // --- the tool itself ---------------------------------------------------------------
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
 class VelcrestSimTool : public ::testing::Test {
   protected:
     void SetUp() override {
         folder_ = std::filesystem::path(::testing::TempDir()) /
-                  ("velcrest_sim_" +
+                  ("velcrest_sim_" + std::to_string(::getpid()) + "_" +
                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::create_directories(folder_);
     }
     void TearDown() override { std::filesystem::remove_all(folder_); }
 
-    std::filesystem::path scenarioFile(const std::string& text) {
-        const std::filesystem::path file = folder_ / "scenario.json";
+    std::filesystem::path scenarioFile(const std::string& text,
+                                       const std::string& name = "scenario.json") {
+        const std::filesystem::path file = folder_ / name;
         std::ofstream(file) << text;
         return file;
     }
 
-    int run(const std::string& arguments) {
-        const std::string command = std::string(VELCREST_SIM_PATH) + " " + arguments + " >" +
-                                    (folder_ / "out").string() + " 2>" +
-                                    (folder_ / "err").string() + " </dev/null";
-        const int status = std::system(command.c_str());
+    // Runs a command line in the scratch folder's shell, its output kept in
+    // "out" and "err"; the exit status.
+    int shell(const std::string& command, const std::string& input = "") {
+        std::ofstream(folder_ / "in") << input;
+        const std::string line = "(" + command + ") <" + (folder_ / "in").string() + " >" +
+                                 (folder_ / "out").string() + " 2>" + (folder_ / "err").string();
+        const int status = std::system(line.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    int run(const std::string& arguments, const std::string& input = "") {
+        return shell(std::string(VELCREST_SIM_PATH) + " " + arguments, input);
     }
 
     std::string read(const char* name) {
@@ -327,31 +437,179 @@ struct ToolCase {
     const char* options;
     int exitStatus;
     const char* stderrHas;
+    std::size_t stderrLines;
+    const char* stdoutHas = "";
 };
 
 class VelcrestSimExit : public VelcrestSimTool, public ::testing::WithParamInterface<ToolCase> {};
 
-TEST_P(VelcrestSimExit, TellsHowTheRunEnded) {
+TEST_P(VelcrestSimExit, TellsHowTheRunEndedInAsManyLinesAsItMeans) {
     const ToolCase& c = GetParam();
     const std::string arguments =
         (c.scenario != nullptr ? scenarioFile(c.scenario).string() + " " : std::string()) +
         c.options;
     EXPECT_EQ(run(arguments), c.exitStatus);
-    EXPECT_NE(read("err").find(c.stderrHas), std::string::npos) << read("err");
+    const std::string err = read("err");
+    EXPECT_NE(err.find(c.stderrHas), std::string::npos) << err;
+    EXPECT_EQ(linesOf(err).size(), c.stderrLines) << err;
+    EXPECT_NE(read("out").find(c.stdoutHas), std::string::npos) << read("out");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, VelcrestSimExit,
     ::testing::Values(
-        ToolCase{"Demonstration", nullptr, "", 0, ""},
+        ToolCase{"Demonstration", nullptr, "", 0, "", 0, "== summary"},
+        ToolCase{"Help", nullptr, "--help", 0, "", 0, "Exit statuses:\n  0  the scenario ran"},
+        ToolCase{"ShortHelpNamesTheDocs", nullptr, "-h", 0, "", 0, "docs/scenarios.md"},
         ToolCase{"BadField", "{\"machine\": {\"readers\": [{\"usb\": {\"vid\": \"0d9\"}}]}}", "", 2,
                  "scenario.json: machine.readers[0].usb.vid: expected a string of 4 hexadecimal "
-                 "digits\n"},
+                 "digits\n",
+                 1},
         ToolCase{"UnknownProgram", "{\"run\": {\"start\": [\"Ardlw.exe\"]}}", "", 2,
-                 "run.start[0]: no program \"Ardlw.exe\""},
+                 "run.start[0]: no program \"Ardlw.exe\"", 1},
+        ToolCase{"NoProgramFolder", "{\"machine\": {\"programFolder\": \"nowhere\"}}", "", 2,
+                 "machine.programFolder: no folder \"", 1},
+        ToolCase{"NoLibraryFolder", "{\"machine\": {\"libraryFolder\": \"nowhere\"}}", "", 2,
+                 "machine.libraryFolder: no folder \"", 1},
         ToolCase{"LoopGuard", "{\"machine\": {\"readers\": [{\"writeProtect\": 128}]}}", "", 3,
-                 "the loop guard stopped the scenario"},
-        ToolCase{"UnknownOption", nullptr, "--verbose", 1, "usage: velcrest-sim"}),
+                 "the loop guard stopped the scenario", 1},
+        ToolCase{"UnknownOption", nullptr, "--verbose", 1, "velcrest-sim: ", 1},
+        ToolCase{"TwoScenarios", nullptr, "one.json two.json", 1, "two.json", 1},
+        ToolCase{"StreamDriveAlone", nullptr, "--stream-drive E", 1, "--stream-out", 1},
+        ToolCase{"StreamDriveNoLetter", nullptr, "--stream-out s.bin --stream-drive 7", 1,
+                 "--stream-drive: expected a drive letter", 1},
+        ToolCase{"StreamDriveWithoutReader", nullptr, "--stream-out s.bin --stream-drive G", 1,
+                 "--stream-out: no reader on G:", 1, "== summary"},
+        ToolCase{"IncidentWithoutReader",
+                 "{\"incidents\": [{\"at\": {\"time\": 0}, \"do\": \"pullMedium\", \"drive\": "
+                 "\"F\"}]}",
+                 "", 0, "warning: incidents[0].drive: no reader on F: (readers: E:)\n", 1},
+        ToolCase{"AnswerForATemplateTheProgramLacks",
+                 "{\"user\": {\"programs\": {\"Ardlow.exe\": {\"answers\": {\"147\": \"ok\"}}}}}",
+                 "", 0,
+                 "warning: user.programs.Ardlow.exe.answers.147: Ardlow.exe never shows template "
+                 "147",
+                 1},
+        ToolCase{
+            "DefaultForATemplateTheProgramLacks",
+            "{\"user\": {\"programs\": {\"Velcrest.exe\": {\"defaults\": {\"139\": \"ok\"}}}}}", "",
+            0, "warning: user.programs.Velcrest.exe.defaults.139: Velcrest.exe never", 1},
+        ToolCase{"LocaleOutsideTheLanguageTable", "{\"machine\": {\"locale\": \"enu\"}}", "", 0,
+                 "warning: machine.locale: \"enu\" is none of the names", 1},
+        ToolCase{"NoSlips",
+                 "{\"machine\": {\"locale\": \"DEU\", \"readers\": [{\"letter\": \"G\"}]}, "
+                 "\"user\": {\"programs\": {\"Ardlow.exe\": {\"answers\": {\"140\": \"ok\"}}}}, "
+                 "\"incidents\": [{\"at\": {\"time\": 0}, \"do\": \"insertMedium\", \"drive\": "
+                 "\"G\"}]}",
+                 "", 0, "", 0}),
+    NameOfCase{});
+
+// A package like the example one whose firmware file stops loading at a
+// record with a wrong checksum, after a stray character and an unknown record
+// type the reader reports on standard output.
+std::filesystem::path failingPackage(const std::filesystem::path& folder) {
+    const std::filesystem::path package = folder / "failing-package";
+    std::filesystem::create_directories(package);
+    std::filesystem::copy_file(e2e::kPackage / "firmtable.txt", package / "firmtable.txt");
+    std::ifstream source(e2e::kPackage / "src" / "tkw5crw-0200.s37");
+    std::string plain;
+    std::string line;
+    for (int i = 0; i < 3 && std::getline(source, line); ++i) plain += line + "\n";
+    plain += "xS4\n";
+    plain += "S32500010080000105000001054000010580000105C0000106000001064000010680000106C0FF\n";
+    plain += "S9030000FC\n";
+    const std::vector<std::uint8_t> encoded =
+        firmware::encodeChainedLines(std::span<const std::uint8_t>(
+            reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()));
+    std::ofstream(package / "tkw5crw-0200.s37", std::ios::binary)
+        .write(reinterpret_cast<const char*>(encoded.data()),
+               static_cast<std::streamsize>(encoded.size()));
+    return package;
+}
+
+struct JsonCase {
+    const char* name;
+    const char* scenario;  // a file of examples/scenarios; null: the demonstration
+    bool failingLoad;      // run on the package whose firmware file does not load
+    const char* input;     // what the terminal gets with --interactive; null: no terminal
+    int closingNotice;     // the format program's last closing notice; 0: none
+};
+
+class VelcrestSimJson : public VelcrestSimTool, public ::testing::WithParamInterface<JsonCase> {};
+
+// Automation reads standard output line by line: every line is one JSON
+// object with its event, time and program, and the summary comes last.
+TEST_P(VelcrestSimJson, PrintsOnlyJsonLinesOnStandardOutput) {
+    const JsonCase& c = GetParam();
+    std::string arguments = "--json";
+    if (c.scenario != nullptr) arguments += " " + (kScenarios / c.scenario).string();
+    if (c.failingLoad) {
+        const std::filesystem::path package = failingPackage(folder_);
+        arguments +=
+            " " + scenarioFile("{\"machine\": {\"programFolder\": \"" + package.string() + "\"}}")
+                      .string();
+    }
+    if (c.input != nullptr) arguments += " --interactive";
+    ASSERT_EQ(run(arguments, c.input != nullptr ? c.input : ""), 0) << read("err");
+
+    std::vector<nlohmann::json> events;
+    for (const std::string& line : linesOf(read("out"))) {
+        nlohmann::json parsed = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(parsed.is_discarded()) << line;
+        ASSERT_TRUE(parsed.is_object()) << line;
+        ASSERT_TRUE(parsed.contains("event")) << line;
+        if (parsed["event"] != "summary") {
+            EXPECT_TRUE(parsed["time"].is_number_unsigned()) << line;
+            EXPECT_TRUE(parsed["program"].is_string()) << line;
+        }
+        events.push_back(std::move(parsed));
+    }
+    ASSERT_GT(events.size(), 2u);
+    EXPECT_EQ(events.back()["event"], "summary");
+    const auto count = [&](std::string_view event) {
+        return std::count_if(events.begin(), events.end(),
+                             [&](const nlohmann::json& e) { return e["event"] == event; });
+    };
+    EXPECT_EQ(count("summary"), 1);
+    const nlohmann::json& closing = events.back()["closingNotice"];
+    if (c.closingNotice == 0) {
+        EXPECT_TRUE(closing.is_null()) << closing;
+    } else {
+        EXPECT_EQ(closing["program"], "Ardlow.exe");
+        EXPECT_EQ(closing["template"], c.closingNotice);
+    }
+    if (c.input != nullptr) {
+        const std::string err = read("err");
+        EXPECT_NE(err.find("Your answer to dialog 150"), std::string::npos) << err;
+    }
+    if (!c.failingLoad) return;
+
+    std::vector<std::string> output;
+    for (const nlohmann::json& e : events) {
+        if (e["event"] == "output") {
+            EXPECT_EQ(e["program"], "Velcrest.exe");
+            output.push_back(e["text"]);
+        }
+    }
+    EXPECT_EQ(output, (std::vector<std::string>{"S Error = 0x78", "get_srecord: Error 52"}));
+    const auto load = std::find_if(events.begin(), events.end(), [](const nlohmann::json& e) {
+        return e["event"] == "firmware-load";
+    });
+    ASSERT_NE(load, events.end());
+    EXPECT_EQ((*load)["result"], firmware::kLoadChecksumError);
+    EXPECT_EQ((*load)["row"], 1);
+    EXPECT_EQ(count("firmware-header"), 0) << "nothing is sent after a failed load";
+    EXPECT_EQ(events.back()["readers"][0]["headerReceived"], false);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, VelcrestSimJson,
+    ::testing::Values(JsonCase{"Demonstration", nullptr, false, nullptr, 140},
+                      JsonCase{"RefusedBlock", "refused-block.json", false, nullptr, 0},
+                      JsonCase{"SecondReader", "second-reader.json", false, nullptr, 140},
+                      JsonCase{"StandAloneFormat", "stand-alone-format.json", false, nullptr, 150},
+                      JsonCase{"FailingLoad", nullptr, true, nullptr, 0},
+                      JsonCase{"InteractiveAsksOnStandardError", nullptr, false, "\nok\n", 140}),
     NameOfCase{});
 
 TEST_F(VelcrestSimTool, JsonGivesOneObjectALineEndingWithTheSummary) {
@@ -376,11 +634,101 @@ TEST_F(VelcrestSimTool, JsonGivesOneObjectALineEndingWithTheSummary) {
     EXPECT_NE(closing, events.end());
 }
 
+TEST_F(VelcrestSimTool, TheTextTranscriptGivesTheProgramsOutputItsTimeAndProgram) {
+    const std::filesystem::path package = failingPackage(folder_);
+    ASSERT_EQ(run(scenarioFile("{\"machine\": {\"programFolder\": \"" + package.string() + "\"}}")
+                      .string()),
+              0);
+    const std::string out = read("out");
+    EXPECT_NE(out.find("        0 ms  Velcrest  standard output: S Error = 0x78\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("        0 ms  Velcrest  standard output: get_srecord: Error 52\n"),
+              std::string::npos)
+        << out;
+    for (const std::string& line : linesOf(out))
+        EXPECT_FALSE(line.starts_with("S Error") || line.starts_with("get_srecord")) << line;
+}
+
+// A firmware file left unencoded gives a diagnostic for nearly every
+// character: the text shows the first five and counts the rest, --json has each.
+TEST_F(VelcrestSimTool, ThousandsOfDiagnosticsAreCountedInTheTextAndEachIsAJsonEvent) {
+    const std::filesystem::path package = folder_ / "plain-package";
+    std::filesystem::create_directories(package);
+    std::filesystem::copy_file(e2e::kPackage / "firmtable.txt", package / "firmtable.txt");
+    std::filesystem::copy_file(e2e::kPackage / "src" / "tkw5crw-0200.s37",
+                               package / "tkw5crw-0200.s37");
+    const std::string scenario =
+        scenarioFile("{\"machine\": {\"programFolder\": \"" + package.string() + "\"}}").string();
+
+    ASSERT_EQ(run(scenario + " --json"), 0);
+    std::size_t events = 0;
+    for (const std::string& line : linesOf(read("out"))) {
+        if (line.find("\"event\":\"output\"") != std::string::npos) ++events;
+    }
+    ASSERT_GT(events, 1000u);
+
+    ASSERT_EQ(run(scenario), 0);
+    const std::string out = read("out");
+    std::size_t shown = 0;
+    for (const std::string& line : linesOf(out)) {
+        if (line.find("standard output: S Error") != std::string::npos) ++shown;
+    }
+    EXPECT_EQ(shown, 5u);
+    EXPECT_NE(out.find("Velcrest  ends (its other " + std::to_string(events - shown) +
+                       " lines on standard output are not shown here; --json has each)"),
+              std::string::npos)
+        << out;
+}
+
+// For every row of the example package, the stream the rehearsal's reader
+// took is the one firmtool builds for that reader.
+TEST_F(VelcrestSimTool, TheStreamFileEqualsFirmtoolsForEveryRowOfTheExamplePackage) {
+    const std::string table =
+        firmware::decodeFirmwareTableText(e2e::readHostFile(e2e::kPackage / "firmtable.txt"));
+    const std::vector<firmware::FirmwareTableRow> rows = firmware::firmwareTableRows(table);
+    ASSERT_FALSE(rows.empty());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const firmware::FirmwareTableRow& row = rows[i];
+        SCOPED_TRACE("row " + std::to_string(i + 1) + ": " + row.keyProductName + " " +
+                     row.keyRevision);
+        // Windows 2000 and XP record the USB ids in lower case, Vista and later in
+        // upper case: the version picks the generation the row was written for.
+        const bool upperCase = std::any_of(row.keyVendorId.begin(), row.keyVendorId.end(),
+                                           [](char c) { return c >= 'A' && c <= 'F'; });
+        nlohmann::json scenario = {
+            {"machine",
+             {{"readers",
+               {{{"usb",
+                  {{"vid", row.keyVendorId}, {"pid", row.keyProductId}, {"rev", row.keyRevision}}},
+                 {"inquiry", {{"product", row.keyProductName}}}}}}}},
+            {"run", {{"afterPowerOff", "stop"}}}};
+        if (upperCase) {
+            scenario["machine"]["version"] = {{"major", 6}, {"minor", 0}, {"build", 6000}};
+            // That Windows gets the version notice first; "Continue" goes on.
+            scenario["user"]["programs"]["Velcrest.exe"]["answers"]["133"] = "cancel";
+        }
+        const std::filesystem::path simStream = folder_ / "sim.bin";
+        const std::filesystem::path toolStream = folder_ / "firmtool.bin";
+        ASSERT_EQ(
+            run(scenarioFile(scenario.dump()).string() + " --stream-out " + simStream.string()), 0)
+            << read("err");
+        ASSERT_EQ(
+            shell("cd " + e2e::kPackage.string() + " && " + FIRMTOOL_PATH +
+                  " stream firmtable.txt '" + row.keyVendorId + "' '" + row.keyProductId + "' '" +
+                  row.keyRevision + "' '" + row.keyProductName + "' --out " + toolStream.string()),
+            0)
+            << read("err");
+        const std::vector<std::uint8_t> simBytes = e2e::readHostFile(simStream);
+        EXPECT_FALSE(simBytes.empty());
+        EXPECT_TRUE(simBytes == e2e::readHostFile(toolStream))
+            << simBytes.size() << " bytes against " << e2e::readHostFile(toolStream).size();
+    }
+}
+
 TEST_F(VelcrestSimTool, InteractiveAnswersComeFromTheTerminalUntilItsInputEnds) {
     // Cancel at the first dialog ends the update program before anything happens.
-    const std::string command = std::string("printf 'cancel\\n' | ") + VELCREST_SIM_PATH +
-                                " --interactive >" + (folder_ / "out").string() + " 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(run("--interactive", "cancel\n"), 0);
     const std::string out = read("out");
     EXPECT_NE(out.find("firmware not sent"), std::string::npos) << out;
     EXPECT_NE(out.find("dialog 150 ends with 2"), std::string::npos) << out;

@@ -523,3 +523,44 @@ TEST(BuildBlockStream, HandMadePlanWithTheLargestCountStaysInsideTheImage) {
 
 }  // namespace
 }  // namespace firmware
+
+namespace {
+
+struct ReachCase {
+    const char* what;
+    std::uint32_t start;
+    std::uint32_t length;
+    std::size_t blocks;
+    bool carried;
+};
+
+TEST(BlockReach, TheClaimedRangeMustLieInTheBlocksCarried) {
+    const ReachCase cases[] = {
+        {"from the first block index", 0x10000, 0x4000, 0x20, true},
+        {"largest image", 0x10000, 0x30000, 0x180, true},
+        {"start inside the padding of the last block", 0x10010, 0x3FF0, 0x20, true},
+        {"start above the first block", 0x12000, 0x2000, 0x10, false},
+        {"a block short", 0x10000, 0x4000, 0x1F, false},
+        {"start below the first block", 0xFFFF, 0x10, 1, false},
+        {"no data (start 0xffffffff, length 2)", 0xFFFFFFFF, 2, 1, false},
+    };
+    for (const ReachCase& c : cases) {
+        firmware::HeaderBlockFields header;
+        header.imageStart = c.start;
+        header.imageLength = c.length;
+        EXPECT_EQ(firmware::blockReach(header, c.blocks).claimedRangeCarried(), c.carried)
+            << c.what;
+    }
+}
+
+TEST(BlockReach, DescribesBothRanges) {
+    firmware::HeaderBlockFields header;
+    header.imageStart = 0x12000;
+    header.imageLength = 0x2000;
+    EXPECT_EQ(firmware::describeUncarriedRange(firmware::blockReach(header, 0x10)),
+              "the header claims 0x12000-0x13fff but the blocks carry 0x10000-0x11fff");
+    EXPECT_EQ(firmware::describeUncarriedRange(firmware::blockReach(header, 0)),
+              "the header claims 0x12000-0x13fff but the blocks carry nothing");
+}
+
+}  // namespace

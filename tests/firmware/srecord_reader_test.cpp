@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "firmware/chained_xor.h"
+#include "firmware/standard_output.h"
 
 namespace firmware {
 namespace {
@@ -107,7 +108,7 @@ class CountingSource final : public ByteSource {
     std::size_t refusedReads_ = 0;
 };
 
-struct LoadOutcome {
+struct TestLoad {
     std::uint8_t result;
     std::string output;
     std::size_t refusedReads;
@@ -119,11 +120,11 @@ class SRecordTest : public testing::Test {
     void TearDown() override { resetChainedDecoder(); }
 
     // Loads `plain` in its encoded form, as the update program meets it.
-    LoadOutcome load(const std::string& plain, std::uint8_t key = 0x5C) {
+    TestLoad load(const std::string& plain, std::uint8_t key = 0x5C) {
         return loadRaw(encodeChainedLines(bytesOf(plain), key));
     }
 
-    LoadOutcome loadRaw(std::vector<std::uint8_t> raw) {
+    TestLoad loadRaw(std::vector<std::uint8_t> raw) {
         CountingSource source(std::move(raw));
         testing::internal::CaptureStdout();
         const std::uint8_t result = loadFirmwareImage(source, *image);
@@ -284,7 +285,7 @@ TEST_F(SRecordTest, TerminatorDropsExactlyOneCharacterAfterItself) {
 }
 
 TEST_F(SRecordTest, SpreadsTheWordsOfARecordSwapped) {
-    const LoadOutcome outcome =
+    const TestLoad outcome =
         load(kHeader + dataRecord('2', 0x010000, {0x11, 0x22, 0x33, 0x44}) + kS9);
     EXPECT_EQ(outcome.result, kLoadOk);
     EXPECT_EQ(image->imageBytes[0x10001], 0x11);
@@ -340,7 +341,7 @@ class LoadAddressRange : public SRecordTest, public testing::WithParamInterface<
 
 TEST_P(LoadAddressRange, DecidesByTheFirstAddressAndTheImageEnd) {
     const RangeCase& c = GetParam();
-    const LoadOutcome outcome = load(kHeader + c.record + kS9);
+    const TestLoad outcome = load(kHeader + c.record + kS9);
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(image->imageLowAddress, c.low);
     EXPECT_EQ(image->imageHighAddress, c.high);
@@ -376,7 +377,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST_F(SRecordTest, ARefusedRecordKeepsWhatCameBefore) {
-    const LoadOutcome outcome =
+    const TestLoad outcome =
         load(dataRecord('2', 0x020000, {0x5A, 0xA5}) + dataRecord('3', 0x03FFFF, {0x01, 0x02}) +
              dataRecord('2', 0x021000, {0x77}));
     EXPECT_EQ(outcome.result, kLoadAddressOutOfRange);
@@ -389,7 +390,7 @@ TEST_F(SRecordTest, ARefusedRecordKeepsWhatCameBefore) {
 }
 
 TEST_F(SRecordTest, ARecordWithoutDataStillMovesTheBounds) {
-    const LoadOutcome outcome =
+    const TestLoad outcome =
         load(dataRecord('2', 0x020000, {0x01, 0x02}) + countOnlyRecord('3', 0x011000, 3) +
              countOnlyRecord('2', 0x030000, 1) + kS9);
     EXPECT_EQ(outcome.result, kLoadOk);
@@ -437,7 +438,7 @@ TEST_F(SRecordTest, HoldsDataExactlyWhenADataByteWasStored) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         resetChainedDecoder();
-        const LoadOutcome outcome = load(c.text);
+        const TestLoad outcome = load(c.text);
         EXPECT_EQ(outcome.result, c.result);
         EXPECT_EQ(image->holdsData(), c.holdsData);
         EXPECT_EQ(image->imageLowAddress, c.low);
@@ -457,7 +458,7 @@ TEST_F(SRecordTest, AnEmptyDataRecordEndsTheLoad) {
     for (const char type : {'1', '2', '3'}) {
         SCOPED_TRACE(type);
         const std::uint8_t emptyCount = static_cast<std::uint8_t>(addressWidth(type) + 1);
-        const LoadOutcome outcome =
+        const TestLoad outcome =
             load(dataRecord('2', 0x020000, {0x42}) + countOnlyRecord(type, 0x010000, emptyCount) +
                  dataRecord('2', 0x030000, {0x43}) + srec('2', {0x03, 0x00, 0x00, 0x44}, {}, 1));
         EXPECT_EQ(outcome.result, kLoadOk) << "the bad record after it must not be read";
@@ -469,7 +470,7 @@ TEST_F(SRecordTest, AnEmptyDataRecordEndsTheLoad) {
 }
 
 TEST_F(SRecordTest, ACountOneShortOfTheAddressFailsLikeABadChecksum) {
-    const LoadOutcome outcome = load(countOnlyRecord('2', 0x020000, 3) + kS9);
+    const TestLoad outcome = load(countOnlyRecord('2', 0x020000, 3) + kS9);
     EXPECT_EQ(outcome.result, kLoadChecksumError);
     EXPECT_FALSE(image->holdsData());
 }
@@ -490,7 +491,7 @@ TEST_F(SRecordTest, EveryRecordTypeChecksItsChecksum) {
     for (std::size_t i = 0; i < std::size(types); ++i) {
         for (const int flip : {0x01, 0x80, 0xFF}) {
             SCOPED_TRACE(testing::Message() << "S" << types[i] << " flip " << flip);
-            const LoadOutcome outcome =
+            const TestLoad outcome =
                 load(before + srec(types[i], fieldsByType[i], {}, static_cast<std::uint8_t>(flip)) +
                      dataRecord('2', 0x030000, {0x98}));
             EXPECT_EQ(outcome.result, kLoadChecksumError);
@@ -514,8 +515,8 @@ TEST_F(SRecordTest, OnlyTheFinalTerminatorEndsTheLoad) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.terminator);
         resetChainedDecoder();
-        const LoadOutcome outcome = load(dataRecord('2', 0x020000, {0x01}) + c.terminator +
-                                         dataRecord('2', 0x030000, {0x02}));
+        const TestLoad outcome = load(dataRecord('2', 0x020000, {0x01}) + c.terminator +
+                                      dataRecord('2', 0x030000, {0x02}));
         EXPECT_EQ(outcome.result, kLoadOk);
         EXPECT_EQ(at(0x030000), c.laterDataLoaded ? 0x02 : kUnsetImageByte);
         EXPECT_EQ(image->imageHighAddress, c.laterDataLoaded ? 0x030000u : 0x020000u);
@@ -528,7 +529,7 @@ TEST_F(SRecordTest, FilesWithoutDataLoadEmpty) {
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         resetChainedDecoder();
-        const LoadOutcome outcome = load(text);
+        const TestLoad outcome = load(text);
         EXPECT_EQ(outcome.result, kLoadOk);
         EXPECT_EQ(image->imageLowAddress, kNoLowAddress);
         EXPECT_EQ(image->imageHighAddress, 0u);
@@ -544,7 +545,7 @@ TEST_F(SRecordTest, LowerCaseHexDigitsLoadLikeUpperCase) {
             character = static_cast<char>(character - 'A' + 'a');
     }
     ASSERT_EQ(lower.substr(0, 2), "S2");
-    const LoadOutcome outcome = load(lower + kS9);
+    const TestLoad outcome = load(lower + kS9);
     EXPECT_EQ(outcome.result, kLoadOk);
     EXPECT_EQ(at(0x01ABCD), 0xAB);
     EXPECT_EQ(at(0x01ABD0), 0xFA);
@@ -573,16 +574,38 @@ TEST_F(SRecordTest, StrayCharactersAndUnknownTypesAreReportedAndSkipped) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.prefix);
         resetChainedDecoder();
-        const LoadOutcome outcome = load(c.prefix + data + kS9);
+        const TestLoad outcome = load(c.prefix + data + kS9);
         EXPECT_EQ(outcome.result, kLoadOk);
         EXPECT_EQ(outcome.output, c.output);
         EXPECT_EQ(at(0x020000), 0x31);
     }
 }
 
+// A host running the programs in its own process takes their standard output
+// over; a redirect inside another gives the output back when it ends.
+TEST_F(SRecordTest, ARedirectTakesTheDiagnosticsAndGivesThemBackWhenItEnds) {
+    const std::string stray = "s" + dataRecord('2', 0x020000, {0x31}) + kS9;
+    std::string outer;
+    std::string inner;
+    {
+        const StandardOutputRedirect outerRedirect([&](std::string_view text) { outer += text; });
+        {
+            const StandardOutputRedirect innerRedirect(
+                [&](std::string_view text) { inner += text; });
+            EXPECT_EQ(load(stray).output, "") << "nothing reaches the process's standard output";
+        }
+        resetChainedDecoder();
+        EXPECT_EQ(load("S4" + stray).output, "");
+    }
+    EXPECT_EQ(inner, "S Error = 0x73\n");
+    EXPECT_EQ(outer, "get_srecord: Error 52\nS Error = 0x73\n");
+    resetChainedDecoder();
+    EXPECT_EQ(load(stray).output, "S Error = 0x73\n") << "standard output again";
+}
+
 TEST_F(SRecordTest, APlainFileDoesNotLoad) {
     const std::string plain = kHeader + dataRecord('2', 0x010000, {0x11, 0x22, 0x33, 0x44}) + kS9;
-    const LoadOutcome outcome = loadRaw(bytesOf(plain));
+    const TestLoad outcome = loadRaw(bytesOf(plain));
     EXPECT_FALSE(image->holdsData());
     EXPECT_TRUE(imageIsBlank());
     EXPECT_NE(outcome.output.find("S Error = 0x"), std::string::npos) << outcome.output;
@@ -606,7 +629,7 @@ TEST_F(SRecordTest, AFileEndingInsideARecordFailsIt) {
         for (std::size_t kept = 2; kept < recordLength; ++kept) {
             SCOPED_TRACE(full.substr(0, kept));
             resetChainedDecoder();
-            const LoadOutcome outcome = load(before + full.substr(0, kept));
+            const TestLoad outcome = load(before + full.substr(0, kept));
             EXPECT_EQ(outcome.result, kLoadChecksumError);
             EXPECT_EQ(outcome.refusedReads, 1u);
             EXPECT_EQ(at(0x020000), 0x66);
@@ -627,7 +650,7 @@ TEST_F(SRecordTest, AFileEndingAtARecordBoundaryLoads) {
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         resetChainedDecoder();
-        const LoadOutcome outcome = load(text);
+        const TestLoad outcome = load(text);
         EXPECT_EQ(outcome.result, kLoadOk);
         EXPECT_EQ(outcome.refusedReads, 1u);
         EXPECT_EQ(at(0x020000), 0x66);
@@ -656,7 +679,7 @@ TEST_F(SRecordTest, ALoadInheritsTheDecoderStateOfThePreviousOne) {
         ASSERT_EQ(loadRaw(firstRaw).result, kLoadOk);
         if (c.resetBetween) resetChainedDecoder();
 
-        const LoadOutcome outcome = loadRaw(secondRaw);
+        const TestLoad outcome = loadRaw(secondRaw);
         EXPECT_EQ(outcome.result, kLoadOk);
         EXPECT_EQ(at(0x030000), 0x21);
         EXPECT_EQ(at(0x030001), 0x43);
@@ -675,4 +698,60 @@ TEST_F(SRecordTest, ALoadInheritsTheDecoderStateOfThePreviousOne) {
 }
 
 }  // namespace
+// The tools' view of a load: the diagnostics go where they are sent, and a
+// failed load names its record by line (from the load's first line), type
+// and address.
+class CollectedDiagnostics final : public LoaderDiagnostics {
+  public:
+    void report(std::string_view line) override { lines += line; }
+    std::string lines;
+};
+
+TEST_F(SRecordTest, AFailedLoadNamesTheRecordThatEndedIt) {
+    std::vector<std::uint8_t> fields = addressField('3', 0x00012000);
+    fields.push_back(0x01);
+    const std::string badChecksum = srec('3', fields, std::nullopt, 0x01);
+    struct Case {
+        std::string text;
+        std::uint8_t result;
+        std::optional<std::size_t> line;
+        char type;
+        std::uint32_t address;
+    };
+    const Case cases[] = {
+        {kHeader + dataRecord('2', 0x010000, {1}) + kS9, kLoadOk, std::nullopt, 0, 0},
+        {kHeader + "\n" + dataRecord('2', 0x010000, {1}) + badChecksum, kLoadChecksumError, 4, '3',
+         0x12000},
+        {kHeader + "x\n" + dataRecord('2', 0x00FFFF, {1}), kLoadAddressOutOfRange, 3, '2', 0xFFFF},
+        {dataRecord('1', 0x1234, {1}), kLoadAddressOutOfRange, 1, '1', 0x1234},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        // Lines count from the load's start, whatever the decoder saw before.
+        resetChainedDecoder();
+        CountingSource earlier(encodeChainedLines(bytesOf(kHeader + kHeader)));
+        CollectedDiagnostics ignored;
+        loadFirmwareImage(earlier, *image, ignored);
+
+        CountingSource source(encodeChainedLines(bytesOf(c.text)));
+        CollectedDiagnostics diagnostics;
+        testing::internal::CaptureStdout();
+        const LoadOutcome outcome = loadFirmwareImage(source, *image, diagnostics);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "sent to the sink instead";
+        EXPECT_EQ(outcome.result, c.result);
+        ASSERT_EQ(outcome.endingRecord.has_value(), c.line.has_value());
+        if (!c.line) continue;
+        EXPECT_EQ(outcome.endingRecord->line, *c.line);
+        EXPECT_EQ(outcome.endingRecord->type, c.type);
+        EXPECT_EQ(outcome.endingRecord->address, c.address);
+    }
+}
+
+TEST_F(SRecordTest, DiagnosticsGoToTheSinkExactlyAsPrinted) {
+    CountingSource source(encodeChainedLines(bytesOf("s" + kHeader + "S4" + kS9)));
+    CollectedDiagnostics diagnostics;
+    EXPECT_EQ(loadFirmwareImage(source, *image, diagnostics).result, kLoadOk);
+    EXPECT_EQ(diagnostics.lines, "S Error = 0x73\nget_srecord: Error 52\n");
+}
+
 }  // namespace firmware

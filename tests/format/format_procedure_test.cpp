@@ -525,9 +525,12 @@ TEST_P(LostPollTest, KeepsPollingUntilFiveInARowAreLost) {
     const LostPollCase& test = GetParam();
     reader.reader.setFormatDuration(test.formatDuration);
     for (const auto& [tick, count] : test.losses) {
-        machine.clock.at(tick, [this, count] {
+        // A structured binding is captured through a copy: clang 14 cannot
+        // capture one itself.
+        const auto lostPolls = count;
+        machine.clock.at(tick, [this, lostPolls] {
             machine.volumes.injectForOperation(kRequestSense, sim::InjectedFault::callFails(),
-                                               count);
+                                               lostPolls);
         });
     }
 

@@ -56,11 +56,9 @@ std::vector<sim::ProgramFile> programs() {
 
 // A small image with a byte pattern, and the demo row's identity: what the
 // update program sends the demo reader.
-firmware::FirmwareImage patternImage() {
+firmware::FirmwareImage patternImage(std::uint32_t kLow = 0x10000, std::uint32_t kHigh = 0x12FFF) {
     firmware::FirmwareImage image;
     image.imageBytes.fill(firmware::kUnsetImageByte);
-    constexpr std::uint32_t kLow = 0x10000;
-    constexpr std::uint32_t kHigh = 0x12FFF;
     for (std::uint32_t i = kLow; i <= kHigh; ++i)
         image.imageBytes[i] = static_cast<std::uint8_t>(i * 7);
     image.imageLowAddress = kLow;
@@ -69,8 +67,8 @@ firmware::FirmwareImage patternImage() {
 }
 
 std::vector<sim::ReceivedBlock> demoStream(
-    std::string_view headerName = firmware::kScramblingHeaderName) {
-    const firmware::FirmwareImage image = patternImage();
+    std::string_view headerName = firmware::kScramblingHeaderName,
+    const firmware::FirmwareImage& image = patternImage()) {
     const firmware::FlashPlan plan = firmware::planFlash(
         image, {"0d9f", "1002", "0100", "TKW-5 CardRW", std::string(headerName)});
     const std::vector<std::uint8_t> stream = firmware::buildBlockStream(image, plan);
@@ -191,7 +189,8 @@ TEST(MachinePowerCycle, AnIncompleteImageLeavesTheReaderAsItWas) {
     const auto enumerated = eventsOf(machine, sim::EventKind::ReaderEnumerated);
     ASSERT_EQ(enumerated.size(), 1u);
     EXPECT_FALSE(enumerated[0]->flag("changed"));
-    EXPECT_EQ(enumerated[0]->text("firmware").rfind("incomplete", 0), 0u);
+    EXPECT_EQ(enumerated[0]->text("firmware").rfind("not taken: only ", 0), 0u)
+        << enumerated[0]->text("firmware");
 }
 
 TEST(MachinePowerCycle, ASecondPowerCycleWithoutANewFlashChangesNothing) {
@@ -335,6 +334,7 @@ struct ReceptionCase {
     std::function<void(std::vector<sim::ReceivedBlock>&)> change;
     bool whole;
     bool written;
+    std::string reason;  // the failure reason the reader records
 };
 
 class FirmwareReceptionTest : public ::testing::TestWithParam<ReceptionCase> {};
@@ -345,18 +345,39 @@ TEST_P(FirmwareReceptionTest, JudgesTheStream) {
     const sim::FirmwareReception reception = sim::receptionOf(blocks);
     EXPECT_EQ(reception.whole, GetParam().whole);
     EXPECT_EQ(reception.written(), GetParam().written);
+    EXPECT_EQ(reception.failureReason, GetParam().reason);
+}
+
+// Data from 0x12000: the blocks carry 0x10000 onwards for the header's
+// length, so the top of the claimed range never arrives.
+std::vector<sim::ReceivedBlock> streamOfDataAboveTheFirstBlock() {
+    return demoStream(firmware::kScramblingHeaderName, patternImage(0x12000, 0x13FFF));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FirmwareReceptionTest,
     ::testing::Values(
-        ReceptionCase{"WholeImage", [](auto&) {}, true, true},
-        ReceptionCase{"LastBlockMissing", [](auto& b) { b.pop_back(); }, false, false},
-        ReceptionCase{"HeaderOnly", [](auto& b) { b.resize(1); }, false, false},
-        ReceptionCase{"OneBlockMore", [](auto& b) { b.push_back(b.back()); }, false, false},
-        ReceptionCase{"BlocksOutOfOrder", [](auto& b) { std::swap(b[2], b[3]); }, false, false},
-        ReceptionCase{"ACorruptedByte", [](auto& b) { b[5].bytes[17] ^= 0x01; }, true, false},
-        ReceptionCase{"NoHeader", [](auto& b) { b.erase(b.begin()); }, false, false}),
+        ReceptionCase{"WholeImage", [](auto&) {}, true, true, ""},
+        ReceptionCase{"LastBlockMissing", [](auto& b) { b.pop_back(); }, false, false,
+                      "only 31 of 32 blocks arrived"},
+        ReceptionCase{"HeaderOnly", [](auto& b) { b.resize(1); }, false, false,
+                      "only 0 of 32 blocks arrived"},
+        ReceptionCase{"OneBlockMore", [](auto& b) { b.push_back(b.back()); }, false, false,
+                      "after block 32 came block 32"},
+        ReceptionCase{"BlocksOutOfOrder", [](auto& b) { std::swap(b[2], b[3]); }, false, false,
+                      "after block 1 came block 3"},
+        ReceptionCase{"ACorruptedByte", [](auto& b) { b[5].bytes[17] ^= 0x01; }, true, false,
+                      "the checksum of the bytes is 0xd7ff, the header says 0xd800"},
+        ReceptionCase{"DataAboveTheFirstBlock",
+                      [](auto& b) { b = streamOfDataAboveTheFirstBlock(); }, true, false,
+                      "the header claims 0x12000-0x13fff but the blocks carry 0x10000-0x11fff"},
+        ReceptionCase{"OneBlockBeyondTheHeadersCount",
+                      [](auto& b) {
+                          b.push_back(b.back());
+                          b.back().number = static_cast<std::uint16_t>(b.size() - 1);
+                      },
+                      false, false, "33 blocks arrived, the header announced 32"},
+        ReceptionCase{"NoHeader", [](auto& b) { b.erase(b.begin()); }, false, false, ""}),
     NameOfCase{});
 
 TEST(FirmwareReception, ReadsTheHeaderScrambledOnlyForTheScramblingName) {
@@ -368,6 +389,27 @@ TEST(FirmwareReception, ReadsTheHeaderScrambledOnlyForTheScramblingName) {
     EXPECT_EQ(plain.header.headerProductId, 0x1002);
     EXPECT_TRUE(plain.written());
     EXPECT_EQ(plain.blocksExpected, scrambled.blocksExpected);
+}
+
+TEST(MachinePowerCycle, AReaderKeepsItsFirmwareWhenTheClaimedRangeNeverArrived) {
+    sim::Machine machine(demoMachine());
+    machine.setProgramFiles(programs());
+    {
+        sim::MachineProcess& update = machine.startProcess("Velcrest.exe");
+        const platform::Services& services = update.services();
+        DeviceLink link(services.volumes, services.registry, services.clock,
+                        WriteProtectRule::AnyBitProtects);
+        flash(link, streamOfDataAboveTheFirstBlock());
+        switchOff(services.system);
+    }
+    machine.endProcess();
+    EXPECT_FALSE(machine.reader(0).firmwareReception().written());
+    machine.powerOn();
+    EXPECT_EQ(machine.reader(0).identity().revision, "1.00");
+    const auto enumerated = eventsOf(machine, sim::EventKind::ReaderEnumerated);
+    ASSERT_FALSE(enumerated.empty());
+    EXPECT_EQ(enumerated.back()->text("firmware"),
+              "not taken: the header claims 0x12000-0x13fff but the blocks carry 0x10000-0x11fff");
 }
 
 // --- command faults ---------------------------------------------------------------

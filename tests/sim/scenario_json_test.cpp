@@ -1,6 +1,7 @@
 #include "sim/scenario_json.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <ostream>
@@ -161,7 +162,11 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"UnknownPowerChoice", "{\"run\": {\"afterPowerOff\": \"sleep\"}}",
                   "run.afterPowerOff: expected \"powerOn\" or \"stop\""},
         ErrorCase{"StartNotAList", "{\"run\": {\"start\": \"Velcrest.exe\"}}",
-                  "run.start: expected a list of strings"}),
+                  "run.start: expected a list of strings"},
+        ErrorCase{"NoProgramFolder", "{\"machine\": {\"programFolder\": \"../package\"}}",
+                  "machine.programFolder: no folder \"/package\""},
+        ErrorCase{"NoLibraryFolder", "{\"machine\": {\"libraryFolder\": \"/no/such/folder\"}}",
+                  "machine.libraryFolder: no folder \"/no/such/folder\""}),
     NameOfCase{});
 
 TEST(ScenarioJson, AnEmptyScenarioIsTheDemonstrationMachine) {
@@ -177,6 +182,10 @@ TEST(ScenarioJson, AnEmptyScenarioIsTheDemonstrationMachine) {
 }
 
 TEST(ScenarioJson, ReadsEveryKindOfField) {
+    // Folders must exist: the scenario's own folder holds the package it names.
+    const std::filesystem::path base = std::filesystem::path(::testing::TempDir()) /
+                                       ("scenario_json_every_field_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(base / "pkg");
     const char* text = R"({
       // comments are allowed
       "description": "all fields",
@@ -210,7 +219,7 @@ TEST(ScenarioJson, ReadsEveryKindOfField) {
                     {"at": {"time": 2500}, "do": "start", "program": "Velcrest.exe"}],
       "run": {"start": ["Ardlow.exe"], "afterPowerOff": "stop", "ifNotPoweredOff": "restart"}
     })";
-    const sim::ScenarioReading reading = sim::readScenarioText(text, kBase);
+    const sim::ScenarioReading reading = sim::readScenarioText(text, base);
     ASSERT_TRUE(reading.ok()) << *reading.error;
     const sim::Scenario& s = reading.scenario;
 
@@ -234,7 +243,7 @@ TEST(ScenarioJson, ReadsEveryKindOfField) {
     EXPECT_EQ(s.machine.tokenGroups[0].attributes, win::SE_GROUP_USE_FOR_DENY_ONLY);
     EXPECT_FALSE(s.machine.shutdownPrivilege);
     EXPECT_TRUE(s.machine.failGetTokenInformation);
-    EXPECT_EQ(s.machine.programFolder, kBase / "pkg") << "relative to the scenario's folder";
+    EXPECT_EQ(s.machine.programFolder, base / "pkg") << "relative to the scenario's folder";
     EXPECT_FALSE(s.machine.useLibraryFolder);
     EXPECT_FALSE(s.machine.runOnceKeyPresent);
     ASSERT_EQ(s.machine.registryKeys.size(), 1u);
@@ -243,7 +252,7 @@ TEST(ScenarioJson, ReadsEveryKindOfField) {
     EXPECT_EQ(s.user.fallback, sim::UserAction::cancel());
     const sim::ProgramAnswers& answers = s.user.programs.at("Ardlow.exe");
     EXPECT_EQ(answers.queued.at(144),
-              (std::vector<sim::UserAction>{sim::UserAction::select(1), sim::UserAction::ok()}));
+              (std::vector<sim::UserAction>{sim::UserAction::select(0), sim::UserAction::ok()}));
     EXPECT_EQ(answers.queued.at(149), std::vector<sim::UserAction>{sim::UserAction::cancel()});
     EXPECT_EQ(answers.defaults.at(138), sim::UserAction::ok());
 

@@ -139,8 +139,9 @@ TEST_F(SimRegistryTest, ValuesAreListedInTheOrderWrittenAndKeepTheirPlaceWhenOve
     EXPECT_EQ(stored->data, std::vector<win::BYTE>(replaced, replaced + 3));
 }
 
-// Data of every type comes back exactly as written: no terminator is added
-// to a string stored without one.
+// Data of every type comes back exactly as written, through both calls that
+// read it: no terminator is added to a string stored without one, and an
+// empty value gives no bytes.
 TEST_F(SimRegistryTest, DataIsStoredAsTheBytesGiven) {
     struct Case {
         win::DWORD type;
@@ -168,6 +169,17 @@ TEST_F(SimRegistryTest, DataIsStoredAsTheBytesGiven) {
         ASSERT_EQ(length, c.data.size());
         back.resize(length);
         EXPECT_EQ(back, c.data);
+
+        std::vector<win::BYTE> listed(64, 0xEE);
+        length = static_cast<win::DWORD>(listed.size());
+        char name[16] = {};
+        win::DWORD nameLength = sizeof name;
+        ASSERT_EQ(registry_.RegEnumValueA(key, 0, name, &nameLength, &type, listed.data(), &length),
+                  win::ERROR_SUCCESS);
+        EXPECT_EQ(type, c.type);
+        ASSERT_EQ(length, c.data.size());
+        listed.resize(length);
+        EXPECT_EQ(listed, c.data);
     }
 }
 

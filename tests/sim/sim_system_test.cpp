@@ -21,6 +21,8 @@ class SimSystemTest : public ::testing::Test {
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder_);
         std::ofstream(folder_ / "firmtable.txt", std::ios::binary) << "table bytes";
+        std::filesystem::create_directories(folder_ / "fw");
+        std::ofstream(folder_ / "fw" / "mini.s28", std::ios::binary) << "table bytes";
         setup_.hostProgramFolder = folder_.string();
         setup_.currentDirectory = "C:\\Tools\\Kavo";
     }
@@ -182,6 +184,9 @@ TEST_F(SimSystemTest, FilesOfTheProgramFolderAreFoundAsWindowsWouldFindThem) {
         {"FIRMTABLE.TXT", true, 0},
         {"C:\\tools\\KAVO\\firmtable.txt", true, 0},
         {"sub\\..\\firmtable.txt", true, 0},
+        {"FW\\Mini.S28", true, 0},
+        {"fw/mini.s28", true, 0},
+        {"fw\\gone.s28", false, static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND)},
         {"firmtable.txt\r", false, 123},
         {"missing.s28", false, static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND)},
         {"C:\\Other\\firmtable.txt", false, static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND)},

@@ -159,8 +159,6 @@ TEST_P(ResourceScriptError, IsReportedWithItsLine) {
         << "a script that cannot be read gives nothing half-read";
 }
 
-constexpr const char* kDialogOpening = "100 DIALOGEX 0, 0, 10, 10\nBEGIN\n";
-
 INSTANTIATE_TEST_SUITE_P(
     Scripts, ResourceScriptError,
     ::testing::Values(

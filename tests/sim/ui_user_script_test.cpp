@@ -23,7 +23,7 @@ TEST(UserActionParsing, ReadsEveryAnswerAScenarioCanGive) {
         {"close", UserAction::closeBox()},
         {"about", UserAction::about()},
         {"menu 7", menu7},
-        {"select 2", UserAction::select(2)},
+        {"select 2", UserAction::select(1)},
         {"clear", UserAction::select(-1)},
         {"suspend", UserAction::querySuspend()},
         {"minimise", UserAction::minimise()},
@@ -40,8 +40,8 @@ TEST(UserActionParsing, ReadsEveryAnswerAScenarioCanGive) {
 }
 
 TEST(UserActionParsing, RefusesWhatIsNoAnswer) {
-    for (const char* text : {"", "   ", "yes", "button", "button x", "select -1", "select",
-                             "ok now", "button 1 2", "1x"})
+    for (const char* text : {"", "   ", "yes", "button", "button x", "select -1", "select 0",
+                             "select", "ok now", "button 1 2", "1x"})
         EXPECT_FALSE(parseUserAction(text).has_value()) << '"' << text << '"';
 }
 
@@ -79,8 +79,9 @@ TEST(QueuedUserScript, FallbackIsEnterUnlessSet) {
 TEST(TerminalUserScript, AsksAgainAfterALineItCannotRead) {
     std::istringstream in("maybe\ncancel\n");
     std::ostringstream out;
+    Terminal terminal{in, out};
     QueuedUserScript afterwards;
-    TerminalUserScript script(in, out, afterwards);
+    TerminalUserScript script(terminal, afterwards);
     EXPECT_EQ(script.answer(dialog(151)), UserAction::cancel());
     const std::string shown = out.str();
     EXPECT_NE(shown.find("dialog 151 \"Caption 151\""), std::string::npos) << shown;
@@ -88,16 +89,37 @@ TEST(TerminalUserScript, AsksAgainAfterALineItCannotRead) {
     EXPECT_NE(shown.find("Not an answer: \"maybe\""), std::string::npos) << shown;
 }
 
-TEST(TerminalUserScript, HandsOverWhenTheInputEnds) {
+TEST(TerminalUserScript, AnEmptyLineIsEnterAndListItemsAreNumberedAsTheyAreSelected) {
+    std::istringstream in("\nselect 2\n");
+    std::ostringstream out;
+    Terminal terminal{in, out};
+    QueuedUserScript afterwards;
+    TerminalUserScript script(terminal, afterwards);
+    DialogView drives = dialog(144);
+    drives.comboItems = {"E:", "G:"};
+    drives.comboSelection = 0;
+    EXPECT_EQ(script.answer(drives), UserAction::enter());
+    EXPECT_EQ(script.answer(drives), UserAction::select(1)) << "the second item, shown as 2";
+    const std::string shown = out.str();
+    EXPECT_NE(shown.find("1. E: (selected)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("2. G:"), std::string::npos) << shown;
+}
+
+TEST(TerminalUserScript, HandsOverWhenTheInputEndsAndSaysSoOnceForEveryProgram) {
     std::istringstream in("ok\n");
     std::ostringstream out;
+    Terminal terminal{in, out};
     QueuedUserScript afterwards;
     afterwards.setFallbackAnswer(UserAction::cancel());
-    TerminalUserScript script(in, out, afterwards);
-    EXPECT_EQ(script.answer(dialog(102)), UserAction::ok());
-    EXPECT_EQ(script.answer(dialog(151)), UserAction::cancel());
-    EXPECT_EQ(script.answer(dialog(140)), UserAction::cancel());
-    EXPECT_EQ(out.str().find("input ended"), out.str().rfind("input ended")) << "said once";
+    TerminalUserScript update(terminal, afterwards);
+    TerminalUserScript format(terminal, afterwards);
+    EXPECT_EQ(update.answer(dialog(102)), UserAction::ok());
+    EXPECT_EQ(update.answer(dialog(151)), UserAction::cancel());
+    EXPECT_EQ(format.answer(dialog(140)), UserAction::cancel());
+    EXPECT_EQ(update.answer(dialog(140)), UserAction::cancel());
+    const std::string shown = out.str();
+    ASSERT_NE(shown.find("input ended"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("input ended"), shown.rfind("input ended")) << "said once";
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST(UsbRegistryBuilderTest, LaysALinkedChainFromTheDriveLetterToTheUsbDevice) {
         << laid.mediaInstanceId;
 
     EXPECT_EQ(laid.storageKeyPath,
-              "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_Kavo&Prod_TKW-5 Reader&Rev_1.00");
+              "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_Kavo&Prod_TKW-5_Reader&Rev_1.00");
     EXPECT_EQ(registry.subkeyNames(laid.storageKeyPath),
               std::vector<std::string>{laid.storageInstanceName});
     const std::string storagePrefix = stringValue(
@@ -87,6 +87,82 @@ TEST(UsbRegistryBuilderTest, LaysALinkedChainFromTheDriveLetterToTheUsbDevice) {
     const std::string list(ids->data.begin(), ids->data.end());
     constexpr char kExpected[] = "USB\\Vid_1234&Pid_5678&Rev_0100\0USB\\Vid_1234&Pid_5678\0";
     EXPECT_EQ(list, std::string(kExpected, sizeof kExpected));  // the closing zero too
+}
+
+// Windows names the disk key after the INQUIRY fields as the device sent
+// them: cut to their widths, trailing blanks dropped, and '_' for every
+// character a device id may not hold.
+TEST(UsbRegistryBuilderTest, TheDiskKeyIsNamedAsWindowsWritesIt) {
+    struct Case {
+        const char* name;
+        std::string vendor;
+        std::string product;
+        std::string revision;
+        std::string key;
+    };
+    const Case cases[] = {
+        {"InnerBlank", "Kavo", "TKW-5 CardRW", "1.00", "Disk&Ven_Kavo&Prod_TKW-5_CardRW&Rev_1.00"},
+        {"NoBlank", "Kavo", "TKW-5", "1.00", "Disk&Ven_Kavo&Prod_TKW-5&Rev_1.00"},
+        {"PaddedFields", "Kavo    ", "TKW-5 CardRW    ", "1.0 ",
+         "Disk&Ven_Kavo&Prod_TKW-5_CardRW&Rev_1.0"},
+        {"LeadingBlankStays", " Kavo", "TKW-5", "1.00", "Disk&Ven__Kavo&Prod_TKW-5&Rev_1.00"},
+        {"CommaAndControl", "Ka,vo", "TKW\t5\x01", "1.00", "Disk&Ven_Ka_vo&Prod_TKW_5_&Rev_1.00"},
+        {"HighBytesButNotDelete", "Kavo", "TKW\x7f\x80\xff", "1.00",
+         "Disk&Ven_Kavo&Prod_TKW\x7f__&Rev_1.00"},
+        {"LongerThanTheFields", "Kavo Corp", "TKW-5 CardRW Plus", "1.00a",
+         "Disk&Ven_Kavo_Cor&Prod_TKW-5_CardRW_Plu&Rev_1.00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(sim::diskKeyName(c.vendor, c.product, c.revision), c.key);
+        SimRegistry registry;
+        UsbStorageDevice device = reader();
+        device.vendor = c.vendor;
+        device.product = c.product;
+        device.revision = c.revision;
+        const UsbStorageRecords laid = UsbRegistryBuilder(registry).attach(device);
+        EXPECT_EQ(laid.storageKeyPath, std::string(sim::kUsbStorageEnumPath) + "\\" + c.key);
+        EXPECT_TRUE(registry.keyExists(laid.storageKeyPath + "\\" + laid.storageInstanceName));
+    }
+}
+
+// Windows 2000 and XP spell USB ids with mixed-case labels and lower-case
+// hexadecimal, Vista and later all in upper case; the instance ids Windows
+// makes up stay lower case on both.
+TEST(UsbRegistryBuilderTest, UsbIdsAreSpeltAsTheMachinesWindowsSpellsThem) {
+    struct Case {
+        win::DWORD majorVersion;
+        const char* deviceKey;
+        const char* hardwareId;
+        const char* mouseKey;
+    };
+    const Case cases[] = {
+        {5, "Vid_0d9f&Pid_100a", "USB\\Vid_0d9f&Pid_100a&Rev_010b", "Vid_046d&Pid_c00e"},
+        {6, "VID_0D9F&PID_100A", "USB\\VID_0D9F&PID_100A&REV_010B", "VID_046D&PID_C00E"},
+        {10, "VID_0D9F&PID_100A", "USB\\VID_0D9F&PID_100A&REV_010B", "VID_046D&PID_C00E"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.majorVersion);
+        SimRegistry registry;
+        UsbRegistryBuilder builder(registry, sim::usbIdSpellingOf(c.majorVersion));
+        builder.layBaseMachine();
+        UsbStorageDevice device = reader();
+        device.vendorId = 0x0d9f;
+        device.productId = 0x100a;
+        device.deviceRevision = 0x010b;
+        const UsbStorageRecords laid = builder.attach(device);
+        EXPECT_EQ(laid.usbKeyPath, std::string(sim::kUsbEnumPath) + "\\" + c.deviceKey);
+        EXPECT_EQ(
+            firstString(registry, laid.usbKeyPath + "\\" + laid.usbInstanceName, "HardwareID"),
+            c.hardwareId);
+        EXPECT_EQ(laid.hardwareIds.back(), std::string("USB\\") + c.deviceKey);
+        EXPECT_EQ(registry.subkeyNames(sim::kUsbEnumPath),
+                  (std::vector<std::string>{"ROOT_HUB", c.mouseKey, c.deviceKey}));
+        EXPECT_TRUE(std::regex_match(laid.usbInstanceName, std::regex("5&[0-9a-f]{1,8}&0&2")))
+            << laid.usbInstanceName;
+        EXPECT_TRUE(std::regex_match(laid.storageInstanceName, std::regex("6&[0-9a-f]{1,8}&0&0")))
+            << laid.storageInstanceName;
+    }
 }
 
 // The hub the reader sits on is one the machine has.

@@ -77,12 +77,28 @@ void awaitWinesMountRecord(win32::WinRegistry& registry, char letter) {
                 static_cast<unsigned long>(kMountWaitMs));
 }
 
+// The USB ids as the Windows wine gives spells them: lower-case digits on XP,
+// upper case from Vista on.
+bool machinesSpelling(sim::UsbIdSpelling& spelling) {
+    win32::WinSystem system;
+    win::OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (system.GetVersionExA(&info) == 0) return false;
+    spelling = sim::usbIdSpellingOf(info.dwMajorVersion);
+    return true;
+}
+
 int lay(const road::ReaderState& state) {
+    sim::UsbIdSpelling spelling{};
+    if (!machinesSpelling(spelling)) {
+        std::fprintf(stderr, "road_machine: no Windows version to spell the USB ids by\n");
+        return kFailed;
+    }
     win32::WinRegistry registry;
     awaitWinesMountRecord(registry, state.letter);
     sim::SeamRecords records(registry);
     const sim::UsbStorageRecords laid =
-        sim::UsbRegistryBuilder(records).attach(road::usbDeviceOf(state));
+        sim::UsbRegistryBuilder(records, spelling).attach(road::usbDeviceOf(state));
     std::printf("mount %s\nstorage %s\\%s\nusb %s\\%s\n", laid.mountValueName.c_str(),
                 laid.storageKeyPath.c_str(), laid.storageInstanceName.c_str(),
                 laid.usbKeyPath.c_str(), laid.usbInstanceName.c_str());

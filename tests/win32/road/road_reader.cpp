@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "firmware/flash_layout.h"
-#include "sim/firmware_reception.h"
+#include "sim/virtual_reader.h"
 
 namespace road {
 
