@@ -31,15 +31,6 @@ namespace {
 constexpr win::UINT kEwxShutdown = 0x00000001;
 constexpr win::UINT kEwxReboot = 0x00000002;
 
-// Operation codes and the vendor command's sub-code byte.
-constexpr std::uint8_t kOpTestUnitReady = 0x00;
-constexpr std::uint8_t kOpRequestSense = 0x03;
-constexpr std::uint8_t kOpInquiry = 0x12;
-constexpr std::uint8_t kOpModeSense10 = 0x5A;
-constexpr std::uint8_t kOpVendor = 0xFA;
-constexpr std::size_t kVendorSubcodeByte = 2;
-constexpr std::uint8_t kVendorBlockWrite = 0xC0;
-constexpr std::uint8_t kVendorFormat = 0xA0;
 constexpr std::size_t kBlockNumberHighByte = 7;
 constexpr std::size_t kBlockNumberLowByte = 8;
 constexpr std::uint16_t kHeaderBlockNumber = 0;

@@ -4,8 +4,7 @@
 
 #include "sim/machine.h"
 
-// The transcript's events and what a reader makes of the firmware blocks it
-// took: plain data, apart from the machine itself.
+// The transcript's events: plain data, apart from the machine itself.
 namespace sim {
 
 // --- events -----------------------------------------------------------------------

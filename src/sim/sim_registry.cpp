@@ -447,29 +447,6 @@ bool SimRegistry::deleteValue(std::string_view keyPath, std::string_view name) {
     return true;
 }
 
-bool SimRegistry::setString(std::string_view keyPath, std::string_view name,
-                            std::string_view text) {
-    std::vector<win::BYTE> bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    return setValue(keyPath, name, win::REG_SZ, bytes);
-}
-
-bool SimRegistry::setMultiString(std::string_view keyPath, std::string_view name,
-                                 const std::vector<std::string>& strings) {
-    std::vector<win::BYTE> bytes;
-    for (const std::string& s : strings) {
-        bytes.insert(bytes.end(), s.begin(), s.end());
-        bytes.push_back(0);
-    }
-    bytes.push_back(0);
-    return setValue(keyPath, name, win::REG_MULTI_SZ, bytes);
-}
-
-bool SimRegistry::setBinary(std::string_view keyPath, std::string_view name,
-                            std::span<const win::BYTE> data) {
-    return setValue(keyPath, name, win::REG_BINARY, data);
-}
-
 bool SimRegistry::keyExists(std::string_view path) const {
     return static_cast<bool>(findFromRoot(path));
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "sim/registry_records.h"
 
 namespace sim {
 
@@ -67,7 +68,7 @@ struct RegistryEvent {
 // order and values in the order written, access rights of each handle
 // enforced, the platform's error codes. Paths below are relative to
 // HKEY_LOCAL_MACHINE, levels separated by '\'.
-class SimRegistry final : public platform::Registry {
+class SimRegistry final : public platform::Registry, public RegistryRecords {
   public:
     using Observer = std::function<void(const RegistryEvent&)>;
 
@@ -96,15 +97,9 @@ class SimRegistry final : public platform::Registry {
     // rights, no faults, no observer. Missing keys on the way are created.
     // False when the path or a name is not one the platform accepts.
     bool createKey(std::string_view path);
+    // setString, setMultiString and setBinary come from RegistryRecords.
     bool setValue(std::string_view keyPath, std::string_view name, win::DWORD type,
-                  std::span<const win::BYTE> data);
-    // REG_SZ with its terminating zero.
-    bool setString(std::string_view keyPath, std::string_view name, std::string_view text);
-    // REG_MULTI_SZ: each string with its zero, then the closing zero.
-    bool setMultiString(std::string_view keyPath, std::string_view name,
-                        const std::vector<std::string>& strings);
-    bool setBinary(std::string_view keyPath, std::string_view name,
-                   std::span<const win::BYTE> data);
+                  std::span<const win::BYTE> data) override;
     // A value removed by the machine itself (Windows removing a run-once
     // entry it runs); false when the key or the value is missing.
     bool deleteValue(std::string_view keyPath, std::string_view name);

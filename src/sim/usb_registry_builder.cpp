@@ -124,7 +124,7 @@ std::string keyField(std::string_view text, std::size_t width) {
     return win::deviceIdText(withoutTrailingBlanks(cutToWidth(text, width)));
 }
 
-void layRootHubs(SimRegistry& registry) {
+void layRootHubs(RegistryRecords& registry) {
     for (const unsigned hub : {0u, 1u}) {
         const std::string key = below(below(kUsbEnumPath, kRootHubKey), rootHubInstance(hub));
         registry.setMultiString(key, kHardwareIdValue,
@@ -135,7 +135,7 @@ void layRootHubs(SimRegistry& registry) {
     }
 }
 
-void laySystemDisk(SimRegistry& registry) {
+void laySystemDisk(RegistryRecords& registry) {
     std::vector<win::BYTE> record;
     const std::uint32_t signature = hashOf("system disk");
     for (std::size_t i = 0; i < kSignatureBytes; ++i) {
@@ -148,7 +148,7 @@ void laySystemDisk(SimRegistry& registry) {
     registry.setBinary(kMountedDevicesPath, mountValueNameOf('C'), record);
 }
 
-void layCdRom(SimRegistry& registry) {
+void layCdRom(RegistryRecords& registry) {
     const std::string text =
         std::string("\\??\\IDE#CdRomHL-DT-ST_DVDRAM_GSA-H42N_____RL00____#") +
         parentIdPrefixFor("PCIIDE\\IDECHANNEL\\4&1b2c3d4e&0&1", kHubPrefixLevel) + "&0&1.0.0" +

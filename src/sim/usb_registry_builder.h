@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/win_api.h"
-#include "sim/sim_registry.h"
+#include "sim/registry_records.h"
 
 namespace sim {
 
@@ -72,7 +72,7 @@ std::string usbIdDigits(std::uint16_t value, UsbIdSpelling spelling);
 // time.
 class UsbRegistryBuilder {
   public:
-    explicit UsbRegistryBuilder(SimRegistry& registry,
+    explicit UsbRegistryBuilder(RegistryRecords& registry,
                                 UsbIdSpelling spelling = UsbIdSpelling::MixedCase)
         : registry_(registry), spelling_(spelling) {}
 
@@ -92,7 +92,7 @@ class UsbRegistryBuilder {
     std::string revisionLabel() const;
     void layMouse();
 
-    SimRegistry& registry_;
+    RegistryRecords& registry_;
     UsbIdSpelling spelling_;
 };
 

@@ -10,12 +10,6 @@ namespace sim {
 
 namespace {
 
-constexpr std::uint8_t kOpTestUnitReady = 0x00;
-constexpr std::uint8_t kOpRequestSense = 0x03;
-constexpr std::uint8_t kOpInquiry = 0x12;
-constexpr std::uint8_t kOpModeSense10 = 0x5A;
-constexpr std::uint8_t kOpVendor = 0xFA;
-
 constexpr std::size_t kCdb6Length = 6;
 constexpr std::size_t kCdb10Length = 10;
 constexpr std::size_t kCdb12Length = 12;

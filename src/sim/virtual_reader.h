@@ -89,6 +89,8 @@ class VirtualReader final : public ScsiDevice {
     // Firmware blocks. A block 0 (the header) begins a new stream.
     void refuseBlock(std::uint16_t number) { refusedBlocks_.insert(number); }
     const std::vector<ReceivedBlock>& receivedBlocks() const { return received_; }
+    // What the flash memory kept across a power cycle, taken back as received.
+    void restoreReceivedBlocks(std::vector<ReceivedBlock> blocks) { received_ = std::move(blocks); }
     // The header and every block taken, in the order they came.
     std::vector<std::uint8_t> getReceivedStream() const;
     // What the reader made of the blocks since the last header; its

@@ -3,17 +3,32 @@
 #include "firmware/windows_file_name.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr int kFolderAttempts = 1000;
+
+// A folder of the temporary directory that did not exist before; the
+// Windows build has no mkdtemp, so names are tried until one is new.
+fs::path freshFolder() {
+    const fs::path base = fs::temp_directory_path();
+    const std::string stem = "host_file_" + std::to_string(std::random_device{}()) + "_";
+    for (int attempt = 0; attempt < kFolderAttempts; ++attempt) {
+        const fs::path folder = base / (stem + std::to_string(attempt));
+        std::error_code error;
+        if (fs::create_directory(folder, error)) return folder;
+    }
+    return {};
+}
 
 TEST(WindowsPathComponents, SplitsAtBothSlashesAndAppliesDots) {
     using Parts = std::vector<std::string>;
@@ -36,9 +51,8 @@ TEST(IsValidWindowsName, RefusesWhatThePlatformRefuses) {
 class FindHostFileTest : public testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "host_file_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
+        folder_ = freshFolder();
+        ASSERT_FALSE(folder_.empty());
         fs::create_directories(folder_ / "fw");
         std::ofstream(folder_ / "mini.s28") << "x";
         std::ofstream(folder_ / "fw" / "mini.s28") << "y";

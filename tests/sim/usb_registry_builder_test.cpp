@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_registry.h"
+
 namespace {
 
 using sim::SimRegistry;

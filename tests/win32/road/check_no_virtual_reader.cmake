@@ -1,0 +1,28 @@
+# Holds the release programs to carrying none of the simulator: the type
+# names of its reader and volumes (kept in every program that links them,
+# stripped or not, for their virtual tables) must be in each program of
+# WITH, which shows the check can see them, and in none of WITHOUT.
+set(marks "N3sim13VirtualReaderE" "N3sim10SimVolumesE")
+function(carries binary mark result)
+  file(STRINGS ${binary} found REGEX "${mark}" LIMIT_COUNT 1)
+  if(found)
+    set(${result} TRUE PARENT_SCOPE)
+  else()
+    set(${result} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
+set(failed FALSE)
+foreach(mark IN LISTS marks)
+  foreach(binary IN LISTS WITH)
+    carries(${binary} ${mark} found)
+    if(NOT found)
+      message(SEND_ERROR "${binary} lacks ${mark}: the check cannot see the virtual reader")
+    endif()
+  endforeach()
+  foreach(binary IN LISTS WITHOUT)
+    carries(${binary} ${mark} found)
+    if(found)
+      message(SEND_ERROR "${binary} carries ${mark}: a release program links the simulator")
+    endif()
+  endforeach()
+endforeach()
