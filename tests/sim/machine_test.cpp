@@ -133,22 +133,31 @@ std::vector<const sim::MachineEvent*> eventsOf(const sim::Machine& machine, sim:
     return found;
 }
 
+enum class RunOnce { Leave, None };
+
+// The update program's run that matters to a power cycle: it sends `stream`,
+// leaves the run-once entry if asked, and switches the machine off.
+void flashAndSwitchOff(sim::Machine& machine, const std::vector<sim::ReceivedBlock>& stream,
+                       RunOnce runOnce) {
+    sim::MachineProcess& update = machine.startProcess("Velcrest.exe");
+    const platform::Services& services = update.services();
+    DeviceLink link(services.volumes, services.registry, services.clock,
+                    WriteProtectRule::AnyBitProtects);
+    flash(link, stream);
+    if (runOnce == RunOnce::Leave) {
+        setRunOnce(services.registry, "pendrel",
+                   std::string("\"") + kProgramFolder + "\\Ardlow.exe\"");
+    }
+    switchOff(services.system);
+    machine.endProcess();
+}
+
 // --- power cycle, re-enumeration, run-once ---------------------------------------
 
 TEST(MachinePowerCycle, AReaderThatTookAWholeImageComesUpNewAndTheRegistryFollows) {
     sim::Machine machine(demoMachine());
     machine.setProgramFiles(programs());
-    {
-        sim::MachineProcess& update = machine.startProcess("Velcrest.exe");
-        const platform::Services& services = update.services();
-        DeviceLink link(services.volumes, services.registry, services.clock,
-                        WriteProtectRule::AnyBitProtects);
-        flash(link, demoStream());
-        setRunOnce(services.registry, "pendrel",
-                   std::string("\"") + kProgramFolder + "\\Ardlow.exe\"");
-        switchOff(services.system);
-    }
-    machine.endProcess();
+    flashAndSwitchOff(machine, demoStream(), RunOnce::Leave);
     ASSERT_TRUE(machine.poweredOff());
     EXPECT_EQ(machine.reader(0).identity().revision, "1.00") << "nothing changes before power-on";
 
@@ -395,15 +404,7 @@ TEST(FirmwareReception, ReadsTheHeaderScrambledOnlyForTheScramblingName) {
 TEST(MachinePowerCycle, AReaderKeepsItsFirmwareWhenTheClaimedRangeNeverArrived) {
     sim::Machine machine(demoMachine());
     machine.setProgramFiles(programs());
-    {
-        sim::MachineProcess& update = machine.startProcess("Velcrest.exe");
-        const platform::Services& services = update.services();
-        DeviceLink link(services.volumes, services.registry, services.clock,
-                        WriteProtectRule::AnyBitProtects);
-        flash(link, streamOfDataAboveTheFirstBlock());
-        switchOff(services.system);
-    }
-    machine.endProcess();
+    flashAndSwitchOff(machine, streamOfDataAboveTheFirstBlock(), RunOnce::None);
     EXPECT_FALSE(machine.reader(0).firmwareReception().written());
     machine.powerOn();
     EXPECT_EQ(machine.reader(0).identity().revision, "1.00");
