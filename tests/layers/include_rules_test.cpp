@@ -232,7 +232,7 @@ constexpr char kSmallRules[] = R"(# a comment
 src/low:
 src/high: src/low
 tests/high: src/high src/low
-<windows.h>: src/low/one_way.h
+<platform.h>: src/low/one_way.h
 )";
 
 const CheckerCase kCheckerCases[] = {
@@ -250,9 +250,9 @@ const CheckerCase kCheckerCases[] = {
      {{"src/high/b.cpp", "\n  #  include \"high/helper.h\"\n"}, {"tests/high/helper.h", ""}},
      {"src/high/b.cpp:2: src/high may not include tests/high/helper.h"}},
     {"ThePlatformHeaderOnlyThroughItsOneWay",
-     {{"src/low/one_way.h", "#include <windows.h>\n"},
-      {"src/high/b.cpp", "#include <windows.h>\n"}},
-     {"src/high/b.cpp:1: <windows.h> is not for src/high"}},
+     {{"src/low/one_way.h", "#include <platform.h>\n"},
+      {"src/high/b.cpp", "#include <platform.h>\n"}},
+     {"src/high/b.cpp:1: <platform.h> is not for src/high"}},
     {"AFolderTheTableDoesNotNameIsReported",
      {{"apps/tool/main.cpp", "#include <vector>\n"}},
      {"apps/tool/main.cpp: in no folder of the table"}},
