@@ -161,12 +161,103 @@ INSTANTIATE_TEST_SUITE_P(
                   "incidents[0].drive: this incident concerns no drive"},
         ErrorCase{"UnknownPowerChoice", "{\"run\": {\"afterPowerOff\": \"sleep\"}}",
                   "run.afterPowerOff: expected \"powerOn\" or \"stop\""},
+        ErrorCase{"UnknownRestartChoice", "{\"run\": {\"ifNotPoweredOff\": \"powerOn\"}}",
+                  "run.ifNotPoweredOff: expected \"stop\" or \"restart\""},
+        ErrorCase{"PowerChoiceNotAString", "{\"run\": {\"afterPowerOff\": 1}}",
+                  "run.afterPowerOff: expected a string"},
+        ErrorCase{"UnknownFailingCall",
+                  "{\"machine\": {\"administrator\": {\"failing\": \"OpenToken\"}}}",
+                  "machine.administrator.failing: expected \"OpenProcessToken\" or "
+                  "\"GetTokenInformation\""},
+        ErrorCase{"UnknownRegistryCall", "{\"faults\": [{\"registry\": \"read\", \"key\": \"X\"}]}",
+                  "faults[0].registry: expected one of: open, create, enumValue, enumKey, "
+                  "queryValue, setValue, deleteKey, close"},
+        ErrorCase{"TokenGroupWithoutRid",
+                  "{\"machine\": {\"administrator\": {\"groups\": [{\"attributes\": []}]}}}",
+                  "machine.administrator.groups[0].rid: missing"},
+        ErrorCase{"IncidentWithoutTrigger", "{\"incidents\": [{\"do\": \"quit\"}]}",
+                  "incidents[0].at: missing: when it happens"},
+        ErrorCase{"TriggerOperationWithoutCode",
+                  "{\"incidents\": [{\"at\": {\"command\": \"operation\"}, \"do\": \"quit\"}]}",
+                  "incidents[0].at.operation: missing: the operation code to wait for"},
+        ErrorCase{"OccurrenceOnAPoll",
+                  "{\"incidents\": [{\"at\": {\"poll\": 2, \"occurrence\": 2}, \"do\": \"quit\"}]}",
+                  "incidents[0].at.occurrence: only with \"dialog\" or \"command\""},
         ErrorCase{"StartNotAList", "{\"run\": {\"start\": \"Velcrest.exe\"}}",
                   "run.start: expected a list of strings"},
         ErrorCase{"NoProgramFolder", "{\"machine\": {\"programFolder\": \"../package\"}}",
                   "machine.programFolder: no folder \"/package\""},
         ErrorCase{"NoLibraryFolder", "{\"machine\": {\"libraryFolder\": \"/no/such/folder\"}}",
                   "machine.libraryFolder: no folder \"/no/such/folder\""}),
+    NameOfCase{});
+
+// Every kind of object refuses a key it does not know, and offers exactly
+// the keys it reads, in the order it reads them.
+struct UnknownFieldCase {
+    const char* name;
+    const char* text;
+    const char* path;
+    const char* fields;
+};
+
+class ScenarioJsonUnknownField : public ::testing::TestWithParam<UnknownFieldCase> {};
+
+TEST_P(ScenarioJsonUnknownField, NamesTheObjectsOwnFields) {
+    const sim::ScenarioReading reading = sim::readScenarioText(GetParam().text, kBase);
+    ASSERT_FALSE(reading.ok());
+    EXPECT_EQ(*reading.error, std::string(GetParam().path) +
+                                  ": unknown field (expected one of: " + GetParam().fields + ")");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Objects, ScenarioJsonUnknownField,
+    ::testing::Values(
+        UnknownFieldCase{"Scenario", R"({"x": 1})", "x",
+                         "description, machine, user, faults, incidents, run"},
+        UnknownFieldCase{"Machine", R"({"machine": {"x": 1}})", "machine.x",
+                         "drives, readers, locale, version, administrator, programFolder, "
+                         "libraryFolder, currentDirectory, otherPrograms, registry"},
+        UnknownFieldCase{"Drive", R"({"machine": {"drives": [{"letter": "A", "x": 1}]}})",
+                         "machine.drives[0].x", "letter, type, medium, files"},
+        UnknownFieldCase{"Reader", R"({"machine": {"readers": [{"x": 1}]}})",
+                         "machine.readers[0].x",
+                         "letter, inquiry, usb, writeProtect, medium, files, formatMs, "
+                         "refuseFormat, becomes"},
+        UnknownFieldCase{"Inquiry", R"({"machine": {"readers": [{"inquiry": {"x": 1}}]}})",
+                         "machine.readers[0].inquiry.x", "vendor, product, revision"},
+        UnknownFieldCase{"Usb", R"({"machine": {"readers": [{"usb": {"x": 1}}]}})",
+                         "machine.readers[0].usb.x", "vid, pid, rev, serial"},
+        UnknownFieldCase{"Becomes", R"({"machine": {"readers": [{"becomes": {"x": 1}}]}})",
+                         "machine.readers[0].becomes.x", "pid, product, rev, inquiryRevision"},
+        UnknownFieldCase{"Version", R"({"machine": {"version": {"x": 1}}})", "machine.version.x",
+                         "major, minor, build, platformId"},
+        UnknownFieldCase{"Administrator", R"({"machine": {"administrator": {"x": 1}}})",
+                         "machine.administrator.x", "groups, shutdownPrivilege, failing"},
+        UnknownFieldCase{"TokenGroup",
+                         R"({"machine": {"administrator": {"groups": [{"rid": 544, "x": 1}]}}})",
+                         "machine.administrator.groups[0].x", "rid, attributes"},
+        UnknownFieldCase{"Registry", R"({"machine": {"registry": {"x": 1}}})", "machine.registry.x",
+                         "runOnceKey, keys"},
+        UnknownFieldCase{"RegistryKey",
+                         R"({"machine": {"registry": {"keys": [{"path": "SOFTWARE", "x": 1}]}}})",
+                         "machine.registry.keys[0].x", "path, values"},
+        UnknownFieldCase{"User", R"({"user": {"x": 1}})", "user.x", "fallback, programs"},
+        UnknownFieldCase{"ProgramAnswers", R"({"user": {"programs": {"Ardlow.exe": {"x": 1}}}})",
+                         "user.programs.Ardlow.exe.x", "answers, defaults"},
+        UnknownFieldCase{"CommandFault",
+                         R"({"faults": [{"command": "inquiry", "fail": true, "x": 1}]})",
+                         "faults[0].x",
+                         "command, operation, drive, program, block, occurrence, times, fail, "
+                         "sense"},
+        UnknownFieldCase{"RegistryFault", R"({"faults": [{"registry": "open", "x": 1}]})",
+                         "faults[0].x", "registry, key, name, error"},
+        UnknownFieldCase{"Incident", R"({"incidents": [{"at": {"time": 5}, "x": 1}]})",
+                         "incidents[0].x", "at, do, drive, bits, program"},
+        UnknownFieldCase{"Trigger", R"({"incidents": [{"at": {"time": 5, "x": 1}}]})",
+                         "incidents[0].at.x",
+                         "time, dialog, command, operation, poll, program, drive, occurrence"},
+        UnknownFieldCase{"Run", R"({"run": {"x": 1}})", "run.x",
+                         "start, afterPowerOff, ifNotPoweredOff"}),
     NameOfCase{});
 
 TEST(ScenarioJson, AnEmptyScenarioIsTheDemonstrationMachine) {
