@@ -23,11 +23,14 @@
 #include "firmware/firmware_table.h"
 #include "firmware/flash_layout.h"
 #include "firmware/srecord_reader.h"
+#include "support/case_names.h"
 #include "support/scratch_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::NameOfCase;
+using testsupport::PrintTo;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr int kExitSuccess = 0;
@@ -194,25 +197,6 @@ std::optional<Bytes> libraryStream(const fs::path& directory,
     return firmware::buildBlockStream(*image, plan);
 }
 
-// A readable test name from a case's description.
-template <typename Case>
-std::string caseName(const testing::TestParamInfo<Case>& param) {
-    std::string name = param.param.what;
-    std::replace_if(
-        name.begin(), name.end(),
-        [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-    return name;
-}
-
-// A failing case is named by its description rather than its bytes.
-template <typename Case>
-requires requires(const Case& c) {
-    c.what;
-}
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class FirmtoolTest : public testing::Test {
   protected:
     void writeEncoded(const std::string& name, std::string_view plain) {
@@ -229,6 +213,7 @@ class FirmtoolTest : public testing::Test {
 // --- encode and decode ------------------------------------------------------
 
 struct CodecCase {
+    const char* name;
     std::vector<std::string> keyArguments;
     std::optional<std::uint8_t> key;
 };
@@ -253,11 +238,12 @@ TEST_P(FirmtoolCodecTest, EncodesLikeTheLibraryAndDecodesBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, FirmtoolCodecTest,
-                         testing::Values(CodecCase{{}, std::nullopt},
-                                         CodecCase{{"--key", "0x5a"}, 0x5a},
-                                         CodecCase{{"--key=0xFF"}, 0xFF},
-                                         CodecCase{{"--key", "0"}, 0},
-                                         CodecCase{{"--key", "17"}, 17}));
+                         testing::Values(CodecCase{"NoKey", {}, std::nullopt},
+                                         CodecCase{"HexKeyApart", {"--key", "0x5a"}, 0x5a},
+                                         CodecCase{"HexKeyJoined", {"--key=0xFF"}, 0xFF},
+                                         CodecCase{"ZeroKey", {"--key", "0"}, 0},
+                                         CodecCase{"DecimalKey", {"--key", "17"}, 17}),
+                         NameOfCase{});
 
 TEST_F(FirmtoolTest, DecodeReadsEveryLineBeyondTheTableLimit) {
     std::string plain;
@@ -270,7 +256,7 @@ TEST_F(FirmtoolTest, DecodeReadsEveryLineBeyondTheTableLimit) {
 // --- usage errors and unreadable files --------------------------------------
 
 struct FailureCase {
-    const char* what;
+    const char* name;  // what the case shows, as a sentence
     std::vector<std::string> arguments;
     int exitCode;
 };
@@ -312,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kExitFileError},
         FailureCase{"check directory missing", {"check", "missing"}, kExitFileError},
         FailureCase{"check directory without table", {"check", "empty"}, kExitFileError}),
-    caseName<FailureCase>);
+    NameOfCase{});
 
 // --- help --------------------------------------------------------------------
 
@@ -417,7 +403,7 @@ TEST_F(FirmtoolTest, TablePrintsTheRowsAsTheProgramCutsThem) {
 }
 
 struct MatchCase {
-    const char* what;
+    const char* name;                 // what the case shows, as a sentence
     std::vector<std::string> reader;  // VID PID REV PRODUCT
     std::string expected;             // stdout; empty when no row matches
 };
@@ -467,12 +453,12 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"product with trailing blank", {"0d9f", "1001", "0100", "TKW-5 CardRW "}, ""},
         MatchCase{"unknown revision", {"0d9f", "1001", "0200", "TKW-5 CardRW"}, ""},
         MatchCase{"all empty", {"", "", "", ""}, ""}),
-    caseName<MatchCase>);
+    NameOfCase{});
 
 // --- image ------------------------------------------------------------------
 
 struct ImageCase {
-    const char* what;
+    const char* name;  // what the case shows, as a sentence
     std::string text;
     std::string expected;  // stdout, diagnostics included
     int exitCode = kExitSuccess;
@@ -517,7 +503,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "result=0\nimageLowAddress=0x10000\nimageHighAddress=0x10000\n"},
         ImageCase{"no data records", record('0', 0, toBytes("hdr")) + record('9', 0),
                   "result=0\nimageLowAddress=0xffffffff\nimageHighAddress=0x0\n"}),
-    caseName<ImageCase>);
+    NameOfCase{});
 
 TEST_F(FirmtoolTest, ImageWritesTheLoadedImage) {
     writeEncoded("fw.s28", record('2', 0x10000, {0x11, 0x22, 0x33, 0x44}) + record('8', 0));
@@ -546,7 +532,7 @@ TEST_F(FirmtoolTest, ImageDoesNotLoadAPlainFileAndSaysWhyInOneLine) {
 // --- stream -----------------------------------------------------------------
 
 struct StreamCase {
-    const char* what;
+    const char* name;                 // what the case shows, as a sentence
     std::vector<std::string> reader;  // VID PID REV PRODUCT
     std::uint32_t imageLength;
     std::uint16_t blocks;
@@ -614,10 +600,10 @@ INSTANTIATE_TEST_SUITE_P(
                    0x10000,
                    0x80,
                    false}),
-    caseName<StreamCase>);
+    NameOfCase{});
 
 struct RefusalCase {
-    const char* what;
+    const char* name;                     // what the case shows, as a sentence
     std::optional<std::string> firmware;  // nullopt: the file is not there
     int exitCode;
     std::string message;
@@ -651,7 +637,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kExitRefused, "does not load: result=2"},
                     RefusalCase{"file missing", std::nullopt, kExitFileError,
                                 "cannot open firmware file \"fw.s28\""}),
-    caseName<RefusalCase>);
+    NameOfCase{});
 
 // The stream finds the row's firmware file as the update program does on
 // Windows, from the folder it runs in.
@@ -734,7 +720,7 @@ TEST(FirmtoolCheck, ExamplePackageIsEncodedFromItsSources) {
 }
 
 struct BrokenPackageCase {
-    const char* what;
+    const char* name;                                  // what the case shows, as a sentence
     std::string table;                                 // plain rows
     std::vector<std::pair<std::string, Bytes>> files;  // as stored
     int exitCode;
@@ -956,6 +942,6 @@ INSTANTIATE_TEST_SUITE_P(
                           kExitSuccess,
                           "row 2:",
                           "empty line, passed over"}),
-    caseName<BrokenPackageCase>);
+    NameOfCase{});
 
 }  // namespace

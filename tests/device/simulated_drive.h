@@ -9,16 +9,11 @@
 #include "sim/sim_volumes.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_reader.h"
+#include "support/case_names.h"
 
 namespace device_test {
 
-// Names parameterised cases after their `name` field.
-struct NameOfCase {
-    template <class Case>
-    std::string operator()(const ::testing::TestParamInfo<Case>& testInfo) const {
-        return testInfo.param.name;
-    }
-};
+using testsupport::NameOfCase;
 
 inline constexpr char kReaderLetter = 'E';
 inline constexpr const char* kReaderRoot = "E:\\";

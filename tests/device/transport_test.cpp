@@ -14,14 +14,7 @@
 namespace device_test {
 namespace {
 
-// Cases print as their names in test listings.
-template <class Case>
-requires requires(const Case& c) {
-    std::string_view(c.name);
-}
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
+using testsupport::PrintTo;
 
 using device::kCommandFailed;
 

@@ -12,6 +12,7 @@
 
 #include "sim/sim_registry.h"
 #include "sim/usb_registry_builder.h"
+#include "support/case_names.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ using sim::SimRegistry;
 using sim::UsbRegistryBuilder;
 using sim::UsbStorageDevice;
 using sim::UsbStorageRecords;
+using testsupport::NameOfCase;
+using testsupport::PrintTo;
 
 const std::string kStopped = "stopped";
 const std::string kEmpty = "//";
@@ -51,31 +54,28 @@ constexpr char kProductWithBlank[] = "TKW-5 Reader";
 constexpr char kProductWithoutBlank[] = "TKW-5";
 
 UsbStorageDevice readerOnPort(unsigned port, const std::string& product = kProductWithBlank) {
-    UsbStorageDevice device;
-    device.driveLetter = 'E';
-    device.vendor = "Kavo";
-    device.product = product;
-    device.revision = "1.00";
-    device.vendorId = 0x1234;
-    device.productId = 0x5678;
-    device.deviceRevision = 0x0100;
-    device.hubPort = port;
-    return device;
+    return {.driveLetter = 'E',
+            .vendor = "Kavo",
+            .product = product,
+            .revision = "1.00",
+            .vendorId = 0x1234,
+            .productId = 0x5678,
+            .deviceRevision = 0x0100,
+            .hubPort = port,
+            .serialNumber = ""};
 }
 
 UsbStorageDevice serialStick() {
-    UsbStorageDevice device;
-    device.driveLetter = 'F';
-    device.vendor = "Generic";
-    device.product = "Flash Disk";
-    device.revision = "8.07";
-    device.vendorId = 0x058f;
-    device.productId = 0x6387;
-    device.deviceRevision = 0x0103;
-    device.rootHub = 1;
-    device.hubPort = 2;
-    device.serialNumber = "A1B2C3D4E5";
-    return device;
+    return {.driveLetter = 'F',
+            .vendor = "Generic",
+            .product = "Flash Disk",
+            .revision = "8.07",
+            .vendorId = 0x058f,
+            .productId = 0x6387,
+            .deviceRevision = 0x0103,
+            .rootHub = 1,
+            .hubPort = 2,
+            .serialNumber = "A1B2C3D4E5"};
 }
 
 InquiryStrings inquiryOf(const UsbStorageDevice& device) {
@@ -216,10 +216,6 @@ struct SpellingCase {
     std::string expected;
 };
 
-void PrintTo(const SpellingCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class StorageKeySpellingTest : public WalkTest,
                                public ::testing::WithParamInterface<SpellingCase> {};
 
@@ -297,12 +293,8 @@ const SpellingCase kSpellings[] = {
      kStopped},
 };
 
-std::string spellingName(const ::testing::TestParamInfo<SpellingCase>& info) {
-    return info.param.name;
-}
-
 INSTANTIATE_TEST_SUITE_P(Rows, StorageKeySpellingTest, ::testing::ValuesIn(kSpellings),
-                         spellingName);
+                         NameOfCase{});
 
 // Moves a new value to the front of the mount records, the place a record
 // written before all others would have.
@@ -326,13 +318,10 @@ struct RegistryChange {
     std::string expected;
 };
 
-void PrintTo(const RegistryChange& change, std::ostream* out) {
-    *out << change.name;
-}
-
 // Every row runs on a reader whose disk key the INQUIRY strings name as they
-// are and on one whose key Windows writes with '_' for a blank.
-using ChangeOnReader = std::tuple<RegistryChange, const char*>;
+// are and on one whose key Windows writes with '_' for a blank. The product is a
+// string, not a pointer, so that it prints as its text in the tests' names.
+using ChangeOnReader = std::tuple<RegistryChange, std::string>;
 
 std::string caseName(const ::testing::TestParamInfo<ChangeOnReader>& info) {
     const std::string product = std::get<1>(info.param);

@@ -28,6 +28,7 @@
 #include "format/format_templates.h"
 #include "scenario_run.h"
 #include "sim/machine.h"
+#include "support/case_names.h"
 #include "support/scratch_folder.h"
 #include "update/update_templates.h"
 
@@ -49,20 +50,8 @@ using FT = format::FormatTemplate;
 inline const std::filesystem::path kPackage =
     std::filesystem::path(VELCREST_SOURCE_DIR) / "examples" / "package";
 
-template <class Case>
-requires requires(const Case& c) {
-    std::string_view(c.name);
-}
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
-
-struct NameOfCase {
-    template <class Case>
-    std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
-        return info.param.name;
-    }
-};
+// The suites name their table cases with the one case-name printer.
+using testsupport::NameOfCase;
 
 // The templates one program showed, in order.
 inline std::vector<int> dialogsOf(const simrun::RunResult& result, std::string_view program) {

@@ -16,6 +16,7 @@ namespace e2e {
 namespace {
 
 using sim::UserAction;
+using testsupport::PrintTo;
 
 const UserAction kOk = UserAction::ok();
 const UserAction kCancel = UserAction::cancel();

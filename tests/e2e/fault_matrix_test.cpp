@@ -20,6 +20,7 @@
 namespace e2e {
 namespace {
 
+using testsupport::PrintTo;
 enum class Failure { CallFails, IllegalRequest, NoMedium, NoSenseData };
 
 constexpr win::DWORD kIoDeviceError = 1117;
@@ -41,10 +42,6 @@ struct FaultCase {
     bool emptyMedium;              // the update program then asks whether the reader is ready
     sim::UserAction flashFailure;  // the answer to notice 154
 };
-
-void PrintTo(const FaultCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 const char* failureName(Failure f) {
     switch (f) {

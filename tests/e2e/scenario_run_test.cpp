@@ -21,24 +21,13 @@
 #include "firmware/chained_xor.h"
 #include "scenario_checks.h"
 #include "sim/scenario_json.h"
+#include "support/case_names.h"
 #include "support/scratch_folder.h"
 
 namespace {
 
-template <class Case>
-requires requires(const Case& c) {
-    std::string_view(c.name);
-}
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
-
-struct NameOfCase {
-    template <class Case>
-    std::string operator()(const ::testing::TestParamInfo<Case>& testInfo) const {
-        return testInfo.param.name;
-    }
-};
+using testsupport::NameOfCase;
+using testsupport::PrintTo;
 
 constexpr std::uint16_t kNewProductId = 0x1002;
 constexpr std::uint16_t kHandOffRevision = 0x0200;

@@ -15,6 +15,7 @@
 namespace e2e {
 namespace {
 
+using testsupport::PrintTo;
 constexpr char kExampleProduct[] = "TKW-5 CardRW";
 constexpr char kUpdatedInquiryRevision[] = "2.00";
 
@@ -47,10 +48,6 @@ struct ProductCase {
     std::string product;
     std::string keyProduct;  // the product as the disk key's name spells it
 };
-
-void PrintTo(const ProductCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class RecordsAsWindowsWritesThem : public ::testing::TestWithParam<ProductCase> {};
 

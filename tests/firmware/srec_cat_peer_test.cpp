@@ -18,10 +18,13 @@
 #include "firmware/byte_source.h"
 #include "firmware/chained_xor.h"
 #include "firmware/srecord_reader.h"
+#include "support/case_names.h"
 #include "support/scratch_folder.h"
 
 namespace firmware {
 namespace {
+
+using testsupport::PrintTo;
 
 namespace fs = std::filesystem;
 
@@ -40,10 +43,6 @@ struct PeerCase {
     int blockSize;      // data bytes per record; 0 for the tool's default
     bool startAddress;  // whether the tool writes an S8/S7 start record
 };
-
-void PrintTo(const PeerCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 // Deterministic bytes, different for every range.
 std::vector<std::uint8_t> pseudoRandomBytes(std::uint32_t seed, std::uint32_t length) {
@@ -185,9 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
                              true},
                     PeerCase{
                         "S3SparseShortRecords", 4, {{0x11111, 0x222}, {0x33333, 0x444}}, 1, false}),
-    [](const testing::TestParamInfo<PeerCase>& caseInfo) {
-        return std::string(caseInfo.param.name);
-    });
+    testsupport::NameOfCase{});
 
 }  // namespace
 }  // namespace firmware

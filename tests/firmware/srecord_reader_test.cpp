@@ -15,9 +15,12 @@
 
 #include "firmware/chained_xor.h"
 #include "firmware/standard_output.h"
+#include "support/case_names.h"
 
 namespace firmware {
 namespace {
+
+using testsupport::PrintTo;
 
 std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return {text.begin(), text.end()};
@@ -333,10 +336,6 @@ struct RangeCase {
     std::uint32_t high;
 };
 
-void PrintTo(const RangeCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class LoadAddressRange : public SRecordTest, public testing::WithParamInterface<RangeCase> {};
 
 TEST_P(LoadAddressRange, DecidesByTheFirstAddressAndTheImageEnd) {
@@ -372,9 +371,7 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"S2DataAtRangeEnd", dataRecord('2', 0x040000, {0x01}), 2, kNoLowAddress, 0},
         RangeCase{"NoDataBelowRange", countOnlyRecord('2', 0x00FFFF, 1), 2, kNoLowAddress, 0},
         RangeCase{"NoDataInRange", countOnlyRecord('2', 0x012345, 2), 0, 0x12345, 0x12344}),
-    [](const testing::TestParamInfo<RangeCase>& caseInfo) {
-        return std::string(caseInfo.param.name);
-    });
+    testsupport::NameOfCase{});
 
 TEST_F(SRecordTest, ARefusedRecordKeepsWhatCameBefore) {
     const TestLoad outcome =

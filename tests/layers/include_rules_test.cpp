@@ -16,7 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "support/case_names.h"
+
 namespace {
+
+using testsupport::PrintTo;
 
 namespace fs = std::filesystem;
 
@@ -266,10 +270,6 @@ const CheckerCase kCheckerCases[] = {
      {"tests/high/b_test.cpp:4: \"low/gone.h\" names no file of the tree"}},
 };
 
-void PrintTo(const CheckerCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class IncludeChecker : public ::testing::TestWithParam<CheckerCase> {};
 
 TEST_P(IncludeChecker, FindsExactlyTheIncludesTheTableDoesNotAllow) {
@@ -277,8 +277,6 @@ TEST_P(IncludeChecker, FindsExactlyTheIncludesTheTableDoesNotAllow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SmallTrees, IncludeChecker, ::testing::ValuesIn(kCheckerCases),
-                         [](const ::testing::TestParamInfo<CheckerCase>& testInfo) {
-                             return std::string(testInfo.param.name);
-                         });
+                         testsupport::NameOfCase{});
 
 }  // namespace

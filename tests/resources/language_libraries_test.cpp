@@ -10,12 +10,15 @@
 
 #include "script_files.h"
 #include "sim/resource_script.h"
+#include "support/case_names.h"
 
 // A translated library is the English one with other words: the same
 // dialogs, controls, ids, styles and buttons, so that a program behaves the
 // same in every language. Only texts, positions and sizes may differ.
 namespace resources {
 namespace {
+
+using testsupport::PrintTo;
 
 using sim::DialogControl;
 using sim::DialogTemplate;
@@ -276,10 +279,6 @@ const Drift kDrifts[] = {
     {"IconFile", "icons/velcrest.ico", "icons/ardlow.ico", "icon 156"},
 };
 
-void PrintTo(const Drift& drift, std::ostream* out) {
-    *out << drift.name;
-}
-
 class EnglishComparison : public ::testing::TestWithParam<Drift> {};
 
 TEST_P(EnglishComparison, FindsTheDrift) {
@@ -306,9 +305,7 @@ TEST_P(EnglishComparison, FindsTheDrift) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drifts, EnglishComparison, ::testing::ValuesIn(kDrifts),
-                         [](const ::testing::TestParamInfo<Drift>& drift) {
-                             return std::string(drift.param.name);
-                         });
+                         testsupport::NameOfCase{});
 
 TEST(EnglishComparison, FindsASentenceLeftInEnglish) {
     const sim::ScriptReading english = sim::readResourceScript(kEnglishModel, "english.rc");

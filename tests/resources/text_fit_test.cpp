@@ -10,6 +10,7 @@
 
 #include "script_files.h"
 #include "sim/resource_script.h"
+#include "support/case_names.h"
 
 // Whether every text fits where the template puts it, judged without
 // Windows: the width of a text is estimated from a table of glyph advances
@@ -19,6 +20,8 @@
 // the screenshots under wine are the final word.
 namespace resources {
 namespace {
+
+using testsupport::PrintTo;
 
 using sim::ControlKind;
 using sim::DialogControl;
@@ -346,10 +349,6 @@ const LayoutFault kLayoutFaults[] = {
     {"UnknownFont", "8, \"Comic Sans MS\"", "Short", "", "no width model"},
 };
 
-void PrintTo(const LayoutFault& fault, std::ostream* out) {
-    *out << fault.name;
-}
-
 class LayoutCheck : public ::testing::TestWithParam<LayoutFault> {};
 
 TEST_P(LayoutCheck, FindsTheFault) {
@@ -369,9 +368,7 @@ TEST_P(LayoutCheck, FindsTheFault) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, LayoutCheck, ::testing::ValuesIn(kLayoutFaults),
-                         [](const ::testing::TestParamInfo<LayoutFault>& fault) {
-                             return std::string(fault.param.name);
-                         });
+                         testsupport::NameOfCase{});
 
 }  // namespace
 }  // namespace resources

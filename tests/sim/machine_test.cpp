@@ -15,6 +15,7 @@
 
 #include "device/device_link.h"
 #include "firmware/flash_layout.h"
+#include "support/case_names.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -27,20 +28,8 @@ constexpr char kProgramFolder[] = "C:\\Program Files\\Kavo\\Velcrest";
 constexpr char kUsbKeyOf1001[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_0d9f&Pid_1001";
 constexpr char kUsbKeyOf1002[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_0d9f&Pid_1002";
 
-template <class Case>
-requires requires(const Case& c) {
-    std::string_view(c.name);
-}
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
-
-struct NameOfCase {
-    template <class Case>
-    std::string operator()(const ::testing::TestParamInfo<Case>& testInfo) const {
-        return testInfo.param.name;
-    }
-};
+using testsupport::NameOfCase;
+using testsupport::PrintTo;
 
 // The demonstration's machine: the demo reader on E: and the example package.
 sim::Scenario demoMachine() {

@@ -14,15 +14,14 @@ using sim::SimRegistry;
 using sim::UsbRegistryBuilder;
 
 sim::UsbStorageDevice reader() {
-    sim::UsbStorageDevice device;
-    device.driveLetter = 'E';
-    device.vendor = "Kavo";
-    device.product = "TKW-5 CardRW";
-    device.revision = "1.00";
-    device.vendorId = 0x0d9f;
-    device.productId = 0x1001;
-    device.deviceRevision = 0x0100;
-    return device;
+    return {.driveLetter = 'E',
+            .vendor = "Kavo",
+            .product = "TKW-5 CardRW",
+            .revision = "1.00",
+            .vendorId = 0x0d9f,
+            .productId = 0x1001,
+            .deviceRevision = 0x0100,
+            .serialNumber = ""};
 }
 
 // The road under wine lays the reader's records through the registry seam;

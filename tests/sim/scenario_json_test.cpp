@@ -8,22 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "support/case_names.h"
+
 namespace {
 
-template <class Case>
-requires requires(const Case& c) {
-    std::string_view(c.name);
-}
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
-
-struct NameOfCase {
-    template <class Case>
-    std::string operator()(const ::testing::TestParamInfo<Case>& testInfo) const {
-        return testInfo.param.name;
-    }
-};
+using testsupport::NameOfCase;
+using testsupport::PrintTo;
 
 const std::filesystem::path kBase = "/scenarios";
 

@@ -4,9 +4,12 @@
 #include <vector>
 
 #include "sim/resource_script.h"
+#include "support/case_names.h"
 
 namespace sim {
 namespace {
+
+using testsupport::PrintTo;
 
 ResourceScript readOk(const char* text) {
     ScriptReading reading = readResourceScript(text, "test.rc");
@@ -211,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"StrayCharacter", "100 DIALOGEX 0, 0, 10, 10 ;\n", 1, "unexpected character ';'"},
         ErrorCase{"IconWithoutFile", "156 ICON icons/velcrest.ico\n", 1,
                   "expected a quoted string for the icon file"}),
-    [](const ::testing::TestParamInfo<ErrorCase>& test) { return std::string(test.param.name); });
+    testsupport::NameOfCase{});
 
 TEST(ResourceScriptReader, MissingFileIsAnError) {
     const ScriptReading reading = readResourceScriptFile("/nonexistent/KELDRA_XXX.rc");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/sim_ui.h"
+#include "support/case_names.h"
 
 namespace sim {
 namespace {
@@ -66,14 +67,8 @@ END
 156 ICON "app.ico"
 )rc";
 
-// Names the cases of a table by their `name` field.
-struct CaseName {
-    template <typename Param>
-    std::string operator()(const ::testing::TestParamInfo<Param>& test) const {
-        return test.param.name;
-    }
-};
-constexpr CaseName caseName;
+using testsupport::NameOfCase;
+using testsupport::PrintTo;
 
 std::shared_ptr<const ResourceScript> parsed(const char* text) {
     ScriptReading reading = readResourceScript(text, "test.rc");
@@ -204,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 win::IDCANCEL},
                       ModalCase{"EscapeWithoutCancelButton", kOkOnly, UserAction::escape(),
                                 win::IDCANCEL}),
-    caseName);
+    NameOfCase{});
 
 // The person, and the transcript, see the dialog as it is shown: texts
 // without their mnemonic marks, the buttons and which one Enter presses.
@@ -382,7 +377,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"NoAboutEntry", kNotice, UserAction::about()},
                       RefusalCase{"NoList", kNotice, UserAction::select(0)},
                       RefusalCase{"ItemNotInList", kDrives, UserAction::select(0)}),
-    caseName);
+    NameOfCase{});
 
 TEST_F(SimUiTest, AboutEntryOfTheSystemMenuSendsItsCommand) {
     user.queueAnswer(kNotice, UserAction::about());
@@ -516,7 +511,7 @@ INSTANTIATE_TEST_SUITE_P(
         BarCase{"SixteenBitRangeIsUnsigned",
                 {{win::PBM_SETRANGE, 0, range16(0, 0xFFFF), range16(0, 100), {0, 0xFFFF, 0, 10}},
                  {win::PBM_SETPOS, 40000, 0, 0, {0, 0xFFFF, 40000, 10}}}}),
-    caseName);
+    NameOfCase{});
 
 TEST_F(SimUiTest, ProgressChangesAreReported) {
     TestDialog dialog(ui);
@@ -678,7 +673,7 @@ INSTANTIATE_TEST_SUITE_P(Strings, LoadStringTest,
                                            StringCase{"OnlyTheTerminator", kMenuText, 1, 0, ""},
                                            StringCase{"NoBuffer", kMenuText, 0, 0, ""},
                                            StringCase{"Missing", 999, 15, 0, ""}),
-                         caseName);
+                         NameOfCase{});
 
 TEST_F(SimUiTest, WindowIconsAreKeptPerSize) {
     TestDialog dialog(ui);

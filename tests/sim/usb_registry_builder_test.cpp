@@ -16,16 +16,15 @@ using sim::UsbStorageDevice;
 using sim::UsbStorageRecords;
 
 UsbStorageDevice reader() {
-    UsbStorageDevice device;
-    device.driveLetter = 'E';
-    device.vendor = "Kavo";
-    device.product = "TKW-5 Reader";
-    device.revision = "1.00";
-    device.vendorId = 0x1234;
-    device.productId = 0x5678;
-    device.deviceRevision = 0x0100;
-    device.hubPort = 2;
-    return device;
+    return {.driveLetter = 'E',
+            .vendor = "Kavo",
+            .product = "TKW-5 Reader",
+            .revision = "1.00",
+            .vendorId = 0x1234,
+            .productId = 0x5678,
+            .deviceRevision = 0x0100,
+            .hubPort = 2,
+            .serialNumber = ""};
 }
 
 std::string stringValue(const SimRegistry& registry, const std::string& key, const char* name) {
@@ -220,14 +219,15 @@ TEST(UsbRegistryBuilderTest, TheSameMachineGivesTheSameRecordsAndOtherInputsOthe
 // needs no prefix of its own.
 TEST(UsbRegistryBuilderTest, ADeviceWithASerialNumberIsNamedAfterIt) {
     SimRegistry registry;
-    UsbStorageDevice stick = reader();
-    stick.driveLetter = 'F';
-    stick.vendor = "Generic";
-    stick.product = "Flash Disk";
-    stick.revision = "8.07";
-    stick.vendorId = 0x058f;
-    stick.productId = 0x6387;
-    stick.serialNumber = "A1B2C3D4E5";
+    const UsbStorageDevice stick{.driveLetter = 'F',
+                                 .vendor = "Generic",
+                                 .product = "Flash Disk",
+                                 .revision = "8.07",
+                                 .vendorId = 0x058f,
+                                 .productId = 0x6387,
+                                 .deviceRevision = reader().deviceRevision,
+                                 .hubPort = reader().hubPort,
+                                 .serialNumber = "A1B2C3D4E5"};
     const UsbStorageRecords laid = UsbRegistryBuilder(registry).attach(stick);
     EXPECT_EQ(laid.usbInstanceName, "A1B2C3D4E5");
     EXPECT_EQ(laid.storageInstanceName, "A1B2C3D4E5&0");

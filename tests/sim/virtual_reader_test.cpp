@@ -14,25 +14,12 @@
 
 #include "sim/scsi_device.h"
 #include "sim/virtual_clock.h"
+#include "support/case_names.h"
 
 namespace {
 
-// Cases print as their names in test listings.
-template <class Case>
-requires requires(const Case& c) {
-    std::string_view(c.name);
-}
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
-
-// Names parameterised cases after their `name` field.
-struct NameOfCase {
-    template <class Case>
-    std::string operator()(const ::testing::TestParamInfo<Case>& testInfo) const {
-        return testInfo.param.name;
-    }
-};
+using testsupport::NameOfCase;
+using testsupport::PrintTo;
 
 using Bytes = std::vector<std::uint8_t>;
 
