@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -150,8 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, RequestRecordTest, ::testing::Values(Mode::Once,
 
 struct SenseCase {
     const char* name;
-    bool injected;  // false: the healthy reader answers
-    sim::InjectedFault fault;
+    std::optional<sim::InjectedFault> fault;  // none: the healthy reader answers
     int result;
     std::uint32_t code;
 };
@@ -164,23 +164,22 @@ sim::InjectedFault reply(std::uint8_t status, std::vector<std::uint8_t> sense) {
 }
 
 const SenseCase kSenseCases[] = {
-    {"GoodStatus", false, {}, 1, 0x00000000},
-    {"CallRejected", true, sim::InjectedFault::callFails(), 0, 0xFF000000},
-    {"MediumNotPresent", true, sim::InjectedFault::checkCondition(sim::kSenseNotReady, 0x3A, 0x00),
-     0, 0xFF023A00},
-    {"UnitAttention", true,
-     sim::InjectedFault::checkCondition(sim::kSenseUnitAttention, 0x28, 0x00), 0, 0xFF062800},
-    {"FormatInProgress", true, sim::InjectedFault::checkCondition(sim::kSenseNotReady, 0x04, 0x04),
-     0, 0xFF020404},
-    {"GoodStatusWithAscOnly", true,
+    {"GoodStatus", std::nullopt, 1, 0x00000000},
+    {"CallRejected", sim::InjectedFault::callFails(), 0, 0xFF000000},
+    {"MediumNotPresent", sim::InjectedFault::checkCondition(sim::kSenseNotReady, 0x3A, 0x00), 0,
+     0xFF023A00},
+    {"UnitAttention", sim::InjectedFault::checkCondition(sim::kSenseUnitAttention, 0x28, 0x00), 0,
+     0xFF062800},
+    {"FormatInProgress", sim::InjectedFault::checkCondition(sim::kSenseNotReady, 0x04, 0x04), 0,
+     0xFF020404},
+    {"GoodStatusWithAscOnly",
      reply(sim::kStatusGood, sim::fixedSense(sim::kSenseNoSense, 0x3A, 0x00)), 1, 0x00003A00},
-    {"FilemarkFlagOnly", true, sim::InjectedFault::senseFlagsOnly(sim::kSenseFlagFilemark), 0,
+    {"FilemarkFlagOnly", sim::InjectedFault::senseFlagsOnly(sim::kSenseFlagFilemark), 0,
      0xFF800000},
-    {"EomFlagOnly", true, sim::InjectedFault::senseFlagsOnly(sim::kSenseFlagEom), 0, 0xFF400000},
-    {"IliFlagOnly", true, sim::InjectedFault::senseFlagsOnly(sim::kSenseFlagIli), 0, 0xFF200000},
-    {"CheckConditionWithoutSense", true, sim::InjectedFault::checkConditionWithoutSense(), 0,
-     0xFF000000},
-    {"BusyWithoutSense", true, reply(sim::kStatusBusy, {}), 0, 0xFF000000},
+    {"EomFlagOnly", sim::InjectedFault::senseFlagsOnly(sim::kSenseFlagEom), 0, 0xFF400000},
+    {"IliFlagOnly", sim::InjectedFault::senseFlagsOnly(sim::kSenseFlagIli), 0, 0xFF200000},
+    {"CheckConditionWithoutSense", sim::InjectedFault::checkConditionWithoutSense(), 0, 0xFF000000},
+    {"BusyWithoutSense", reply(sim::kStatusBusy, {}), 0, 0xFF000000},
 };
 
 class LastSenseCodeTest : public BothModes<::testing::TestWithParam<std::tuple<Mode, SenseCase>>> {
@@ -191,7 +190,7 @@ TEST_P(LastSenseCodeTest, JudgesStatusAndSenseByte2) {
     if (mode == Mode::Held) {
         ASSERT_EQ(link.lockVolume(kReaderRoot), 1);
     }
-    if (sense.injected) volumes.injectNext(sense.fault);
+    if (sense.fault) volumes.injectNext(*sense.fault);
     link.lastSenseCode = kStaleCode;
 
     EXPECT_EQ(send(mode, kTestUnitReady.data(), 6, nullptr, win::SCSI_IOCTL_DATA_UNSPECIFIED, 0),

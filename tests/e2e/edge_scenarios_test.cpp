@@ -789,8 +789,8 @@ INSTANTIATE_TEST_SUITE_P(Format, EdgeScenario, ::testing::ValuesIn(kFormatProced
 
 struct SuspendCase {
     const char* name;
+    bool refused;  // whether the running program refuses to let Windows suspend
     std::function<void(sim::Scenario&)> setUp;
-    bool refused;
 };
 
 class SuspendQuery : public ::testing::TestWithParam<SuspendCase> {};
@@ -815,33 +815,45 @@ void suspendInAbout(sim::Scenario& s, const char* program, int mainDialog) {
 }
 
 const SuspendCase kSuspend[] = {
-    {"UpdateNotice", [](sim::Scenario& s) { suspendAt(s, kUpdate, id(UT::StartNotice)); }, true},
-    {"UpdateMainDialog", [](sim::Scenario& s) { suspendAt(s, kUpdate, id(UT::MainDialog)); }, true},
-    {"UpdateProgress",
-     [](sim::Scenario& s) {
-         sim::Incident ask = incident(sim::TriggerKind::Command, sim::IncidentKind::QuerySuspend);
-         ask.at.call = sim::DeviceCall::WriteBlock;
-         ask.at.occurrence = 2;
-         s.incidents = {ask};
-     },
-     true},
+    {.name = "UpdateNotice",
+     .refused = true,
+     .setUp = [](sim::Scenario& s) { suspendAt(s, kUpdate, id(UT::StartNotice)); }},
+    {.name = "UpdateMainDialog",
+     .refused = true,
+     .setUp = [](sim::Scenario& s) { suspendAt(s, kUpdate, id(UT::MainDialog)); }},
+    {.name = "UpdateProgress",
+     .refused = true,
+     .setUp =
+         [](sim::Scenario& s) {
+             sim::Incident ask =
+                 incident(sim::TriggerKind::Command, sim::IncidentKind::QuerySuspend);
+             ask.at.call = sim::DeviceCall::WriteBlock;
+             ask.at.occurrence = 2;
+             s.incidents = {ask};
+         }},
     // The About box opens only over the main dialog, which still refuses.
-    {"UpdateAboutBoxOverTheMainDialog",
-     [](sim::Scenario& s) { suspendInAbout(s, kUpdate, id(UT::MainDialog)); }, true},
-    {"FormatMainDialog", [](sim::Scenario& s) { suspendAt(s, kFormat, id(FT::MainDialog)); }, true},
-    {"FormatProgress",
-     [](sim::Scenario& s) { s.incidents = {atPoll(2, sim::IncidentKind::QuerySuspend)}; }, true},
-    {"FormatAboutBoxOverTheMainDialog",
-     [](sim::Scenario& s) { suspendInAbout(s, kFormat, id(FT::MainDialog)); }, true},
-    {"NoDialogOpen",
-     [](sim::Scenario& s) {
-         // Ardlow waits five seconds before its main dialog: nothing is open.
-         sim::Incident ask = incident(sim::TriggerKind::Time, sim::IncidentKind::QuerySuspend);
-         ask.at.timeMs = kDuringArdlowsWaitMs;
-         ask.at.program = kFormat;
-         s.incidents = {ask};
-     },
-     false},
+    {.name = "UpdateAboutBoxOverTheMainDialog",
+     .refused = true,
+     .setUp = [](sim::Scenario& s) { suspendInAbout(s, kUpdate, id(UT::MainDialog)); }},
+    {.name = "FormatMainDialog",
+     .refused = true,
+     .setUp = [](sim::Scenario& s) { suspendAt(s, kFormat, id(FT::MainDialog)); }},
+    {.name = "FormatProgress",
+     .refused = true,
+     .setUp = [](sim::Scenario& s) { s.incidents = {atPoll(2, sim::IncidentKind::QuerySuspend)}; }},
+    {.name = "FormatAboutBoxOverTheMainDialog",
+     .refused = true,
+     .setUp = [](sim::Scenario& s) { suspendInAbout(s, kFormat, id(FT::MainDialog)); }},
+    {.name = "NoDialogOpen",
+     .refused = false,
+     .setUp =
+         [](sim::Scenario& s) {
+             // Ardlow waits five seconds before its main dialog: nothing is open.
+             sim::Incident ask = incident(sim::TriggerKind::Time, sim::IncidentKind::QuerySuspend);
+             ask.at.timeMs = kDuringArdlowsWaitMs;
+             ask.at.program = kFormat;
+             s.incidents = {ask};
+         }},
 };
 INSTANTIATE_TEST_SUITE_P(Dialogs, SuspendQuery, ::testing::ValuesIn(kSuspend), NameOfCase{});
 

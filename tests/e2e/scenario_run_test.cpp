@@ -26,6 +26,9 @@
 
 namespace {
 
+using e2e::FT;
+using e2e::id;
+using e2e::UT;
 using testsupport::NameOfCase;
 using testsupport::PrintTo;
 
@@ -65,9 +68,10 @@ void expectTheWholeRoad(const simrun::RunResult& result) {
     EXPECT_FALSE(machine.markerPresent) << "Ardlow removes the marker after the format";
     EXPECT_TRUE(machine.runOnceValues.empty()) << "Windows removed the run-once value";
     EXPECT_EQ(machine.powerCycles, 1);
-    EXPECT_TRUE(result.summary.showed("Velcrest.exe", 140)) << "update complete";
-    EXPECT_TRUE(result.summary.showed("Ardlow.exe", 140)) << "the new revision confirmed";
-    EXPECT_FALSE(result.summary.showed("Ardlow.exe", 139));
+    EXPECT_TRUE(result.summary.showed("Velcrest.exe", id(UT::UpdateComplete))) << "update complete";
+    EXPECT_TRUE(result.summary.showed("Ardlow.exe", id(FT::RevisionMatches)))
+        << "the new revision confirmed";
+    EXPECT_FALSE(result.summary.showed("Ardlow.exe", id(FT::RevisionDiffers)));
     expectNothingLeftOpen(result);
 }
 
@@ -133,14 +137,15 @@ INSTANTIATE_TEST_SUITE_P(
         ExampleCase{"Demo", "demo.json", expectTheWholeRoad},
         ExampleCase{"WriteProtected", "write-protected.json",
                     [](const simrun::RunResult& result) {
-                        EXPECT_EQ(timesShown(result.summary, "Velcrest.exe", 147), 3u);
+                        EXPECT_EQ(
+                            timesShown(result.summary, "Velcrest.exe", id(UT::WriteProtected)), 3u);
                         expectTheWholeRoad(result);
                     }},
         ExampleCase{"RefusedBlock", "refused-block.json",
                     [](const simrun::RunResult& result) {
                         const sim::MachineSummary& machine = result.summary.machine;
-                        EXPECT_TRUE(result.summary.showed("Velcrest.exe", 154));
-                        EXPECT_FALSE(result.summary.showed("Velcrest.exe", 140));
+                        EXPECT_TRUE(result.summary.showed("Velcrest.exe", id(UT::FlashFailure)));
+                        EXPECT_FALSE(result.summary.showed("Velcrest.exe", id(UT::UpdateComplete)));
                         EXPECT_FALSE(machine.readers[0].firmware.written());
                         EXPECT_EQ(machine.readers[0].firmware.blocksReceived, 19u);
                         EXPECT_FALSE(machine.markerWritten);
@@ -151,12 +156,12 @@ INSTANTIATE_TEST_SUITE_P(
         ExampleCase{"SecondReader", "second-reader.json",
                     [](const simrun::RunResult& result) {
                         const sim::MachineSummary& machine = result.summary.machine;
-                        EXPECT_TRUE(result.summary.showed("Velcrest.exe", 146));
+                        EXPECT_TRUE(result.summary.showed("Velcrest.exe", id(UT::SeveralReaders)));
                         EXPECT_TRUE(machine.readers[0].firmware.written()) << "the lower letter";
                         EXPECT_FALSE(machine.readers[1].firmware.headerReceived);
                         EXPECT_EQ(machine.readers[0].formatsCompleted, 1);
                         EXPECT_EQ(machine.readers[1].formatsCompleted, 0);
-                        EXPECT_TRUE(result.summary.showed("Ardlow.exe", 140));
+                        EXPECT_TRUE(result.summary.showed("Ardlow.exe", id(FT::RevisionMatches)));
                     }},
         // Readers with a USB serial number are not supported: the registry
         // does not lead to their USB identity, so no table row matches.
@@ -166,23 +171,26 @@ INSTANTIATE_TEST_SUITE_P(
                         std::vector<int> shown;
                         for (const simrun::ShownDialog& dialog : result.summary.dialogs)
                             shown.push_back(dialog.templateId);
-                        EXPECT_EQ(shown, (std::vector<int>{150, 102, 151, 153}));
+                        EXPECT_EQ(shown,
+                                  (std::vector<int>{id(UT::StartNotice), id(UT::MainDialog),
+                                                    id(UT::UpdateStart), id(UT::NoTableRow)}));
                         EXPECT_FALSE(machine.readers[0].firmware.headerReceived);
                         EXPECT_EQ(machine.readers[0].after, machine.readers[0].before);
                         EXPECT_FALSE(machine.markerWritten);
                         EXPECT_TRUE(machine.runOnceValues.empty());
                         EXPECT_EQ(machine.powerCycles, 0);
                     }},
-        ExampleCase{"StandAloneFormat", "stand-alone-format.json",
-                    [](const simrun::RunResult& result) {
-                        const sim::MachineSummary& machine = result.summary.machine;
-                        for (const int id : {144, 149, 150})
-                            EXPECT_TRUE(result.summary.showed("Ardlow.exe", id)) << id;
-                        EXPECT_FALSE(result.summary.showed("Ardlow.exe", 140));
-                        EXPECT_EQ(machine.readers[0].formatsCompleted, 1);
-                        EXPECT_FALSE(machine.markerWritten);
-                        EXPECT_EQ(machine.powerCycles, 0);
-                    }}),
+        ExampleCase{
+            "StandAloneFormat", "stand-alone-format.json",
+            [](const simrun::RunResult& result) {
+                const sim::MachineSummary& machine = result.summary.machine;
+                for (const FT shown : {FT::DriveSelect, FT::ConfirmFormat, FT::StandAloneDone})
+                    EXPECT_TRUE(result.summary.showed("Ardlow.exe", id(shown))) << id(shown);
+                EXPECT_FALSE(result.summary.showed("Ardlow.exe", id(FT::RevisionMatches)));
+                EXPECT_EQ(machine.readers[0].formatsCompleted, 1);
+                EXPECT_FALSE(machine.markerWritten);
+                EXPECT_EQ(machine.powerCycles, 0);
+            }}),
     NameOfCase{});
 
 TEST(ExampleScenarios, EveryFileIsRunByTheTable) {
@@ -211,12 +219,13 @@ TEST(ExampleScenarios, TheFullExampleOfTheDocumentationRuns) {
     const simrun::RunResult result = simrun::runScenario(reading.scenario);
 
     EXPECT_EQ(result.exitStatus, simrun::kExitScenarioEnded);
-    EXPECT_TRUE(result.summary.showed("Velcrest.exe", 146)) << "two readers";
-    EXPECT_EQ(timesShown(result.summary, "Velcrest.exe", 147), 2u);
-    EXPECT_FALSE(result.summary.showed("Velcrest.exe", 152)) << "the lock's own retries cover two";
+    EXPECT_TRUE(result.summary.showed("Velcrest.exe", id(UT::SeveralReaders))) << "two readers";
+    EXPECT_EQ(timesShown(result.summary, "Velcrest.exe", id(UT::WriteProtected)), 2u);
+    EXPECT_FALSE(result.summary.showed("Velcrest.exe", id(UT::DeviceAccessFailure)))
+        << "the lock's own retries cover two";
     EXPECT_TRUE(result.summary.machine.readers[0].firmware.written());
     EXPECT_EQ(result.summary.machine.powerCycles, 1) << "the restart after the declined power-off";
-    EXPECT_TRUE(result.summary.showed("Ardlow.exe", 140));
+    EXPECT_TRUE(result.summary.showed("Ardlow.exe", id(FT::RevisionMatches)));
     expectNothingLeftOpen(result);
 }
 
@@ -224,7 +233,8 @@ TEST(ExampleScenarios, TheFullExampleOfTheDocumentationRuns) {
 
 TEST(ScenarioRun, ADeclinedPowerOffLeavesTheHandOffUntilTheUserRestarts) {
     sim::Scenario scenario = simrun::demoScenario();
-    scenario.user.programs["Velcrest.exe"].queued[142] = {sim::UserAction::cancel()};
+    scenario.user.programs["Velcrest.exe"].queued[id(UT::PowerOffPrompt)] = {
+        sim::UserAction::cancel()};
 
     const simrun::RunResult stopped = simrun::runScenario(scenario);
     EXPECT_EQ(stopped.exitStatus, simrun::kExitScenarioEnded);
@@ -250,7 +260,7 @@ TEST(ScenarioRun, TheLoopGuardEndsAProgramThatWouldAskForEver) {
     EXPECT_EQ(result.exitStatus, simrun::kExitLoopGuard);
     EXPECT_TRUE(result.summary.stoppedByLoopGuard);
     EXPECT_FALSE(result.summary.loopGuardReason.empty());
-    EXPECT_GE(timesShown(result.summary, "Velcrest.exe", 147), 40u);
+    EXPECT_GE(timesShown(result.summary, "Velcrest.exe", id(UT::WriteProtected)), 40u);
     EXPECT_FALSE(result.summary.machine.markerWritten);
     const auto ended = std::find_if(
         result.events.rbegin(), result.events.rend(),
@@ -263,7 +273,7 @@ TEST(ScenarioRun, ASecondInstanceStartedDuringTheUpdateShowsNothing) {
     sim::Scenario scenario = simrun::demoScenario();
     sim::Incident start;
     start.at.kind = sim::TriggerKind::Dialog;
-    start.at.templateId = 151;
+    start.at.templateId = id(UT::UpdateStart);
     start.at.program = "Velcrest.exe";
     start.kind = sim::IncidentKind::StartProgram;
     start.program = "Velcrest.exe";
@@ -319,7 +329,8 @@ TEST(Rehearsal, ShowsTheRowTheLoadTheHeaderAndWhyEveryLaterBlockWasRefused) {
     refused.senseKey = 0x03;
     refused.asc = 0x0C;
     scenario.faults = {refused};
-    scenario.user.programs["Velcrest.exe"].defaults[154] = sim::UserAction::cancel();
+    scenario.user.programs["Velcrest.exe"].defaults[id(UT::FlashFailure)] =
+        sim::UserAction::cancel();
     const simrun::RunResult result = simrun::runScenario(scenario);
     expectNothingLeftOpen(result);
 
@@ -362,7 +373,7 @@ TEST(Rehearsal, ShowsTheRowTheLoadTheHeaderAndWhyEveryLaterBlockWasRefused) {
 
     std::size_t notices = 0;
     for (const sim::MachineEvent* dialog : eventsOf(result, sim::EventKind::DialogShown)) {
-        if (dialog->number("template") != 154) continue;
+        if (dialog->number("template") != id(UT::FlashFailure)) continue;
         ++notices;
         EXPECT_EQ(dialog->text("note"),
                   "no command has reached E: since block 20 was refused and its volume was "
@@ -510,12 +521,14 @@ std::filesystem::path failingPackage(const std::filesystem::path& folder) {
     return package;
 }
 
+constexpr int kNoClosingNotice = 0;
+
 struct JsonCase {
     const char* name;
-    const char* scenario;  // a file of examples/scenarios; null: the demonstration
-    bool failingLoad;      // run on the package whose firmware file does not load
-    const char* input;     // what the terminal gets with --interactive; null: no terminal
-    int closingNotice;     // the format program's last closing notice; 0: none
+    const char* scenario = nullptr;        // a file of examples/scenarios; null: the demonstration
+    bool failingLoad = false;              // run on the package whose firmware file does not load
+    const char* input = nullptr;           // what the terminal gets with --interactive; null: none
+    int closingNotice = kNoClosingNotice;  // the format program's last closing notice
 };
 
 class VelcrestSimJson : public VelcrestSimTool, public ::testing::WithParamInterface<JsonCase> {};
@@ -555,7 +568,7 @@ TEST_P(VelcrestSimJson, PrintsOnlyJsonLinesOnStandardOutput) {
     };
     EXPECT_EQ(count("summary"), 1);
     const nlohmann::json& closing = events.back()["closingNotice"];
-    if (c.closingNotice == 0) {
+    if (c.closingNotice == kNoClosingNotice) {
         EXPECT_TRUE(closing.is_null()) << closing;
     } else {
         EXPECT_EQ(closing["program"], "Ardlow.exe");
@@ -585,15 +598,25 @@ TEST_P(VelcrestSimJson, PrintsOnlyJsonLinesOnStandardOutput) {
     EXPECT_EQ(events.back()["readers"][0]["headerReceived"], false);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scenarios, VelcrestSimJson,
-    ::testing::Values(JsonCase{"Demonstration", nullptr, false, nullptr, 140},
-                      JsonCase{"RefusedBlock", "refused-block.json", false, nullptr, 0},
-                      JsonCase{"SecondReader", "second-reader.json", false, nullptr, 140},
-                      JsonCase{"StandAloneFormat", "stand-alone-format.json", false, nullptr, 150},
-                      JsonCase{"FailingLoad", nullptr, true, nullptr, 0},
-                      JsonCase{"InteractiveAsksOnStandardError", nullptr, false, "\nok\n", 140}),
-    NameOfCase{});
+INSTANTIATE_TEST_SUITE_P(Scenarios, VelcrestSimJson,
+                         ::testing::Values(JsonCase{.name = "Demonstration",
+                                                    .closingNotice = id(FT::RevisionMatches)},
+                                           JsonCase{.name = "RefusedBlock",
+                                                    .scenario = "refused-block.json",
+                                                    .closingNotice = kNoClosingNotice},
+                                           JsonCase{.name = "SecondReader",
+                                                    .scenario = "second-reader.json",
+                                                    .closingNotice = id(FT::RevisionMatches)},
+                                           JsonCase{.name = "StandAloneFormat",
+                                                    .scenario = "stand-alone-format.json",
+                                                    .closingNotice = id(FT::StandAloneDone)},
+                                           JsonCase{.name = "FailingLoad",
+                                                    .failingLoad = true,
+                                                    .closingNotice = kNoClosingNotice},
+                                           JsonCase{.name = "InteractiveAsksOnStandardError",
+                                                    .input = "\nok\n",
+                                                    .closingNotice = id(FT::RevisionMatches)}),
+                         NameOfCase{});
 
 TEST_F(VelcrestSimTool, JsonGivesOneObjectALineEndingWithTheSummary) {
     ASSERT_EQ(run("--json"), 0);
@@ -612,7 +635,8 @@ TEST_F(VelcrestSimTool, JsonGivesOneObjectALineEndingWithTheSummary) {
     EXPECT_EQ(summary["readers"][0]["formatsCompleted"], 1);
     EXPECT_EQ(summary["marker"]["present"], false);
     const auto closing = std::find_if(events.begin(), events.end(), [](const nlohmann::json& e) {
-        return e["event"] == "dialog" && e["program"] == "Ardlow.exe" && e["template"] == 140;
+        return e["event"] == "dialog" && e["program"] == "Ardlow.exe" &&
+               e["template"] == id(FT::RevisionMatches);
     });
     EXPECT_NE(closing, events.end());
 }
@@ -689,7 +713,8 @@ TEST_F(VelcrestSimTool, TheStreamFileEqualsFirmtoolsForEveryRowOfTheExamplePacka
         if (upperCase) {
             scenario["machine"]["version"] = {{"major", 6}, {"minor", 0}, {"build", 6000}};
             // That Windows gets the version notice first; "Continue" goes on.
-            scenario["user"]["programs"]["Velcrest.exe"]["answers"]["133"] = "cancel";
+            scenario["user"]["programs"]["Velcrest.exe"]["answers"]
+                    [std::to_string(id(UT::VersionNotSupported))] = "cancel";
         }
         const std::filesystem::path simStream = folder_ / "sim.bin";
         const std::filesystem::path toolStream = folder_ / "firmtool.bin";

@@ -665,7 +665,11 @@ TEST_F(SRecordTest, ALoadInheritsTheDecoderStateOfThePreviousOne) {
         bool resetBetween;
         bool strayKey;
     };
-    const Case cases[] = {{"\r\n", false, true}, {"\n", false, false}, {"\r\n", true, false}};
+    const Case cases[] = {
+        {.lineEnd = "\r\n", .resetBetween = false, .strayKey = true},
+        {.lineEnd = "\n", .resetBetween = false, .strayKey = false},
+        {.lineEnd = "\r\n", .resetBetween = true, .strayKey = false},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "CR LF " << (c.lineEnd.size() == 2) << " reset " << c.resetBetween);
