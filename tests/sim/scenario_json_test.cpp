@@ -1,7 +1,6 @@
 #include "sim/scenario_json.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <ostream>
@@ -9,6 +8,7 @@
 #include <string_view>
 
 #include "support/case_names.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -264,8 +264,8 @@ TEST(ScenarioJson, AnEmptyScenarioIsTheDemonstrationMachine) {
 
 TEST(ScenarioJson, ReadsEveryKindOfField) {
     // Folders must exist: the scenario's own folder holds the package it names.
-    const std::filesystem::path base = std::filesystem::path(::testing::TempDir()) /
-                                       ("scenario_json_every_field_" + std::to_string(::getpid()));
+    const testsupport::ScratchFolder scratch("scenario_json");
+    const std::filesystem::path& base = scratch.path();
     std::filesystem::create_directories(base / "pkg");
     const char* text = R"({
       // comments are allowed
