@@ -31,15 +31,26 @@ constexpr int kMaxTemplateId = 0xFFFF;
 
 class JsonReader;
 
-// One field of an object: `read` takes its value when the key is there;
-// `absent`, when given, runs when it is not (a field that must be given, or
-// one whose absence depends on the others). `path` is the field's own path.
+// One field of an object: `read` takes its value when the key is there.
+// Some fields belong only to some objects of a kind (a block number only to
+// a fault on a written block): `appliesTo` says whether this object takes
+// the field, and `refusal` is the message when it is given where it does not
+// apply. `missing`, when set, is the message when the field is left out
+// where it applies (a field that must be given). `absent` runs when the key
+// is not there and may fill in what its absence means. `path` is the field's
+// own path.
 template <typename Target>
 struct Field {
     std::string_view name;
     bool (*read)(JsonReader& json, const Json& value, const std::string& path, Target& out);
+    const char* missing = nullptr;
+    bool (*appliesTo)(const Target& out) = nullptr;
+    const char* refusal = nullptr;
     bool (*absent)(JsonReader& json, const std::string& path, Target& out) = nullptr;
 };
+
+// The message of a field that must always be given.
+inline constexpr char kMissing[] = "missing";
 
 // A word the file may write and what it stands for.
 template <typename Value>
@@ -179,11 +190,14 @@ bool JsonReader::readFields(const Json& value, const std::string& path,
                             const Field<Target> (&fields)[N], Target& out) {
     for (const Field<Target>& entry : fields) {
         const std::string at = field(path, entry.name);
+        const bool applies = entry.appliesTo == nullptr || entry.appliesTo(out);
         const auto found = value.find(std::string(entry.name));
         if (found != value.end()) {
+            if (!applies) return fail(at, entry.refusal);
             if (!entry.read(*this, *found, at, out)) return false;
-        } else if (entry.absent != nullptr && !entry.absent(*this, at, out)) {
-            return false;
+        } else {
+            if (applies && entry.missing != nullptr) return fail(at, entry.missing);
+            if (entry.absent != nullptr && !entry.absent(*this, at, out)) return false;
         }
     }
     return true;
@@ -324,12 +338,6 @@ bool nested(JsonReader& json, const Json& value, const std::string& path, OwnerO
 template <typename Target, const auto& Fields>
 bool group(JsonReader& json, const Json& value, const std::string& path, Target& out) {
     return json.object(value, path, Fields, out);
-}
-
-// The `absent` of a field that must be given.
-template <typename Target>
-bool missing(JsonReader& json, const std::string& path, Target&) {
-    return json.fail(path, "missing");
 }
 
 }  // namespace sim::scenario_json

@@ -93,8 +93,18 @@ bool has(const Json& value, std::string_view key) {
     return value.is_object() && value.contains(std::string(key));
 }
 
-bool isCallOnly(DeviceCall call) {
-    return call == DeviceCall::Open || call == DeviceCall::Lock || call == DeviceCall::Unlock;
+bool isOperation(const CommandFault& out) {
+    return out.call == DeviceCall::Operation;
+}
+
+bool isWriteBlock(const CommandFault& out) {
+    return out.call == DeviceCall::WriteBlock;
+}
+
+// An open, a lock or an unlock fails as a call; only a command has sense data.
+bool hasSenseData(const CommandFault& out) {
+    return out.call != DeviceCall::Open && out.call != DeviceCall::Lock &&
+           out.call != DeviceCall::Unlock;
 }
 
 bool faultCall(JsonReader& json, const Json& value, const std::string& path, CommandFault& out) {
@@ -103,21 +113,7 @@ bool faultCall(JsonReader& json, const Json& value, const std::string& path, Com
 
 bool faultOperation(JsonReader& json, const Json& value, const std::string& path,
                     CommandFault& out) {
-    if (out.call != DeviceCall::Operation)
-        return json.fail(path, "only for \"command\": \"operation\"");
     return json.byte(value, path, out.operationCode);
-}
-
-bool noFaultOperation(JsonReader& json, const std::string& path, CommandFault& out) {
-    if (out.call == DeviceCall::Operation)
-        return json.fail(path, "missing: the operation code to fail");
-    return true;
-}
-
-bool faultBlock(JsonReader& json, const Json& value, const std::string& path, CommandFault& out) {
-    if (out.call != DeviceCall::WriteBlock)
-        return json.fail(path, "only for \"command\": \"writeBlock\"");
-    return scenario_json::number<&CommandFault::block, 0>(json, value, path, out);
 }
 
 bool faultTimes(JsonReader& json, const Json& value, const std::string& path, CommandFault& out) {
@@ -133,20 +129,29 @@ bool faultFailure(JsonReader& json, const Json& value, const std::string& path, 
 }
 
 bool faultSense(JsonReader& json, const Json& value, const std::string& path, CommandFault& out) {
-    if (isCallOnly(out.call)) return json.fail(path, "an open, lock or unlock has no sense data");
     return json.sense(value, path, out);
 }
 
 constexpr Field<CommandFault> kCommandFaultFields[] = {
     {kCommandKey, faultCall},
-    {"operation", faultOperation, noFaultOperation},
+    {.name = "operation",
+     .read = faultOperation,
+     .missing = "missing: the operation code to fail",
+     .appliesTo = isOperation,
+     .refusal = "only for \"command\": \"operation\""},
     {"drive", scenario_json::letter<&CommandFault::drive>},
     {"program", scenario_json::text<&CommandFault::program>},
-    {"block", faultBlock},
+    {.name = "block",
+     .read = scenario_json::number<&CommandFault::block, 0>,
+     .appliesTo = isWriteBlock,
+     .refusal = "only for \"command\": \"writeBlock\""},
     {"occurrence", scenario_json::number<&CommandFault::occurrence, 1>},
     {"times", faultTimes},
     {kFailKey, faultFailure},
-    {kSenseKey, faultSense},
+    {.name = kSenseKey,
+     .read = faultSense,
+     .appliesTo = hasSenseData,
+     .refusal = "an open, lock or unlock has no sense data"},
 };
 
 bool commandFault(JsonReader& json, const Json& value, const std::string& path, CommandFault& out) {
@@ -175,13 +180,9 @@ bool registryCall(JsonReader& json, const Json& value, const std::string& path,
                      "expected one of: " + scenario_json::namesOf(kRegistryCalls), out.call);
 }
 
-bool noKeyPath(JsonReader& json, const std::string& path, RegistryFault&) {
-    return json.fail(path, "missing: the key path");
-}
-
 constexpr Field<RegistryFault> kRegistryFaultFields[] = {
     {kRegistryKey, registryCall},
-    {"key", scenario_json::text<&RegistryFault::keyPath>, noKeyPath},
+    {"key", scenario_json::text<&RegistryFault::keyPath>, "missing: the key path"},
     {"name", scenario_json::text<&RegistryFault::name>},
     {"error", scenario_json::number<&RegistryFault::error, 1>},
 };
@@ -221,47 +222,48 @@ bool waitsForOperation(const Trigger& out) {
     return out.kind == TriggerKind::Command && out.call == DeviceCall::Operation;
 }
 
+bool isAProgramsMoment(const Trigger& out) {
+    return out.kind != TriggerKind::Time;
+}
+
+bool concernsADrive(const Trigger& out) {
+    return out.kind == TriggerKind::Command || out.kind == TriggerKind::Poll;
+}
+
+bool countsOccurrences(const Trigger& out) {
+    return out.kind == TriggerKind::Dialog || out.kind == TriggerKind::Command;
+}
+
 bool triggerCall(JsonReader& json, const Json& value, const std::string& path, Trigger& out) {
     return json.deviceCall(value, path, out.call);
 }
 
 bool triggerOperation(JsonReader& json, const Json& value, const std::string& path, Trigger& out) {
-    if (!waitsForOperation(out)) return json.fail(path, "only with \"command\": \"operation\"");
     return json.byte(value, path, out.operationCode);
-}
-
-bool noTriggerOperation(JsonReader& json, const std::string& path, Trigger& out) {
-    if (waitsForOperation(out)) return json.fail(path, "missing: the operation code to wait for");
-    return true;
-}
-
-bool triggerProgram(JsonReader& json, const Json& value, const std::string& path, Trigger& out) {
-    if (out.kind == TriggerKind::Time)
-        return json.fail(path, "time is the machine's, not a program's");
-    return scenario_json::text<&Trigger::program>(json, value, path, out);
-}
-
-bool triggerDrive(JsonReader& json, const Json& value, const std::string& path, Trigger& out) {
-    if (out.kind != TriggerKind::Command && out.kind != TriggerKind::Poll)
-        return json.fail(path, "only with \"command\" or \"poll\"");
-    return scenario_json::letter<&Trigger::drive>(json, value, path, out);
-}
-
-bool triggerOccurrence(JsonReader& json, const Json& value, const std::string& path, Trigger& out) {
-    if (out.kind == TriggerKind::Time || out.kind == TriggerKind::Poll)
-        return json.fail(path, "only with \"dialog\" or \"command\"");
-    return scenario_json::number<&Trigger::occurrence, 1>(json, value, path, out);
 }
 
 constexpr Field<Trigger> kTriggerFields[] = {
     {kTriggerKinds[0].name, scenario_json::number<&Trigger::timeMs, 0>},
     {kTriggerKinds[1].name, scenario_json::number<&Trigger::templateId, 1, kMaxTemplateId>},
     {kTriggerKinds[2].name, triggerCall},
-    {"operation", triggerOperation, noTriggerOperation},
+    {.name = "operation",
+     .read = triggerOperation,
+     .missing = "missing: the operation code to wait for",
+     .appliesTo = waitsForOperation,
+     .refusal = "only with \"command\": \"operation\""},
     {kTriggerKinds[3].name, scenario_json::number<&Trigger::occurrence, 1>},
-    {"program", triggerProgram},
-    {"drive", triggerDrive},
-    {"occurrence", triggerOccurrence},
+    {.name = "program",
+     .read = scenario_json::text<&Trigger::program>,
+     .appliesTo = isAProgramsMoment,
+     .refusal = "time is the machine's, not a program's"},
+    {.name = "drive",
+     .read = scenario_json::letter<&Trigger::drive>,
+     .appliesTo = concernsADrive,
+     .refusal = "only with \"command\" or \"poll\""},
+    {.name = "occurrence",
+     .read = scenario_json::number<&Trigger::occurrence, 1>,
+     .appliesTo = countsOccurrences,
+     .refusal = "only with \"dialog\" or \"command\""},
 };
 
 bool trigger(JsonReader& json, const Json& value, const std::string& path, Incident& out) {
@@ -278,10 +280,6 @@ bool trigger(JsonReader& json, const Json& value, const std::string& path, Incid
     return json.readFields(value, path, kTriggerFields, out.at);
 }
 
-bool noTrigger(JsonReader& json, const std::string& path, Incident&) {
-    return json.fail(path, "missing: when it happens");
-}
-
 constexpr char kIncidentKinds[] =
     "expected one of: pullMedium, insertMedium, writeProtect, querySuspend, quit, start";
 
@@ -293,55 +291,55 @@ bool incidentKind(JsonReader& json, const Json& value, const std::string& path, 
     return true;
 }
 
-bool noIncidentKind(JsonReader& json, const std::string& path, Incident&) {
-    return json.fail(path, kIncidentKinds);
-}
-
-bool concernsDrive(const Incident& out) {
+bool concernsADrive(const Incident& out) {
     return out.kind == IncidentKind::PullMedium || out.kind == IncidentKind::InsertMedium ||
            out.kind == IncidentKind::SetWriteProtect;
 }
 
+bool setsWriteProtect(const Incident& out) {
+    return out.kind == IncidentKind::SetWriteProtect;
+}
+
+bool startsAProgram(const Incident& out) {
+    return out.kind == IncidentKind::StartProgram;
+}
+
 bool incidentDrive(JsonReader& json, const Json& value, const std::string& path, Incident& out) {
-    if (!concernsDrive(out)) return json.fail(path, "this incident concerns no drive");
     return json.letter(value, path, out.drive);
 }
 
 // An incident on a drive that names none happens to the trigger's drive.
 bool triggerDriveOrDefault(JsonReader&, const std::string&, Incident& out) {
-    if (concernsDrive(out) && out.at.drive) out.drive = *out.at.drive;
+    if (concernsADrive(out) && out.at.drive) out.drive = *out.at.drive;
     return true;
 }
 
 bool incidentBits(JsonReader& json, const Json& value, const std::string& path, Incident& out) {
-    if (out.kind != IncidentKind::SetWriteProtect)
-        return json.fail(path, "only with \"do\": \"writeProtect\"");
     return json.byte(value, path, out.bits);
 }
 
-bool noIncidentBits(JsonReader& json, const std::string& path, Incident& out) {
-    if (out.kind == IncidentKind::SetWriteProtect)
-        return json.fail(path, "missing: the new byte 3 (0 removes the protection)");
-    return true;
-}
-
 bool incidentProgram(JsonReader& json, const Json& value, const std::string& path, Incident& out) {
-    if (out.kind != IncidentKind::StartProgram)
-        return json.fail(path, "only with \"do\": \"start\"");
     return json.text(value, path, out.program);
 }
 
-bool noIncidentProgram(JsonReader& json, const std::string& path, Incident& out) {
-    if (out.kind == IncidentKind::StartProgram) return json.fail(path, "missing");
-    return true;
-}
-
 constexpr Field<Incident> kIncidentFields[] = {
-    {"at", trigger, noTrigger},
-    {"do", incidentKind, noIncidentKind},
-    {"drive", incidentDrive, triggerDriveOrDefault},
-    {"bits", incidentBits, noIncidentBits},
-    {"program", incidentProgram, noIncidentProgram},
+    {"at", trigger, "missing: when it happens"},
+    {"do", incidentKind, kIncidentKinds},
+    {.name = "drive",
+     .read = incidentDrive,
+     .appliesTo = concernsADrive,
+     .refusal = "this incident concerns no drive",
+     .absent = triggerDriveOrDefault},
+    {.name = "bits",
+     .read = incidentBits,
+     .missing = "missing: the new byte 3 (0 removes the protection)",
+     .appliesTo = setsWriteProtect,
+     .refusal = "only with \"do\": \"writeProtect\""},
+    {.name = "program",
+     .read = incidentProgram,
+     .missing = scenario_json::kMissing,
+     .appliesTo = startsAProgram,
+     .refusal = "only with \"do\": \"start\""},
 };
 
 bool incidents(JsonReader& json, const Json& value, const std::string& path, Scenario& out) {

@@ -39,7 +39,7 @@ bool driveType(JsonReader& json, const Json& value, const std::string& path, Sce
 }
 
 constexpr Field<ScenarioDrive> kDriveFields[] = {
-    {kLetterKey, letter<&ScenarioDrive::letter>, missing<ScenarioDrive>},
+    {kLetterKey, letter<&ScenarioDrive::letter>, kMissing},
     {"type", driveType},
     {"medium", flag<&ScenarioDrive::mediumPresent>},
     {"files", texts<&ScenarioDrive::files>},
@@ -113,14 +113,9 @@ bool groupAttributes(JsonReader& json, const Json& value, const std::string& pat
     return true;
 }
 
-bool noGroupAttributes(JsonReader&, const std::string&, TokenGroup& out) {
-    out.attributes = 0;
-    return true;
-}
-
 constexpr Field<TokenGroup> kTokenGroupFields[] = {
-    {"rid", number<&TokenGroup::rid, 0>, missing<TokenGroup>},
-    {"attributes", groupAttributes, noGroupAttributes},
+    {"rid", number<&TokenGroup::rid, 0>, kMissing},
+    {"attributes", groupAttributes},
 };
 
 bool tokenGroups(JsonReader& json, const Json& value, const std::string& path,
@@ -197,7 +192,7 @@ bool keyValues(JsonReader& json, const Json& value, const std::string& path,
 }
 
 constexpr Field<ScenarioRegistryKey> kRegistryKeyFields[] = {
-    {"path", keyPath, missing<ScenarioRegistryKey>},
+    {"path", keyPath, kMissing},
     {"values", keyValues},
 };
 
