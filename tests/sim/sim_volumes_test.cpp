@@ -100,11 +100,14 @@ TEST_P(DevicePathOpenTest, OpensOnlyTheVolumePathOfAnAttachedDrive) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, DevicePathOpenTest,
-    ::testing::Values(PathCase{"Upper", "\\\\.\\E:", true}, PathCase{"Lower", "\\\\.\\e:", true},
-                      PathCase{"NotAttached", "\\\\.\\F:", false},
-                      PathCase{"RootDirectory", "\\\\.\\E:\\", false},
-                      PathCase{"DriveOnly", "E:", false}, PathCase{"NoLetter", "\\\\.\\:", false},
-                      PathCase{"Empty", "", false}, PathCase{"Win32Prefix", "\\\\?\\E:", false}),
+    ::testing::Values(PathCase{.name = "Upper", .path = "\\\\.\\E:", .opens = true},
+                      PathCase{.name = "Lower", .path = "\\\\.\\e:", .opens = true},
+                      PathCase{.name = "NotAttached", .path = "\\\\.\\F:", .opens = false},
+                      PathCase{.name = "RootDirectory", .path = "\\\\.\\E:\\", .opens = false},
+                      PathCase{.name = "DriveOnly", .path = "E:", .opens = false},
+                      PathCase{.name = "NoLetter", .path = "\\\\.\\:", .opens = false},
+                      PathCase{.name = "Empty", .path = "", .opens = false},
+                      PathCase{.name = "Win32Prefix", .path = "\\\\?\\E:", .opens = false}),
     NameOfCase{});
 
 TEST_F(SimVolumesTest, InjectedOpenFailuresComeFirstAndRunOut) {

@@ -136,25 +136,29 @@ TEST_F(VirtualReaderTest, InquiryAnswersPastAPendingUnitAttention) {
 
 struct StateCase {
     const char* name;
-    std::function<void(sim::VirtualReader&)> prepare;
     bool ready;
     Triple sense;
+    std::function<void(sim::VirtualReader&)> prepare;
 };
 
 const StateCase kStateCases[] = {
-    {"Ready", [](auto&) {}, true, {0, 0, 0}},
-    {"NoMedium", [](auto& r) { r.removeMedium(); }, false, kNoMedium},
-    {"MediumBackIn",
-     [](auto& r) {
-         r.removeMedium();
-         r.insertMedium();
-     },
-     true,
-     {0, 0, 0}},
-    {"UnitAttention",
-     [](auto& r) { r.raiseUnitAttention(); },
-     false,
-     {sim::kSenseUnitAttention, sim::kAscMediumChanged, 0}},
+    {.name = "Ready", .ready = true, .sense = {0, 0, 0}, .prepare = [](auto&) {}},
+    {.name = "NoMedium",
+     .ready = false,
+     .sense = kNoMedium,
+     .prepare = [](auto& r) { r.removeMedium(); }},
+    {.name = "MediumBackIn",
+     .ready = true,
+     .sense = {0, 0, 0},
+     .prepare =
+         [](auto& r) {
+             r.removeMedium();
+             r.insertMedium();
+         }},
+    {.name = "UnitAttention",
+     .ready = false,
+     .sense = {sim::kSenseUnitAttention, sim::kAscMediumChanged, 0},
+     .prepare = [](auto& r) { r.raiseUnitAttention(); }},
 };
 
 class ReaderStateTest : public VirtualReaderTest,
@@ -377,14 +381,21 @@ TEST_P(FormatProgressTest, RisesOverTheFormatsDuration) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Times, FormatProgressTest,
-                         ::testing::Values(ProgressCase{"After0ms", 0, true, 0},
-                                           ProgressCase{"After2500ms", 2500, true, 16384},
-                                           ProgressCase{"After5000ms", 5000, true, 32768},
-                                           ProgressCase{"After9999ms", 9999, true, 65529},
-                                           ProgressCase{"After10000ms", 10000, false, 0},
-                                           ProgressCase{"After60000ms", 60000, false, 0}),
-                         NameOfCase{});
+INSTANTIATE_TEST_SUITE_P(
+    Times, FormatProgressTest,
+    ::testing::Values(
+        ProgressCase{.name = "After0ms", .elapsedMs = 0, .formatting = true, .progress = 0},
+        ProgressCase{
+            .name = "After2500ms", .elapsedMs = 2500, .formatting = true, .progress = 16384},
+        ProgressCase{
+            .name = "After5000ms", .elapsedMs = 5000, .formatting = true, .progress = 32768},
+        ProgressCase{
+            .name = "After9999ms", .elapsedMs = 9999, .formatting = true, .progress = 65529},
+        ProgressCase{
+            .name = "After10000ms", .elapsedMs = 10000, .formatting = false, .progress = 0},
+        ProgressCase{
+            .name = "After60000ms", .elapsedMs = 60000, .formatting = false, .progress = 0}),
+    NameOfCase{});
 
 TEST_F(VirtualReaderTest, FormatProgressSurvivesTheTickCountWrapping) {
     clock.advance(0xFFFFFFFFull - 1000);
