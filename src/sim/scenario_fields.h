@@ -1,12 +1,12 @@
 #pragma once
 
 // The walk under the scenario reader. Each object of a scenario file is read
-// from one table of its fields (name, reader): the table says which keys the
-// object takes, in which order they are read, and what the message for an
-// unknown key offers, so a key is spelt once and the offer cannot drift from
-// what is read. The walk keeps the first fault it meets with the path of the
-// field that holds it; every reader returns false once a fault is kept, so
-// the callers simply stop.
+// from one table of its fields (name, reader, and when the field belongs or
+// must be given): the table says which keys the object takes, in which order
+// they are read, and what the message for an unknown key offers, so a key is
+// spelt once and the offer cannot drift from what is read. The walk keeps the
+// first fault it meets with the path of the field that holds it; every reader
+// returns false once a fault is kept, so the callers simply stop.
 
 #include <algorithm>
 #include <cstddef>
@@ -17,7 +17,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "sim/scenario.h"
