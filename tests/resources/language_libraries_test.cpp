@@ -232,9 +232,7 @@ TEST_P(LanguageLibrary, IsTheEnglishLibraryInOtherWords) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Resources, LanguageLibrary, ::testing::ValuesIn(scriptFiles()),
-                         [](const ::testing::TestParamInfo<ScriptFile>& script) {
-                             return script.param.testName();
-                         });
+                         testsupport::NameOfCase{});
 
 // The comparison finds each way a translation can drift from the English.
 constexpr const char* kEnglishModel = R"rc(

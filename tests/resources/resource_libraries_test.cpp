@@ -7,6 +7,7 @@
 
 #include "script_files.h"
 #include "sim/resource_script.h"
+#include "support/case_names.h"
 
 namespace resources {
 namespace {
@@ -153,9 +154,7 @@ TEST_P(ResourceScriptFile, IconsAreIconFilesAndIconControlsNameHeldIcons) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Resources, ResourceScriptFile, ::testing::ValuesIn(scriptFiles()),
-                         [](const ::testing::TestParamInfo<ScriptFile>& script) {
-                             return script.param.testName();
-                         });
+                         testsupport::NameOfCase{});
 
 }  // namespace
 }  // namespace resources

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <ostream>
 #include <regex>
@@ -15,14 +14,7 @@ namespace resources {
 struct ScriptFile {
     std::filesystem::path path;
     const RequiredResources* required;  // null for a script of no known kind
-
-    std::string testName() const {
-        std::string name = path.stem().string();
-        std::replace_if(
-            name.begin(), name.end(),
-            [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-        return name;
-    }
+    std::string name;                   // the file's stem, which names its test cases
 };
 
 // Names the script in test output.
@@ -51,7 +43,8 @@ inline std::vector<ScriptFile> scriptFiles() {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(resourcesFolder(), error)) {
         if (entry.path().extension() != ".rc") continue;
-        found.push_back({entry.path(), requirementsFor(entry.path().filename().string())});
+        found.push_back({entry.path(), requirementsFor(entry.path().filename().string()),
+                         entry.path().stem().string()});
     }
     std::sort(found.begin(), found.end(),
               [](const ScriptFile& a, const ScriptFile& b) { return a.path < b.path; });

@@ -296,9 +296,7 @@ TEST_P(TextFit, EveryTextFitsItsControlAndEveryControlItsDialog) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Resources, TextFit, ::testing::ValuesIn(scriptFiles()),
-                         [](const ::testing::TestParamInfo<ScriptFile>& script) {
-                             return script.param.testName();
-                         });
+                         testsupport::NameOfCase{});
 
 // Each check catches what it is for: a dialog that fits, changed in one way.
 struct LayoutFault {

@@ -10,6 +10,7 @@
 #include "compiled_resources.h"
 #include "script_files.h"
 #include "sim/resource_script.h"
+#include "support/case_names.h"
 #include "support/scratch_folder.h"
 
 namespace resources {
@@ -43,7 +44,7 @@ class WindresCompiles : public ::testing::TestWithParam<ScriptFile> {
         if (!windres)
             GTEST_SKIP() << "no mingw-w64 windres on this machine (scripts/setup installs it)";
         scratch_.emplace("windres");
-        const std::filesystem::path output = scratch_->path() / (GetParam().testName() + ".res");
+        const std::filesystem::path output = scratch_->path() / (GetParam().name + ".res");
         const std::filesystem::path log = output.string() + ".log";
         const std::string command = quotedForShell(*windres) + " -I " +
                                     quotedForShell(resourcesFolder()) + " " +
@@ -101,9 +102,7 @@ TEST_P(WindresCompiles, AndReadsAsTheSimulatorReadsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Resources, WindresCompiles, ::testing::ValuesIn(scriptFiles()),
-                         [](const ::testing::TestParamInfo<ScriptFile>& script) {
-                             return script.param.testName();
-                         });
+                         testsupport::NameOfCase{});
 
 }  // namespace
 }  // namespace resources
