@@ -18,6 +18,10 @@ constexpr win::DWORD ERROR_INVALID_NAME = 123;
 constexpr win::DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr win::DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 constexpr win::DWORD ERROR_NO_TOKEN = 1008;
+constexpr win::DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr win::DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
+// How many groups more than it holds an overstating group block claims.
+constexpr win::DWORD kGroupCountOverstatement = 1000;
 constexpr int kDriveCount = 26;
 constexpr win::LUID kShutdownLuid = {19, 0};
 
@@ -92,6 +96,12 @@ SimSystem::Handle* SimSystem::findHandle(win::HANDLE handle, HandleKind kind) {
     return &found->second;
 }
 
+std::size_t SimSystem::openHandleCount(HandleKind kind) const {
+    return static_cast<std::size_t>(
+        std::count_if(handles_.begin(), handles_.end(),
+                      [kind](const auto& each) { return each.second.kind == kind; }));
+}
+
 win::BOOL SimSystem::GetVersionExA(win::OSVERSIONINFOA* version) {
     if (version == nullptr || version->dwOSVersionInfoSize != sizeof(win::OSVERSIONINFOA)) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
@@ -108,7 +118,7 @@ win::BOOL SimSystem::GetVersionExA(win::OSVERSIONINFOA* version) {
 
 win::BOOL SimSystem::OpenProcessToken(win::DWORD /*desiredAccess*/, win::HANDLE* token) {
     if (token == nullptr) return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
-    if (failOpenProcessToken_) return fail(ERROR_NO_TOKEN);
+    if (failOpenProcessToken_ || tokenFails(TokenFault::OpenToken)) return fail(ERROR_NO_TOKEN);
     *token = addHandle(Handle{HandleKind::Token, {}, {}, 0});
     return win::TRUE;
 }
@@ -128,22 +138,27 @@ win::BOOL SimSystem::GetTokenInformation(win::HANDLE token, int informationClass
     std::vector<std::pair<std::vector<std::uint8_t>, win::DWORD>> groups;
     groups.emplace_back(makeSid(kWorldAuthority, {0}), win::SE_GROUP_ENABLED);
     for (const TokenGroup& group : setup_.tokenGroups) {
-        groups.emplace_back(
-            makeSid(win::SECURITY_NT_AUTHORITY, {win::SECURITY_BUILTIN_DOMAIN_RID, group.rid}),
-            group.attributes);
+        groups.emplace_back(makeSid(win::SECURITY_NT_AUTHORITY, {group.domainRid, group.rid}),
+                            group.attributes);
     }
     const std::size_t arrayEnd =
         offsetof(win::TOKEN_GROUPS, Groups) + groups.size() * sizeof(win::SID_AND_ATTRIBUTES);
     std::size_t needed = arrayEnd;
     for (const auto& group : groups) needed += group.first.size();
     *returnLength = static_cast<win::DWORD>(needed);
-    if (information == nullptr || informationLength < needed) {
+    if (information == nullptr && tokenFails(TokenFault::SizeQuery)) {
+        return fail(setup_.faults.sizeQueryError);
+    }
+    // A token whose groups grew between the two calls answers so.
+    if (information == nullptr || informationLength < needed ||
+        tokenFails(TokenFault::ReadGroups)) {
         return fail(static_cast<win::DWORD>(win::ERROR_INSUFFICIENT_BUFFER));
     }
 
     auto* bytes = static_cast<std::uint8_t*>(information);
     auto* table = static_cast<win::TOKEN_GROUPS*>(information);
-    table->GroupCount = static_cast<win::DWORD>(groups.size());
+    table->GroupCount = static_cast<win::DWORD>(groups.size()) +
+                        (setup_.faults.overstateGroupCount ? kGroupCountOverstatement : 0);
     auto* entries =
         reinterpret_cast<win::SID_AND_ATTRIBUTES*>(bytes + offsetof(win::TOKEN_GROUPS, Groups));
     std::size_t sidOffset = arrayEnd;
@@ -164,6 +179,7 @@ win::BOOL SimSystem::AllocateAndInitializeSid(const win::SID_IDENTIFIER_AUTHORIT
         subAuthorityCount > kMaxSubAuthorities) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
     }
+    if (tokenFails(TokenFault::AllocateSid)) return fail(ERROR_NOT_ENOUGH_MEMORY);
     const std::vector<std::uint8_t> built =
         subAuthorityCount == 1 ? makeSid(*authority, {subAuthority0})
                                : makeSid(*authority, {subAuthority0, subAuthority1});
@@ -189,6 +205,7 @@ win::BOOL SimSystem::LookupPrivilegeValueA(const char* name, win::LUID* luid) {
     if (name == nullptr || luid == nullptr || std::strcmp(name, win::SE_SHUTDOWN_NAME) != 0) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
     }
+    if (setup_.faults.failPrivilegeLookup) return fail(ERROR_NO_SUCH_PRIVILEGE);
     *luid = kShutdownLuid;
     return win::TRUE;
 }
@@ -229,7 +246,7 @@ win::BOOL SimSystem::ExitWindowsEx(win::UINT flags, win::DWORD /*reason*/) {
 }
 
 int SimSystem::GetLocaleInfoA(win::LCID /*locale*/, win::LCTYPE type, char* data, int dataLength) {
-    if (type != win::LOCALE_SABBREVLANGNAME) {
+    if (type != win::LOCALE_SABBREVLANGNAME || setup_.faults.failLocaleLookup) {
         fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
         return 0;
     }
@@ -324,8 +341,8 @@ win::DWORD SimSystem::GetCurrentDirectoryA(win::DWORD bufferLength, char* buffer
     return length;
 }
 
-std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath) const {
-    if (setup_.hostProgramFolder.empty()) return std::nullopt;
+std::optional<std::vector<std::string>> SimSystem::inProgramFolder(
+    const std::string& windowsPath) const {
     const std::string full =
         isAbsolute(windowsPath) ? windowsPath : setup_.currentDirectory + "\\" + windowsPath;
     const std::vector<std::string> wanted = firmware::windowsPathComponents(full);
@@ -335,11 +352,30 @@ std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath
         !std::equal(folder.begin(), folder.end(), wanted.begin(), firmware::sameWindowsName)) {
         return std::nullopt;
     }
-    const std::vector<std::string> inFolder(
-        wanted.begin() + static_cast<std::ptrdiff_t>(folder.size()), wanted.end());
-    const auto host = firmware::findHostFile(setup_.hostProgramFolder, inFolder);
+    return std::vector<std::string>(wanted.begin() + static_cast<std::ptrdiff_t>(folder.size()),
+                                    wanted.end());
+}
+
+std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath) const {
+    if (setup_.hostProgramFolder.empty()) return std::nullopt;
+    const auto inFolder = inProgramFolder(windowsPath);
+    if (!inFolder) return std::nullopt;
+    const auto host = firmware::findHostFile(setup_.hostProgramFolder, *inFolder);
     if (!host) return std::nullopt;
     return host->string();
+}
+
+const std::vector<std::uint8_t>* SimSystem::programFileBytes(const std::string& windowsPath) const {
+    const auto inFolder = inProgramFolder(windowsPath);
+    if (!inFolder) return nullptr;
+    for (const auto& [name, bytes] : setup_.programFiles) {
+        const std::vector<std::string> given = firmware::windowsPathComponents(name);
+        if (std::equal(given.begin(), given.end(), inFolder->begin(), inFolder->end(),
+                       firmware::sameWindowsName)) {
+            return &bytes;
+        }
+    }
+    return nullptr;
 }
 
 win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess, win::DWORD shareMode,
@@ -367,6 +403,10 @@ win::HANDLE SimSystem::openProgramFile(const char* path, win::DWORD desiredAcces
         fail(ERROR_INVALID_NAME);
         return win::invalidHandleValue();
     }
+    if (const std::vector<std::uint8_t>* bytes = programFileBytes(windowsPath)) {
+        lastError_ = 0;
+        return addHandle(Handle{HandleKind::File, {}, *bytes, 0});
+    }
     const std::optional<std::string> host = hostPathFor(windowsPath);
     if (!host) {
         fail(static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND));
@@ -388,7 +428,13 @@ win::BOOL SimSystem::ReadFile(win::HANDLE file, void* buffer, win::DWORD bytesTo
     if (bytesRead == nullptr || (buffer == nullptr && bytesToRead != 0)) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
     }
-    const std::size_t available = handle->content.size() - handle->position;
+    *bytesRead = 0;
+    std::size_t end = handle->content.size();
+    if (const std::optional<std::size_t> limit = setup_.faults.failReadsAfter) {
+        if (handle->position >= *limit) return fail(static_cast<win::DWORD>(win::ERROR_IO_DEVICE));
+        end = std::min(end, *limit);
+    }
+    const std::size_t available = end > handle->position ? end - handle->position : 0;
     const std::size_t count = std::min<std::size_t>(available, bytesToRead);
     if (count != 0) std::memcpy(buffer, handle->content.data() + handle->position, count);
     handle->position += count;
