@@ -143,8 +143,13 @@ win::BOOL SimSystem::GetTokenInformation(win::HANDLE token, int informationClass
     }
     const std::size_t arrayEnd =
         offsetof(win::TOKEN_GROUPS, Groups) + groups.size() * sizeof(win::SID_AND_ATTRIBUTES);
+    // A block that overstates its count holds nothing but the entries (their
+    // SIDs live elsewhere), so a walk that believed the count would run past it.
+    const bool sidsInBlock = !setup_.faults.overstateGroupCount;
     std::size_t needed = arrayEnd;
-    for (const auto& group : groups) needed += group.first.size();
+    if (sidsInBlock) {
+        for (const auto& group : groups) needed += group.first.size();
+    }
     *returnLength = static_cast<win::DWORD>(needed);
     if (information == nullptr && tokenFails(TokenFault::SizeQuery)) {
         return fail(setup_.faults.sizeQueryError);
@@ -163,9 +168,13 @@ win::BOOL SimSystem::GetTokenInformation(win::HANDLE token, int informationClass
         reinterpret_cast<win::SID_AND_ATTRIBUTES*>(bytes + offsetof(win::TOKEN_GROUPS, Groups));
     std::size_t sidOffset = arrayEnd;
     for (std::size_t i = 0; i < groups.size(); ++i) {
+        entries[i].Attributes = groups[i].second;
+        if (!sidsInBlock) {
+            entries[i].Sid = sidsOutsideBlocks_.emplace_back(std::move(groups[i].first)).data();
+            continue;
+        }
         std::memcpy(bytes + sidOffset, groups[i].first.data(), groups[i].first.size());
         entries[i].Sid = bytes + sidOffset;
-        entries[i].Attributes = groups[i].second;
         sidOffset += groups[i].first.size();
     }
     return win::TRUE;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -190,6 +191,8 @@ class SimSystem final : public platform::System {
     std::map<std::uintptr_t, Handle> handles_;
     std::uintptr_t nextHandle_ = 0x100;
     std::set<void*> liveSids_;
+    // The SIDs of group blocks that keep them outside the block.
+    std::deque<std::vector<std::uint8_t>> sidsOutsideBlocks_;
     win::DWORD lastError_ = 0;
     bool shutdownPrivilegeEnabled_ = false;
     bool powerOffRequested_ = false;
