@@ -343,6 +343,10 @@ win::BOOL SimSystem::FindClose(win::HANDLE search) {
 }
 
 win::DWORD SimSystem::GetCurrentDirectoryA(win::DWORD bufferLength, char* buffer) {
+    if (setup_.faults.failCurrentDirectory) {
+        fail(static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND));
+        return 0;
+    }
     const std::string& directory = setup_.currentDirectory;
     const auto length = static_cast<win::DWORD>(directory.size());
     if (buffer == nullptr || bufferLength <= length) return length + 1;

@@ -54,6 +54,9 @@ struct SystemFaults {
     bool overstateGroupCount = false;
     bool failPrivilegeLookup = false;
     bool failLocaleLookup = false;
+    // GetCurrentDirectoryA fails, as it does for a folder removed under the
+    // process.
+    bool failCurrentDirectory = false;
     // ReadFile fails once this many bytes of a file have been read.
     std::optional<std::size_t> failReadsAfter;
 };

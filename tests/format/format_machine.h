@@ -13,8 +13,8 @@
 #include "sim/sim_volumes.h"
 #include "sim/usb_registry_builder.h"
 #include "sim/virtual_reader.h"
-#include "support/fake_system.h"
-#include "support/fake_ui.h"
+#include "fake_system.h"
+#include "fake_ui.h"
 
 namespace formattest {
 

@@ -174,6 +174,16 @@ TEST_F(SimSystemTest, CurrentDirectoryReportsTheSizeItNeeds) {
     EXPECT_STREQ(enough.data(), "C:\\Tools\\Kavo");
 }
 
+TEST_F(SimSystemTest, CurrentDirectoryFaultFailsEveryAsk) {
+    setup_.faults.failCurrentDirectory = true;
+    SimSystem system(setup_, mutexes_);
+    std::vector<char> enough(setup_.currentDirectory.size() + 1);
+    EXPECT_EQ(system.GetCurrentDirectoryA(0, nullptr), 0u);
+    EXPECT_EQ(system.GetCurrentDirectoryA(static_cast<win::DWORD>(enough.size()), enough.data()),
+              0u);
+    EXPECT_NE(system.GetLastError(), 0u);
+}
+
 TEST_F(SimSystemTest, FilesOfTheProgramFolderAreFoundAsWindowsWouldFindThem) {
     SimSystem system(setup_, mutexes_);
     struct Case {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/sim_ui.h"
+#include "support/dialog_log.h"
 
 namespace sim {
 namespace {
@@ -136,31 +137,7 @@ class TestDialog final : public platform::DialogProcedure {
     platform::Ui& ui_;
 };
 
-struct Recorder final : UiObserver {
-    std::vector<int> shown;
-    std::vector<std::string> answers;
-    std::vector<std::string> refusals;
-    std::vector<int> missing;
-    std::vector<bool> suspendQueries;
-    std::vector<ProgressBarState> progress;
-    std::vector<std::string> guardStops;
-    std::vector<std::pair<int, win::INT_PTR>> closed;
-
-    void dialogShown(const DialogView& dialog) override { shown.push_back(dialog.templateId); }
-    void dialogAnswered(int, const UserAction& action) override {
-        answers.push_back(action.describe());
-    }
-    void answerRefused(int, const UserAction&, const std::string& reason) override {
-        refusals.push_back(reason);
-    }
-    void dialogClosed(int id, win::INT_PTR result) override { closed.emplace_back(id, result); }
-    void templateMissing(int id, bool) override { missing.push_back(id); }
-    void suspendQuery(bool refused) override { suspendQueries.push_back(refused); }
-    void progressChanged(int, int, const ProgressBarState& bar) override {
-        progress.push_back(bar);
-    }
-    void loopGuardStopped(const std::string& reason) override { guardStops.push_back(reason); }
-};
+using Recorder = testsupport::DialogLog;
 
 class SimUiTest : public ::testing::Test {
   protected:

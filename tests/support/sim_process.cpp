@@ -42,7 +42,19 @@ sim::UserAction ScriptedUser::answer(const sim::DialogView& dialog) {
         action->second(window);
         if (!ui_->isVisible(window) || ui_->quitPending()) return kNothing;
     }
-    return answers_.answer(dialog);
+    return asAPersonWould(answers_.answer(dialog), dialog);
+}
+
+// Cancel asked of a notice that has only OK is what Escape gives there: the
+// dialog manager turns the key into the Cancel command.
+sim::UserAction ScriptedUser::asAPersonWould(const sim::UserAction& action,
+                                             const sim::DialogView& dialog) {
+    const bool cancel =
+        action.kind == sim::UserActionKind::PressButton && action.buttonId == sim::kIdCancel;
+    const bool hasCancel =
+        std::any_of(dialog.buttons.begin(), dialog.buttons.end(),
+                    [](const sim::ButtonView& button) { return button.id == sim::kIdCancel; });
+    return cancel && !hasCancel ? sim::UserAction::escape() : action;
 }
 
 std::shared_ptr<const sim::ResourceScript> parsedScript(std::string_view text) {
@@ -67,6 +79,7 @@ std::shared_ptr<const sim::ResourceScript> withoutTemplates(
 
 SimProcess::SimProcess() {
     uiOfUser = &simUi;
+    simUi.setObserver(&screen);
     simSystem.setLibraryLoader(
         [this](const std::string& name) -> win::HMODULE {
             const auto found = offered_.find(name);

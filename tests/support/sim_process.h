@@ -10,13 +10,15 @@
 #include "sim/sim_system.h"
 #include "sim/sim_ui.h"
 #include "sim/user_script.h"
+#include "support/dialog_log.h"
 #include "support/recording_system.h"
 #include "support/recording_ui.h"
 
 namespace testsupport {
 
 // The person at a test's machine: answers queued per template, then the
-// template's default, then OK. A test may also act while a dialog of a
+// template's default, then OK; Cancel on a dialog without a Cancel button is
+// given with the Escape key. A test may also act while a dialog of a
 // template is open, before each answer; when that ends the dialog or asks
 // the program to quit, no answer follows.
 class ScriptedUser final : public sim::UserScript {
@@ -37,6 +39,8 @@ class ScriptedUser final : public sim::UserScript {
 
   private:
     win::HWND openModal(int templateId) const;
+    static sim::UserAction asAPersonWould(const sim::UserAction& action,
+                                          const sim::DialogView& dialog);
 
     sim::SimUi*& ui_;
     sim::QueuedUserScript answers_;
@@ -75,6 +79,8 @@ class SimProcess {
     sim::SimUi* uiOfUser = nullptr;
     ScriptedUser user{uiOfUser};
     sim::SimUi simUi{user};
+    // What the screen showed; SimUi reports to it from the start.
+    DialogLog screen;
     sim::SimSystem simSystem{setup, mutexes};
     RecordingUi ui{simUi};
     RecordingSystem system{simSystem};

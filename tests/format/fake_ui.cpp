@@ -1,4 +1,4 @@
-#include "support/fake_ui.h"
+#include "fake_ui.h"
 
 #include <algorithm>
 #include <cstring>

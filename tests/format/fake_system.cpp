@@ -1,4 +1,4 @@
-#include "support/fake_system.h"
+#include "fake_system.h"
 
 #include <algorithm>
 #include <cstddef>
