@@ -24,8 +24,8 @@ class FormatAppTest : public ::testing::Test {
 
     // Answers for a stand-alone run that formats the preselected drive.
     void answerStandAloneFormat() {
-        machine.fakeUi.answer(kDriveSelect, win::IDOK);
-        machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+        machine.process.user.answer(kDriveSelect, win::IDOK);
+        machine.process.user.answer(kConfirmFormat, win::IDOK);
     }
 
     bool start() {
@@ -38,16 +38,16 @@ class FormatAppTest : public ::testing::Test {
 
     // How many commands had reached the readers when the main dialog opened.
     void countCommandsAtMainDialog() {
-        machine.fakeUi.whileOpen(kMainDialog, [&](win::HWND) {
+        machine.process.user.whileOpen(kMainDialog, [&](win::HWND) {
             if (!commandsBeforeMainDialog) {
                 commandsBeforeMainDialog = machine.volumes.passThroughs().size();
             }
         });
     }
 
-    std::vector<int> shown() const { return machine.ui.shownTemplates(); }
+    std::vector<int> shown() const { return machine.shownTemplates(); }
     win::DWORD mainDialogTick() const {
-        for (const TimedEvent& event : machine.ui.eventsNamed("modal")) {
+        for (const TimedEvent& event : machine.eventsNamed("modal")) {
             if (event.value == kMainDialog) return event.tick;
         }
         ADD_FAILURE() << "the main dialog never opened";
@@ -78,7 +78,7 @@ class MarkerModeTest : public FormatAppTest, public ::testing::WithParamInterfac
 TEST_P(MarkerModeTest, CompleteMarkerMeansAfterUpdate) {
     const MarkerCase& test = GetParam();
     if (test.keyExists) machine.writeMarker(test.vendor, test.product, test.revision);
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    machine.process.user.answer(kMainDialog, win::IDOK);
     answerStandAloneFormat();
     countCommandsAtMainDialog();
 
@@ -132,8 +132,8 @@ class ReaderMatchTest : public FormatAppTest, public ::testing::WithParamInterfa
 TEST_P(ReaderMatchTest, ProductIsASubstringAndVendorIsExact) {
     const MatchCase& test = GetParam();
     machine.writeMarker(test.vendor, test.product, kMarkerRevision);
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDOK);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     start();
 
@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FormatAppTest, TwoMatchingReadersUseTheLastDrive) {
     machine.addReader('G');
     writeCompleteMarker();
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    machine.process.user.answer(kMainDialog, win::IDOK);
 
     start();
 
@@ -173,7 +173,7 @@ TEST_F(FormatAppTest, TwoMatchingReadersUseTheLastDrive) {
 
 TEST_F(FormatAppTest, CancelInTheMainDialogKeepsTheMarker) {
     writeCompleteMarker();
-    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDCANCEL);
 
     EXPECT_FALSE(start());
 
@@ -187,8 +187,8 @@ TEST_F(FormatAppTest, CancelInTheMainDialogKeepsTheMarker) {
 TEST_F(FormatAppTest, QuitDuringTheFormatKeepsTheMarker) {
     writeCompleteMarker();
     reader.reader.setFormatDuration(8000);
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
-    machine.clock.at(kAfterUpdateWait + 2000, [&] { machine.fakeUi.PostQuitMessage(0); });
+    machine.process.user.answer(kMainDialog, win::IDOK);
+    machine.clock.at(kAfterUpdateWait + 2000, [&] { machine.process.simUi.PostQuitMessage(0); });
 
     start();
 
@@ -201,28 +201,28 @@ TEST_F(FormatAppTest, QuitDuringTheFormatKeepsTheMarker) {
 struct CheckCase {
     const char* name;
     win::DWORD majorVersion;
-    std::vector<testsupport::FakeGroup> groups;
+    std::vector<sim::TokenGroup> groups;
     std::vector<std::pair<int, win::INT_PTR>> answers;
     std::vector<int> expectedShown;
     bool markerDeleted;
 };
 
-const testsupport::FakeGroup kUsers{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED};
-const testsupport::FakeGroup kAdministrators{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED};
-const testsupport::FakeGroup kDenyOnlyAdministrators{win::DOMAIN_ALIAS_RID_ADMINS,
-                                                     win::SE_GROUP_USE_FOR_DENY_ONLY};
+const sim::TokenGroup kUsers{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED};
+const sim::TokenGroup kAdministrators{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED};
+const sim::TokenGroup kDenyOnlyAdministrators{win::DOMAIN_ALIAS_RID_ADMINS,
+                                              win::SE_GROUP_USE_FOR_DENY_ONLY};
 
 class SystemCheckTest : public FormatAppTest, public ::testing::WithParamInterface<CheckCase> {};
 
 TEST_P(SystemCheckTest, OkOnANoticeDeletesTheMarkerAndEnds) {
     const CheckCase& test = GetParam();
     writeCompleteMarker();
-    machine.system.version.dwMajorVersion = test.majorVersion;
-    machine.system.groups = test.groups;
+    machine.setup.majorVersion = test.majorVersion;
+    machine.setup.tokenGroups = test.groups;
     for (const auto& [templateId, answer] : test.answers) {
-        machine.fakeUi.answer(templateId, answer);
+        machine.process.user.answer(templateId, answer);
     }
-    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDCANCEL);
 
     EXPECT_FALSE(start());
 
@@ -281,28 +281,36 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FormatAppTest, SecondInstanceEndsSilently) {
     writeCompleteMarker();
-    machine.system.existingMutexes.insert("Ardlow");
+    machine.process.mutexes.open("Ardlow");  // the first instance holds it
 
     EXPECT_FALSE(start());
 
     EXPECT_TRUE(shown().empty());
     EXPECT_TRUE(machine.markerExists());
     EXPECT_TRUE(machine.volumes.passThroughs().empty());
-    EXPECT_EQ(machine.system.createdMutexes, (std::vector<std::string>{"Ardlow"}));
+    EXPECT_EQ(machine.system.argumentsOf("CreateMutexA"), (std::vector<std::string>{"Ardlow"}));
     // The library was loaded before the test and is freed on the way out.
     ASSERT_NE(library, nullptr);
-    EXPECT_EQ(machine.system.freeCounts[library], 1);
+    EXPECT_EQ(library, machine.englishLibrary());
+    EXPECT_EQ(machine.system.argumentsOf("FreeLibrary"),
+              std::vector<std::string>{std::to_string(reinterpret_cast<std::uintptr_t>(library))});
 }
 
 TEST_F(FormatAppTest, LoadsTheFormatLibraryAndFreesItOnExit) {
-    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDCANCEL);
 
     start();
 
-    EXPECT_EQ(machine.system.loadRequests, (std::vector<std::string>{"FORMAT_ENG.dll"}));
+    EXPECT_EQ(machine.system.argumentsOf("LoadLibraryA"),
+              (std::vector<std::string>{"FORMAT_ENG.dll"}));
     ASSERT_NE(library, nullptr);
-    EXPECT_EQ(machine.fakeUi.resourceModule(), machine.system.libraries[kEnglishLibrary]);
-    EXPECT_EQ(machine.system.freeCounts[machine.system.libraries[kEnglishLibrary]], 1);
+    EXPECT_EQ(library, machine.englishLibrary());
+    const std::vector<testsupport::UiCall> chosen = machine.ui.callsNamed("setResourceModule");
+    ASSERT_FALSE(chosen.empty());
+    EXPECT_EQ(chosen.back().lParam, reinterpret_cast<win::LPARAM>(library));
+    EXPECT_EQ(machine.system.argumentsOf("FreeLibrary"),
+              std::vector<std::string>{std::to_string(reinterpret_cast<std::uintptr_t>(library))});
+    EXPECT_EQ(machine.process.librariesHeld(), 0u);
     EXPECT_EQ(exitCode, 0);
 }
 
@@ -318,17 +326,17 @@ class NoLibraryTest : public FormatAppTest, public ::testing::WithParamInterface
 // are passed, the main dialog returns at once and nothing is formatted.
 TEST_P(NoLibraryTest, RunsThroughWithoutFormattingOrDeletingTheMarker) {
     writeCompleteMarker();
-    machine.system.localeName = GetParam().locale;
-    if (!GetParam().libraryFileThere) machine.system.libraries.clear();
-    machine.system.version.dwMajorVersion = 4;
-    machine.system.groups = {kUsers};
+    machine.setup.localeAbbreviation = GetParam().locale;
+    if (!GetParam().libraryFileThere) machine.process.withdrawLibraries();
+    machine.setup.majorVersion = 4;
+    machine.setup.tokenGroups = {kUsers};
 
     EXPECT_FALSE(start());
 
     EXPECT_EQ(shown(), (std::vector<int>{kVersionNotice, kAdministratorNotice, kMainDialog}));
     EXPECT_TRUE(machine.markerExists());
     EXPECT_EQ(reader.reader.completedFormats(), 0);
-    EXPECT_TRUE(machine.system.freeCounts.empty());
+    EXPECT_EQ(machine.system.count("FreeLibrary"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Library, NoLibraryTest,
@@ -356,7 +364,7 @@ class MarkerValueTest : public FormatAppTest, public ::testing::WithParamInterfa
 TEST_P(MarkerValueTest, ValuesAreTextThatFitsFiftyBytes) {
     machine.writeMarker("Kavo", "TKW-5 CardRW", std::nullopt);
     machine.setMarkerValue("rev", GetParam().type, GetParam().revision);
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    machine.process.user.answer(kMainDialog, win::IDOK);
     answerStandAloneFormat();
 
     start();
@@ -387,7 +395,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FormatAppTest, VendorTooLongForItsBufferMakesTheMarkerIncomplete) {
     machine.writeMarker(std::string(50, 'K'), "TKW-5 CardRW", kMarkerRevision);
-    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDCANCEL);
     countCommandsAtMainDialog();
 
     start();

@@ -39,7 +39,7 @@ class FormatProcedureTest : public ::testing::Test {
     }
 
     win::INT_PTR pressOk() {
-        machine.fakeUi.answer(kMainDialog, win::IDOK);
+        machine.process.user.answer(kMainDialog, win::IDOK);
         return dialog->doModal();
     }
 
@@ -52,10 +52,10 @@ class FormatProcedureTest : public ::testing::Test {
     void expectNothingLeftOpen() {
         EXPECT_EQ(machine.volumes.openHandleCount(), 0u);
         EXPECT_EQ(machine.registry.openKeyCount(), 0u);
-        EXPECT_EQ(machine.fakeUi.openWindowCount(), 0u);
+        EXPECT_EQ(machine.process.simUi.openWindows().size(), 0u);
     }
 
-    std::vector<int> shown() const { return machine.ui.shownTemplates(); }
+    std::vector<int> shown() const { return machine.shownTemplates(); }
 
     FormatMachine machine;
     HookedReader& reader = machine.addReader('E');
@@ -79,9 +79,9 @@ class DriveChoiceTest : public FormatProcedureTest,
 TEST_P(DriveChoiceTest, FollowsTheUsersAnswers) {
     const DriveChoiceCase& test = GetParam();
     for (const win::INT_PTR answer : test.selectAnswers)
-        machine.fakeUi.answer(kDriveSelect, answer);
+        machine.process.user.answer(kDriveSelect, answer);
     for (const win::INT_PTR answer : test.confirmAnswers) {
-        machine.fakeUi.answer(kConfirmFormat, answer);
+        machine.process.user.answer(kConfirmFormat, answer);
     }
     makeDialog(StartMode::StandAlone, "");
 
@@ -96,7 +96,7 @@ TEST_P(DriveChoiceTest, FollowsTheUsersAnswers) {
         // A quit: the main dialog's loop ends without OK, no command but the
         // drive list's inquiries reached the reader, and the marker stays.
         EXPECT_EQ(result, kMissing);
-        EXPECT_TRUE(machine.fakeUi.quitPending());
+        EXPECT_TRUE(machine.process.simUi.quitPending());
         for (const std::uint8_t operation : machine.allOperations()) EXPECT_EQ(operation, kInquiry);
         EXPECT_TRUE(machine.markerExists());
     }
@@ -128,13 +128,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FormatProcedureTest, NoReaderClosesTheSelectionAndQuits) {
     machine.volumes.detach('E');
-    machine.system.driveTypes.erase('E');
+    machine.setup.drives.erase('E');
     makeDialog(StartMode::StandAlone, "");
 
     EXPECT_EQ(pressOk(), kMissing);
 
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kDriveSelect, kNoReader}));
-    EXPECT_TRUE(machine.fakeUi.quitPending());
+    EXPECT_TRUE(machine.process.simUi.quitPending());
     EXPECT_TRUE(machine.markerExists());
     expectNothingLeftOpen();
 }
@@ -153,7 +153,7 @@ TEST_F(FormatProcedureTest, MissingConfirmationTakesThePickedDrive) {
 // which opens nothing: the user can only leave through the not-ready notice.
 TEST_F(FormatProcedureTest, MissingSelectionGoesOnWithTheEmptyDrive) {
     machine.useEnglishLibrary({kDriveSelect});
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
     makeDialog(StartMode::StandAlone, "");
 
     EXPECT_EQ(pressOk(), kMissing);
@@ -183,7 +183,7 @@ class NotReadyCancelTest : public FormatProcedureTest,
 
 TEST_P(NotReadyCancelTest, DeletesTheMarkerAndQuits) {
     reader.reader.removeMedium();
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
     makeDialog(GetParam().mode);
 
     EXPECT_EQ(pressOk(), kMissing);
@@ -192,7 +192,7 @@ TEST_P(NotReadyCancelTest, DeletesTheMarkerAndQuits) {
     EXPECT_FALSE(machine.markerExists());
     // The maker's key itself is only the marker's parent.
     EXPECT_TRUE(machine.registry.keyExists("Software\\Kavo Corporation"));
-    EXPECT_TRUE(machine.fakeUi.quitPending());
+    EXPECT_TRUE(machine.process.simUi.quitPending());
     EXPECT_EQ(machine.operationsSentTo('E').back(), kTestUnitReady);
     expectNothingLeftOpen();
 }
@@ -205,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(BothModes, NotReadyCancelTest,
 TEST_F(FormatProcedureTest, NotReadyRetriesUntilAMediumArrives) {
     reader.reader.removeMedium();
     int shows = 0;
-    machine.fakeUi.whileOpen(kNotReady, [&](win::HWND) {
+    machine.process.user.whileOpen(kNotReady, [&](win::HWND) {
         if (++shows == 3) reader.reader.insertMedium();
     });
 
@@ -221,7 +221,7 @@ TEST_F(FormatProcedureTest, CancelWithTheMarkerAlreadyGoneFailsSilently) {
     machine.registry.RegDeleteKeyA(win::hkeyLocalMachine(), "Software\\Kavo Corporation\\Pendrel");
     ASSERT_FALSE(machine.markerExists());
     reader.reader.removeMedium();
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     EXPECT_EQ(runAfterUpdate(), kMissing);
 
@@ -233,8 +233,8 @@ TEST_F(FormatProcedureTest, CancelWithTheMarkerAlreadyGoneFailsSilently) {
 // volume path then names no drive: every open fails, nothing is sent, and
 // the user leaves through the not-ready notice.
 TEST_F(FormatProcedureTest, EmptyDriveFailsToOpenAndWaitsForTheUser) {
-    machine.fakeUi.answer(kNotReady, win::IDOK);
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kNotReady, win::IDOK);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     EXPECT_EQ(runAfterUpdate(""), kMissing);
 
@@ -264,8 +264,9 @@ TEST_P(WriteProtectTest, ShowsTheNoticeUntilTheProtectionIsGone) {
     const WriteProtectCase& test = GetParam();
     reader.reader.setDeviceSpecificParameter(test.deviceSpecificParameter);
     int shows = 0;
-    machine.fakeUi.answerAlways(kWriteProtected, win::IDCANCEL);  // the answer changes nothing
-    machine.fakeUi.whileOpen(kWriteProtected, [&](win::HWND) {
+    machine.process.user.answerAlways(kWriteProtected,
+                                      win::IDCANCEL);  // the answer changes nothing
+    machine.process.user.whileOpen(kWriteProtected, [&](win::HWND) {
         if (++shows == test.noticesUntilCleared) reader.reader.setDeviceSpecificParameter(0);
     });
 
@@ -290,8 +291,9 @@ INSTANTIATE_TEST_SUITE_P(OnlyTheWpBitProtects, WriteProtectTest,
 // fails); the next step finds it gone.
 TEST_F(FormatProcedureTest, MediumTakenOutEndsTheWriteProtectLoop) {
     reader.reader.setWriteProtected(true);
-    machine.fakeUi.whileOpen(kWriteProtected, [&](win::HWND) { reader.reader.removeMedium(); });
-    machine.fakeUi.answer(kMediumAbsent, win::IDOK);
+    machine.process.user.whileOpen(kWriteProtected,
+                                   [&](win::HWND) { reader.reader.removeMedium(); });
+    machine.process.user.answer(kMediumAbsent, win::IDOK);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
@@ -321,15 +323,16 @@ TEST_P(MediumGoneTest, NoticeOkFinishesAndOtherAnswersCarryOn) {
     const MediumGoneCase& test = GetParam();
     reader.reader.setFormatDuration(10000);
     reader.before(test.operationCode, test.occurrence, [&] { reader.reader.removeMedium(); });
-    for (const win::INT_PTR answer : test.answers) machine.fakeUi.answer(kMediumAbsent, answer);
+    for (const win::INT_PTR answer : test.answers)
+        machine.process.user.answer(kMediumAbsent, answer);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_EQ(shown(), test.expectedShown);
     const std::vector<std::uint8_t> sent = machine.operationsSentTo('E');
     EXPECT_EQ(std::count(sent.begin(), sent.end(), kVendorCommand), test.formatSent ? 1 : 0);
-    EXPECT_EQ(machine.ui.eventsNamed("create").size(), test.progressShown ? 1u : 0u);
-    EXPECT_EQ(machine.ui.eventsNamed("destroy").size(), test.progressShown ? 1u : 0u);
+    EXPECT_EQ(machine.eventsNamed("create").size(), test.progressShown ? 1u : 0u);
+    EXPECT_EQ(machine.eventsNamed("destroy").size(), test.progressShown ? 1u : 0u);
     expectNothingLeftOpen();
 }
 
@@ -394,7 +397,7 @@ TEST_F(FormatProcedureTest, HalfWayProgressPutsTheBarAtHalf) {
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     std::vector<long long> positions;
-    for (const TimedEvent& event : machine.ui.eventsNamed("position")) {
+    for (const TimedEvent& event : machine.eventsNamed("position")) {
         positions.push_back(event.value);
     }
     EXPECT_EQ(positions, (std::vector<long long>{0, 32768}));
@@ -421,7 +424,7 @@ TEST_F(FormatProcedureTest, ProgressWindowFollowsThePolls) {
         {"destroy", 0, 9000},
         {"modal", kRevisionMatches, 9000},
     };
-    std::vector<TimedEvent> events = machine.ui.events();
+    std::vector<TimedEvent> events = machine.events();
     events.erase(events.begin());  // the main dialog
     EXPECT_EQ(events, expected);
     EXPECT_EQ(machine.clock.sleeps(),
@@ -435,9 +438,9 @@ TEST_F(FormatProcedureTest, FormatOverBeforeTheFirstPoll) {
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
-    EXPECT_EQ(machine.ui.eventsNamed("position").size(), 1u);  // only the start at 0
-    ASSERT_EQ(machine.ui.eventsNamed("destroy").size(), 1u);
-    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, kFirstPollDelay);
+    EXPECT_EQ(machine.eventsNamed("position").size(), 1u);  // only the start at 0
+    ASSERT_EQ(machine.eventsNamed("destroy").size(), 1u);
+    EXPECT_EQ(machine.eventsNamed("destroy")[0].tick, kFirstPollDelay);
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
 }
 
@@ -463,7 +466,7 @@ TEST_P(RefusedFormatTest, TellsThatTheCardWasNotFormatted) {
     machine.useEnglishLibrary(test.missingTemplates);
     reader.reader.refuseFormat(true);
     makeDialog(test.mode);
-    machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+    machine.process.user.answer(kConfirmFormat, win::IDOK);
 
     EXPECT_EQ(pressOk(), win::IDOK);
 
@@ -537,12 +540,12 @@ TEST_P(LostPollTest, KeepsPollingUntilFiveInARowAreLost) {
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     std::vector<long long> positions;
-    for (const TimedEvent& event : machine.ui.eventsNamed("position")) {
+    for (const TimedEvent& event : machine.eventsNamed("position")) {
         positions.push_back(event.value);
     }
     EXPECT_EQ(positions, test.positions);
-    ASSERT_EQ(machine.ui.eventsNamed("destroy").size(), 1u);
-    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, test.progressClosedAt);
+    ASSERT_EQ(machine.eventsNamed("destroy").size(), 1u);
+    EXPECT_EQ(machine.eventsNamed("destroy")[0].tick, test.progressClosedAt);
     EXPECT_EQ(shown(), test.expectedShown);
     expectNothingLeftOpen();
 }
@@ -593,7 +596,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FormatProcedureTest, MainDialogIsDismissedBeforeTheFormat) {
     std::vector<win::INT_PTR> endedBeforeFormat;
     reader.before(kVendorCommand, 1, [&] {
-        for (const testsupport::UiCall& call : machine.fakeUi.callsNamed("EndDialog")) {
+        for (const testsupport::UiCall& call : machine.ui.callsNamed("EndDialog")) {
             endedBeforeFormat.push_back(call.id);
         }
     });
@@ -601,7 +604,7 @@ TEST_F(FormatProcedureTest, MainDialogIsDismissedBeforeTheFormat) {
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_EQ(endedBeforeFormat, (std::vector<win::INT_PTR>{win::IDCANCEL}));
-    const std::vector<testsupport::UiCall> ends = machine.fakeUi.callsNamed("EndDialog");
+    const std::vector<testsupport::UiCall> ends = machine.ui.callsNamed("EndDialog");
     ASSERT_FALSE(ends.empty());
     EXPECT_EQ(ends.back().id, win::IDOK);
     EXPECT_EQ(ends.front().window, ends.back().window);
@@ -625,9 +628,9 @@ TEST_P(ClosingNoticeTest, ComparesTheRevisionsAfterAnUpdate) {
     makeDialog(test.mode);
     dialog->deviceLink.usbRevision = test.usbRevision;
     dialog->markerRevision = test.markerRevision;
-    machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+    machine.process.user.answer(kConfirmFormat, win::IDOK);
     // The closing notice's answer does not matter: the dialog ends with OK.
-    machine.fakeUi.answerAlways(test.expectedNotice, win::IDCANCEL);
+    machine.process.user.answerAlways(test.expectedNotice, win::IDCANCEL);
 
     EXPECT_EQ(pressOk(), win::IDOK);
 
@@ -650,17 +653,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FormatProcedureTest, QuitDuringThePollsWaitsForTheFormatAndEndsWithoutOk) {
     reader.reader.setFormatDuration(8000);
     // Asked for while the second poll's wait runs.
-    machine.clock.at(2000, [&] { machine.fakeUi.PostQuitMessage(0); });
+    machine.clock.at(2000, [&] { machine.process.simUi.PostQuitMessage(0); });
 
     const win::INT_PTR result = runAfterUpdate();
 
     EXPECT_NE(result, win::IDOK);
     EXPECT_EQ(reader.reader.completedFormats(), 1);
-    EXPECT_EQ(machine.ui.eventsNamed("position").size(), 5u);
+    EXPECT_EQ(machine.eventsNamed("position").size(), 5u);
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
     // Met and posted again in each of the three passes after it came.
-    EXPECT_EQ(machine.fakeUi.quitCount(), 1 + 3);
-    EXPECT_TRUE(machine.fakeUi.quitPending());
+    EXPECT_EQ(machine.ui.callsNamed("PostQuitMessage").size(), 3u);
+    EXPECT_TRUE(machine.process.simUi.quitPending());
     expectNothingLeftOpen();
 }
 
@@ -671,12 +674,12 @@ TEST_F(FormatProcedureTest, SuspendIsRefusedWhileTheFormatDialogsAreOpen) {
     std::vector<win::LRESULT> answers;
     const auto askToSuspend = [&](win::HWND window) {
         win::LRESULT result = 0;
-        machine.fakeUi.deliver(window, win::WM_POWERBROADCAST, win::PBT_APMQUERYSUSPEND, 0, result);
+        machine.deliver(window, win::WM_POWERBROADCAST, win::PBT_APMQUERYSUSPEND, 0, result);
         answers.push_back(result);
     };
-    machine.fakeUi.whileOpen(kMainDialog, askToSuspend);
-    machine.fakeUi.whileOpen(kNotReady, askToSuspend);
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.whileOpen(kMainDialog, askToSuspend);
+    machine.process.user.whileOpen(kNotReady, askToSuspend);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     runAfterUpdate();
 

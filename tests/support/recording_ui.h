@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/ui.h"
 
 namespace testsupport {
@@ -31,6 +32,8 @@ struct UiCall {
     win::WPARAM wParam = 0;
     win::LPARAM lParam = 0;
     std::string text;
+    // When it was made, on the clock the recorder stamps with (0 without one).
+    win::DWORD tick = 0;
 
     bool operator==(const UiCall&) const = default;
 };
@@ -50,6 +53,8 @@ struct ModalRun {
 class RecordingUi final : public platform::Ui {
   public:
     explicit RecordingUi(platform::Ui& target) : target_(target) {}
+    // Stamps every call with this clock's time from now on.
+    void stampWith(platform::Clock& clock) { clock_ = &clock; }
 
     const std::vector<UiCall>& calls() const { return calls_; }
     std::vector<UiCall> callsNamed(const std::string& name) const;
@@ -96,9 +101,13 @@ class RecordingUi final : public platform::Ui {
     void PostQuitMessage(int exitCode) override;
 
   private:
-    void record(UiCall call) { calls_.push_back(std::move(call)); }
+    void record(UiCall call) {
+        if (clock_ != nullptr) call.tick = clock_->GetTickCount();
+        calls_.push_back(std::move(call));
+    }
 
     platform::Ui& target_;
+    platform::Clock* clock_ = nullptr;
     std::vector<UiCall> calls_;
     std::vector<ModalRun> modalRuns_;
 };

@@ -71,7 +71,7 @@ std::shared_ptr<const sim::ResourceScript> repositoryScript(const std::string& f
 }
 
 std::shared_ptr<const sim::ResourceScript> withoutTemplates(
-    const std::shared_ptr<const sim::ResourceScript>& script, std::initializer_list<int> ids) {
+    const std::shared_ptr<const sim::ResourceScript>& script, const std::set<int>& ids) {
     auto reduced = std::make_shared<sim::ResourceScript>(*script);
     for (const int id : ids) reduced->dialogs.erase(id);
     return reduced;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -54,7 +55,7 @@ std::shared_ptr<const sim::ResourceScript> parsedScript(std::string_view text);
 std::shared_ptr<const sim::ResourceScript> repositoryScript(const std::string& fileName);
 // The script without the given templates, for a library that lacks them.
 std::shared_ptr<const sim::ResourceScript> withoutTemplates(
-    const std::shared_ptr<const sim::ResourceScript>& script, std::initializer_list<int> ids);
+    const std::shared_ptr<const sim::ResourceScript>& script, const std::set<int>& ids);
 
 // One program run on the simulated backends, as the machine makes one: the
 // process's system on its setup, its dialogs answering the scripted user,
@@ -69,6 +70,8 @@ class SimProcess {
     // LoadLibraryA finds `fileName` ("KELDRA_ENG.dll") with these resources.
     void offerLibrary(const std::string& fileName,
                       std::shared_ptr<const sim::ResourceScript> resources);
+    // No library is found any more (a program folder without them).
+    void withdrawLibraries() { offered_.clear(); }
     // The module handle the library got when it was loaded; null before.
     win::HMODULE loadedModule(const std::string& fileName) const;
     // Libraries loaded and not freed.
