@@ -102,18 +102,52 @@ TEST_P(MarkerModeTest, CompleteMarkerMeansAfterUpdate) {
     EXPECT_EQ(machine.volumes.openHandleCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Marker, MarkerModeTest,
-    ::testing::Values(
-        MarkerCase{"NoKey", false, {}, {}, {}, false, false},
-        MarkerCase{"Complete", true, "Kavo", "TKW-5 CardRW", "0200", true, true},
-        // The search and the registry walk still run; the mode does not
-        // follow.
-        MarkerCase{"WithoutRevision", true, "Kavo", "TKW-5 CardRW", std::nullopt, true, false},
-        MarkerCase{"WithoutVendor", true, std::nullopt, "TKW-5 CardRW", "0200", false, false},
-        MarkerCase{"WithoutProduct", true, "Kavo", std::nullopt, "0200", false, false},
-        MarkerCase{"EmptyKey", true, std::nullopt, std::nullopt, std::nullopt, false, false}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Marker, MarkerModeTest,
+                         ::testing::Values(MarkerCase{.name = "NoKey",
+                                                      .keyExists = false,
+                                                      .vendor = {},
+                                                      .product = {},
+                                                      .revision = {},
+                                                      .searches = false,
+                                                      .afterUpdate = false},
+                                           MarkerCase{.name = "Complete",
+                                                      .keyExists = true,
+                                                      .vendor = "Kavo",
+                                                      .product = "TKW-5 CardRW",
+                                                      .revision = "0200",
+                                                      .searches = true,
+                                                      .afterUpdate = true},
+                                           // The search and the registry walk still run; the mode
+                                           // does not follow.
+                                           MarkerCase{.name = "WithoutRevision",
+                                                      .keyExists = true,
+                                                      .vendor = "Kavo",
+                                                      .product = "TKW-5 CardRW",
+                                                      .revision = std::nullopt,
+                                                      .searches = true,
+                                                      .afterUpdate = false},
+                                           MarkerCase{.name = "WithoutVendor",
+                                                      .keyExists = true,
+                                                      .vendor = std::nullopt,
+                                                      .product = "TKW-5 CardRW",
+                                                      .revision = "0200",
+                                                      .searches = false,
+                                                      .afterUpdate = false},
+                                           MarkerCase{.name = "WithoutProduct",
+                                                      .keyExists = true,
+                                                      .vendor = "Kavo",
+                                                      .product = std::nullopt,
+                                                      .revision = "0200",
+                                                      .searches = false,
+                                                      .afterUpdate = false},
+                                           MarkerCase{.name = "EmptyKey",
+                                                      .keyExists = true,
+                                                      .vendor = std::nullopt,
+                                                      .product = std::nullopt,
+                                                      .revision = std::nullopt,
+                                                      .searches = false,
+                                                      .afterUpdate = false}),
+                         CaseName());
 
 // --- which drive the marker finds ---
 

@@ -78,7 +78,7 @@ std::shared_ptr<const sim::ResourceScript> withoutTemplates(
 }
 
 SimProcess::SimProcess() {
-    uiOfUser = &simUi;
+    user.lookAt(simUi);
     simUi.setObserver(&screen);
     simSystem.setLibraryLoader(
         [this](const std::string& name) -> win::HMODULE {

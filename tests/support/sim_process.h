@@ -24,9 +24,9 @@ namespace testsupport {
 // the program to quit, no answer follows.
 class ScriptedUser final : public sim::UserScript {
   public:
-    explicit ScriptedUser(sim::SimUi*& ui) : ui_(ui) {
-        answers_.setFallbackAnswer(sim::UserAction::ok());
-    }
+    ScriptedUser() { answers_.setFallbackAnswer(sim::UserAction::ok()); }
+    // The screen the person looks at, to find the dialog they act on.
+    void lookAt(const sim::SimUi& ui) { ui_ = &ui; }
 
     void answer(int templateId, win::INT_PTR button);
     void answer(int templateId, sim::UserAction action) {
@@ -43,7 +43,7 @@ class ScriptedUser final : public sim::UserScript {
     static sim::UserAction asAPersonWould(const sim::UserAction& action,
                                           const sim::DialogView& dialog);
 
-    sim::SimUi*& ui_;
+    const sim::SimUi* ui_ = nullptr;
     sim::QueuedUserScript answers_;
     std::map<int, std::function<void(win::HWND)>> whileOpen_;
 };
@@ -79,8 +79,7 @@ class SimProcess {
 
     sim::SystemSetup setup;
     sim::MutexTable mutexes;
-    sim::SimUi* uiOfUser = nullptr;
-    ScriptedUser user{uiOfUser};
+    ScriptedUser user;
     sim::SimUi simUi{user};
     // What the screen showed; SimUi reports to it from the start.
     DialogLog screen;
