@@ -137,8 +137,6 @@ class TestDialog final : public platform::DialogProcedure {
     platform::Ui& ui_;
 };
 
-using Recorder = testsupport::DialogLog;
-
 class SimUiTest : public ::testing::Test {
   protected:
     SimUiTest() : ui(user) {
@@ -148,7 +146,7 @@ class SimUiTest : public ::testing::Test {
 
     QueuedUserScript user;
     SimUi ui;
-    Recorder recorder;
+    testsupport::DialogLog recorder;
 };
 
 struct ModalCase {
