@@ -111,80 +111,87 @@ void PrintTo(const StopCase& c, std::ostream* out) {
 // Every way the flash ends without success; in none of them is anything left
 // locked or open.
 const StopCase kStopCases[] = {
-    {"firmware file missing",
-     [](UpdateMachine& m) { m.setup.programFiles.erase(updatetest::kFirmwareFile); },
-     {kFileCannotOpen},
-     false,
-     0},
-    {"checksum error in the file",
-     [](UpdateMachine& m) { m.setFirmware("S2081000001122334455\n"); },
-     {},
-     false,
-     0},
-    {"load address below the image",
-     [](UpdateMachine& m) {
-         m.setFirmware(testsupport::sRecord('1', 0x1000, {1, 2}));
-     },
-     {},
-     false,
-     0},
-    {"file holding no data record",
-     [](UpdateMachine& m) {
-         m.setFirmware(testsupport::sRecord('0', 0, {'X'}) + testsupport::sRecord('9', 0, {}));
-     },
-     {},
-     false,
-     0},
+    {.description = "firmware file missing",
+     .arrange = [](UpdateMachine& m) { m.setup.programFiles.erase(updatetest::kFirmwareFile); },
+     .expectedShown = {kFileCannotOpen},
+     .expectProgress = false,
+     .expectedBlocks = 0},
+    {.description = "checksum error in the file",
+     .arrange = [](UpdateMachine& m) { m.setFirmware("S2081000001122334455\n"); },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
+    {.description = "load address below the image",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setFirmware(testsupport::sRecord('1', 0x1000, {1, 2}));
+         },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
+    {.description = "file holding no data record",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setFirmware(testsupport::sRecord('0', 0, {'X'}) + testsupport::sRecord('9', 0, {}));
+         },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
     // A count too small for its address: accepted, but no byte is stored.
-    {"a record that carries no bytes",
-     [](UpdateMachine& m) { m.setFirmware("S30300012000DB\n"); },
-     {},
-     false,
-     0},
+    {.description = "a record that carries no bytes",
+     .arrange = [](UpdateMachine& m) { m.setFirmware("S30300012000DB\n"); },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
     // Two such records far apart leave bounds 0x20000 to 0x2FFFF behind, yet
     // not one byte was stored: there is nothing to send.
-    {"two records that carry no bytes, far apart",
-     [](UpdateMachine& m) { m.setFirmware("S30300020000FA\nS30300030000F9\n"); },
-     {},
-     false,
-     0},
+    {.description = "two records that carry no bytes, far apart",
+     .arrange = [](UpdateMachine& m) { m.setFirmware("S30300020000FA\nS30300030000F9\n"); },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
     // The loader sees the error as the end of the file at a record boundary
     // and would report a complete load of the first records.
-    {"read error between two records",
-     [](UpdateMachine& m) {
-         const std::string text = updatetest::firmwareText(0x10000, 0x1000);
-         std::size_t boundary = 0;
-         for (int line = 0; line < 3; ++line) boundary = text.find('\n', boundary) + 1;
-         // One key byte per line precedes the line's bytes in the file.
-         m.setup.faults.failReadsAfter = boundary + 3;
-     },
-     {},
-     false,
-     0},
-    {"header refused, OK stops",
-     [](UpdateMachine& m) { m.reader.refuseBlock(0); },
-     {kFlashFailure},
-     true,
-     0},
-    {"block refused, OK stops",
-     [](UpdateMachine& m) { m.reader.refuseBlock(5); },
-     {kFlashFailure},
-     true,
-     5},
-    {"header refused, going on sends nothing more",
-     [](UpdateMachine& m) {
-         m.reader.refuseBlock(0);
-         m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
-     },
-     std::vector<int>(kDemoBlocks + 1u, kFlashFailure), true, 0},
-    {"last block refused, going on",
-     [](UpdateMachine& m) {
-         m.reader.refuseBlock(kDemoBlocks);
-         m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
-     },
-     {kFlashFailure},
-     true,
-     kDemoBlocks},
+    {.description = "read error between two records",
+     .arrange =
+         [](UpdateMachine& m) {
+             const std::string text = updatetest::firmwareText(0x10000, 0x1000);
+             std::size_t boundary = 0;
+             for (int line = 0; line < 3; ++line) boundary = text.find('\n', boundary) + 1;
+             // One key byte per line precedes the line's bytes in the file.
+             m.setup.faults.failReadsAfter = boundary + 3;
+         },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
+    {.description = "header refused, OK stops",
+     .arrange = [](UpdateMachine& m) { m.reader.refuseBlock(0); },
+     .expectedShown = {kFlashFailure},
+     .expectProgress = true,
+     .expectedBlocks = 0},
+    {.description = "block refused, OK stops",
+     .arrange = [](UpdateMachine& m) { m.reader.refuseBlock(5); },
+     .expectedShown = {kFlashFailure},
+     .expectProgress = true,
+     .expectedBlocks = 5},
+    {.description = "header refused, going on sends nothing more",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.refuseBlock(0);
+             m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
+         },
+     .expectedShown = std::vector<int>(kDemoBlocks + 1u, kFlashFailure),
+     .expectProgress = true,
+     .expectedBlocks = 0},
+    {.description = "last block refused, going on",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.refuseBlock(kDemoBlocks);
+             m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
+         },
+     .expectedShown = {kFlashFailure},
+     .expectProgress = true,
+     .expectedBlocks = kDemoBlocks},
 };
 
 class FlashStopTest : public FlashFirmwareTest, public testing::WithParamInterface<StopCase> {};

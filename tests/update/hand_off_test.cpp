@@ -148,19 +148,21 @@ void PrintTo(const PowerOffCase& c, std::ostream* out) {
 }
 
 const PowerOffCase kPowerOffCases[] = {
-    {"privilege enabled",
-     sim::TokenFault::None,
-     false,
-     {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)",
-      "AdjustTokenPrivileges(0,1,2,16)", "ExitWindowsEx(12,0)"}},
-    {"token cannot be opened",
-     sim::TokenFault::OpenToken,
-     false,
-     {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)", "ExitWindowsEx(12,0)"}},
-    {"privilege unknown",
-     sim::TokenFault::None,
-     true,
-     {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)", "ExitWindowsEx(12,0)"}},
+    {.description = "privilege enabled",
+     .tokenFault = sim::TokenFault::None,
+     .lookupFails = false,
+     .expectedCalls = {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)",
+                       "AdjustTokenPrivileges(0,1,2,16)", "ExitWindowsEx(12,0)"}},
+    {.description = "token cannot be opened",
+     .tokenFault = sim::TokenFault::OpenToken,
+     .lookupFails = false,
+     .expectedCalls = {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)",
+                       "ExitWindowsEx(12,0)"}},
+    {.description = "privilege unknown",
+     .tokenFault = sim::TokenFault::None,
+     .lookupFails = true,
+     .expectedCalls = {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)",
+                       "ExitWindowsEx(12,0)"}},
 };
 
 class PowerOffTest : public testing::TestWithParam<PowerOffCase> {};
