@@ -354,8 +354,8 @@ win::DWORD SimSystem::GetCurrentDirectoryA(win::DWORD bufferLength, char* buffer
     return length;
 }
 
-std::optional<std::vector<std::string>> SimSystem::inProgramFolder(
-    const std::string& windowsPath) const {
+std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath) const {
+    if (setup_.hostProgramFolder.empty()) return std::nullopt;
     const std::string full =
         isAbsolute(windowsPath) ? windowsPath : setup_.currentDirectory + "\\" + windowsPath;
     const std::vector<std::string> wanted = firmware::windowsPathComponents(full);
@@ -365,25 +365,24 @@ std::optional<std::vector<std::string>> SimSystem::inProgramFolder(
         !std::equal(folder.begin(), folder.end(), wanted.begin(), firmware::sameWindowsName)) {
         return std::nullopt;
     }
-    return std::vector<std::string>(wanted.begin() + static_cast<std::ptrdiff_t>(folder.size()),
-                                    wanted.end());
-}
-
-std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath) const {
-    if (setup_.hostProgramFolder.empty()) return std::nullopt;
-    const auto inFolder = inProgramFolder(windowsPath);
-    if (!inFolder) return std::nullopt;
-    const auto host = firmware::findHostFile(setup_.hostProgramFolder, *inFolder);
+    const std::vector<std::string> inFolder(
+        wanted.begin() + static_cast<std::ptrdiff_t>(folder.size()), wanted.end());
+    const auto host = firmware::findHostFile(setup_.hostProgramFolder, inFolder);
     if (!host) return std::nullopt;
     return host->string();
 }
 
+// A file given as bytes is named by the same rule as a host file: the whole
+// path, component by component, without regard to letter case.
 const std::vector<std::uint8_t>* SimSystem::programFileBytes(const std::string& windowsPath) const {
-    const auto inFolder = inProgramFolder(windowsPath);
-    if (!inFolder) return nullptr;
+    const auto fullPath = [this](const std::string& path) {
+        return firmware::windowsPathComponents(
+            isAbsolute(path) ? path : setup_.currentDirectory + "\\" + path);
+    };
+    const std::vector<std::string> wanted = fullPath(windowsPath);
     for (const auto& [name, bytes] : setup_.programFiles) {
-        const std::vector<std::string> given = firmware::windowsPathComponents(name);
-        if (std::equal(given.begin(), given.end(), inFolder->begin(), inFolder->end(),
+        const std::vector<std::string> given = fullPath(name);
+        if (std::equal(given.begin(), given.end(), wanted.begin(), wanted.end(),
                        firmware::sameWindowsName)) {
             return &bytes;
         }

@@ -179,9 +179,6 @@ class SimSystem final : public platform::System {
     win::HANDLE addHandle(Handle handle);
     Handle* findHandle(win::HANDLE handle, HandleKind kind);
     const SimDrive* driveFor(const char* rootPath) const;
-    // The path's components below the program folder; none when it lies
-    // elsewhere or names the folder itself.
-    std::optional<std::vector<std::string>> inProgramFolder(const std::string& windowsPath) const;
     const std::vector<std::uint8_t>* programFileBytes(const std::string& windowsPath) const;
     bool tokenFails(TokenFault step) const { return setup_.faults.token == step; }
     win::BOOL fail(win::DWORD error);
