@@ -18,6 +18,10 @@ constexpr win::DWORD ERROR_INVALID_NAME = 123;
 constexpr win::DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr win::DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 constexpr win::DWORD ERROR_NO_TOKEN = 1008;
+constexpr win::DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr win::DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
+// How many groups more than it holds an overstating group block claims.
+constexpr win::DWORD kGroupCountOverstatement = 1000;
 constexpr int kDriveCount = 26;
 constexpr win::LUID kShutdownLuid = {19, 0};
 
@@ -92,6 +96,12 @@ SimSystem::Handle* SimSystem::findHandle(win::HANDLE handle, HandleKind kind) {
     return &found->second;
 }
 
+std::size_t SimSystem::openHandleCount(HandleKind kind) const {
+    return static_cast<std::size_t>(
+        std::count_if(handles_.begin(), handles_.end(),
+                      [kind](const auto& each) { return each.second.kind == kind; }));
+}
+
 win::BOOL SimSystem::GetVersionExA(win::OSVERSIONINFOA* version) {
     if (version == nullptr || version->dwOSVersionInfoSize != sizeof(win::OSVERSIONINFOA)) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
@@ -108,7 +118,7 @@ win::BOOL SimSystem::GetVersionExA(win::OSVERSIONINFOA* version) {
 
 win::BOOL SimSystem::OpenProcessToken(win::DWORD /*desiredAccess*/, win::HANDLE* token) {
     if (token == nullptr) return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
-    if (failOpenProcessToken_) return fail(ERROR_NO_TOKEN);
+    if (failOpenProcessToken_ || tokenFails(TokenFault::OpenToken)) return fail(ERROR_NO_TOKEN);
     *token = addHandle(Handle{HandleKind::Token, {}, {}, 0});
     return win::TRUE;
 }
@@ -128,29 +138,43 @@ win::BOOL SimSystem::GetTokenInformation(win::HANDLE token, int informationClass
     std::vector<std::pair<std::vector<std::uint8_t>, win::DWORD>> groups;
     groups.emplace_back(makeSid(kWorldAuthority, {0}), win::SE_GROUP_ENABLED);
     for (const TokenGroup& group : setup_.tokenGroups) {
-        groups.emplace_back(
-            makeSid(win::SECURITY_NT_AUTHORITY, {win::SECURITY_BUILTIN_DOMAIN_RID, group.rid}),
-            group.attributes);
+        groups.emplace_back(makeSid(win::SECURITY_NT_AUTHORITY, {group.domainRid, group.rid}),
+                            group.attributes);
     }
     const std::size_t arrayEnd =
         offsetof(win::TOKEN_GROUPS, Groups) + groups.size() * sizeof(win::SID_AND_ATTRIBUTES);
+    // A block that overstates its count holds nothing but the entries (their
+    // SIDs live elsewhere), so a walk that believed the count would run past it.
+    const bool sidsInBlock = !setup_.faults.overstateGroupCount;
     std::size_t needed = arrayEnd;
-    for (const auto& group : groups) needed += group.first.size();
+    if (sidsInBlock) {
+        for (const auto& group : groups) needed += group.first.size();
+    }
     *returnLength = static_cast<win::DWORD>(needed);
-    if (information == nullptr || informationLength < needed) {
+    if (information == nullptr && tokenFails(TokenFault::SizeQuery)) {
+        return fail(setup_.faults.sizeQueryError);
+    }
+    // A token whose groups grew between the two calls answers so.
+    if (information == nullptr || informationLength < needed ||
+        tokenFails(TokenFault::ReadGroups)) {
         return fail(static_cast<win::DWORD>(win::ERROR_INSUFFICIENT_BUFFER));
     }
 
     auto* bytes = static_cast<std::uint8_t*>(information);
     auto* table = static_cast<win::TOKEN_GROUPS*>(information);
-    table->GroupCount = static_cast<win::DWORD>(groups.size());
+    table->GroupCount = static_cast<win::DWORD>(groups.size()) +
+                        (setup_.faults.overstateGroupCount ? kGroupCountOverstatement : 0);
     auto* entries =
         reinterpret_cast<win::SID_AND_ATTRIBUTES*>(bytes + offsetof(win::TOKEN_GROUPS, Groups));
     std::size_t sidOffset = arrayEnd;
     for (std::size_t i = 0; i < groups.size(); ++i) {
+        entries[i].Attributes = groups[i].second;
+        if (!sidsInBlock) {
+            entries[i].Sid = sidsOutsideBlocks_.emplace_back(std::move(groups[i].first)).data();
+            continue;
+        }
         std::memcpy(bytes + sidOffset, groups[i].first.data(), groups[i].first.size());
         entries[i].Sid = bytes + sidOffset;
-        entries[i].Attributes = groups[i].second;
         sidOffset += groups[i].first.size();
     }
     return win::TRUE;
@@ -164,6 +188,7 @@ win::BOOL SimSystem::AllocateAndInitializeSid(const win::SID_IDENTIFIER_AUTHORIT
         subAuthorityCount > kMaxSubAuthorities) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
     }
+    if (tokenFails(TokenFault::AllocateSid)) return fail(ERROR_NOT_ENOUGH_MEMORY);
     const std::vector<std::uint8_t> built =
         subAuthorityCount == 1 ? makeSid(*authority, {subAuthority0})
                                : makeSid(*authority, {subAuthority0, subAuthority1});
@@ -189,6 +214,7 @@ win::BOOL SimSystem::LookupPrivilegeValueA(const char* name, win::LUID* luid) {
     if (name == nullptr || luid == nullptr || std::strcmp(name, win::SE_SHUTDOWN_NAME) != 0) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
     }
+    if (setup_.faults.failPrivilegeLookup) return fail(ERROR_NO_SUCH_PRIVILEGE);
     *luid = kShutdownLuid;
     return win::TRUE;
 }
@@ -229,7 +255,7 @@ win::BOOL SimSystem::ExitWindowsEx(win::UINT flags, win::DWORD /*reason*/) {
 }
 
 int SimSystem::GetLocaleInfoA(win::LCID /*locale*/, win::LCTYPE type, char* data, int dataLength) {
-    if (type != win::LOCALE_SABBREVLANGNAME) {
+    if (type != win::LOCALE_SABBREVLANGNAME || setup_.faults.failLocaleLookup) {
         fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
         return 0;
     }
@@ -317,6 +343,10 @@ win::BOOL SimSystem::FindClose(win::HANDLE search) {
 }
 
 win::DWORD SimSystem::GetCurrentDirectoryA(win::DWORD bufferLength, char* buffer) {
+    if (setup_.faults.failCurrentDirectory) {
+        fail(static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND));
+        return 0;
+    }
     const std::string& directory = setup_.currentDirectory;
     const auto length = static_cast<win::DWORD>(directory.size());
     if (buffer == nullptr || bufferLength <= length) return length + 1;
@@ -340,6 +370,24 @@ std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath
     const auto host = firmware::findHostFile(setup_.hostProgramFolder, inFolder);
     if (!host) return std::nullopt;
     return host->string();
+}
+
+// A file given as bytes is named by the same rule as a host file: the whole
+// path, component by component, without regard to letter case.
+const std::vector<std::uint8_t>* SimSystem::programFileBytes(const std::string& windowsPath) const {
+    const auto fullPath = [this](const std::string& path) {
+        return firmware::windowsPathComponents(
+            isAbsolute(path) ? path : setup_.currentDirectory + "\\" + path);
+    };
+    const std::vector<std::string> wanted = fullPath(windowsPath);
+    for (const auto& [name, bytes] : setup_.programFiles) {
+        const std::vector<std::string> given = fullPath(name);
+        if (std::equal(given.begin(), given.end(), wanted.begin(), wanted.end(),
+                       firmware::sameWindowsName)) {
+            return &bytes;
+        }
+    }
+    return nullptr;
 }
 
 win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess, win::DWORD shareMode,
@@ -367,6 +415,10 @@ win::HANDLE SimSystem::openProgramFile(const char* path, win::DWORD desiredAcces
         fail(ERROR_INVALID_NAME);
         return win::invalidHandleValue();
     }
+    if (const std::vector<std::uint8_t>* bytes = programFileBytes(windowsPath)) {
+        lastError_ = 0;
+        return addHandle(Handle{HandleKind::File, {}, *bytes, 0});
+    }
     const std::optional<std::string> host = hostPathFor(windowsPath);
     if (!host) {
         fail(static_cast<win::DWORD>(win::ERROR_FILE_NOT_FOUND));
@@ -388,7 +440,13 @@ win::BOOL SimSystem::ReadFile(win::HANDLE file, void* buffer, win::DWORD bytesTo
     if (bytesRead == nullptr || (buffer == nullptr && bytesToRead != 0)) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
     }
-    const std::size_t available = handle->content.size() - handle->position;
+    *bytesRead = 0;
+    std::size_t end = handle->content.size();
+    if (const std::optional<std::size_t> limit = setup_.faults.failReadsAfter) {
+        if (handle->position >= *limit) return fail(static_cast<win::DWORD>(win::ERROR_IO_DEVICE));
+        end = std::min(end, *limit);
+    }
+    const std::size_t available = end > handle->position ? end - handle->position : 0;
     const std::size_t count = std::min<std::size_t>(available, bytesToRead);
     if (count != 0) std::memcpy(buffer, handle->content.data() + handle->position, count);
     handle->position += count;

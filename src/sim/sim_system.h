@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,10 +32,33 @@ class MutexTable {
     std::map<std::string, int> references_;
 };
 
-// One group of the process token, as a builtin-domain relative id.
+// One group of the process token: a relative id in a domain (the builtin
+// one unless told otherwise, where 544 is Administrators and 545 Users).
 struct TokenGroup {
     win::DWORD rid = 0;
     win::DWORD attributes = 0;
+    win::DWORD domainRid = win::SECURITY_BUILTIN_DOMAIN_RID;
+};
+
+// The step of reading the process token that fails.
+enum class TokenFault { None, OpenToken, SizeQuery, ReadGroups, AllocateSid };
+
+// How the system misbehaves, for the programs' handling of a broken or
+// unusual Windows. Nothing fails by default.
+struct SystemFaults {
+    TokenFault token = TokenFault::None;
+    // What the failing size query reports (its normal failure,
+    // ERROR_INSUFFICIENT_BUFFER, is no fault).
+    win::DWORD sizeQueryError = static_cast<win::DWORD>(win::ERROR_ACCESS_DENIED);
+    // The group block claims more groups than it holds.
+    bool overstateGroupCount = false;
+    bool failPrivilegeLookup = false;
+    bool failLocaleLookup = false;
+    // GetCurrentDirectoryA fails, as it does for a folder removed under the
+    // process.
+    bool failCurrentDirectory = false;
+    // ReadFile fails once this many bytes of a file have been read.
+    std::optional<std::size_t> failReadsAfter;
 };
 
 // A drive letter of the machine.
@@ -63,6 +87,10 @@ struct SystemSetup {
     // The current directory as Windows names it, and the host folder behind it.
     std::string currentDirectory = "C:\\Program Files\\Kavo\\Velcrest";
     std::string hostProgramFolder;
+    // Files of the program folder given as bytes, by their path in it
+    // ("firmtable.txt", "fw\\tkw5.s19"); found before the host folder's.
+    std::map<std::string, std::vector<std::uint8_t>> programFiles;
+    SystemFaults faults;
 };
 
 // The operating system of the simulated machine for one program run (one
@@ -87,15 +115,18 @@ class SimSystem final : public platform::System {
     void setLibraryLoader(LibraryLoader load, LibraryFreer free);
     void setFileWatcher(FileWatcher watcher) { watchFiles_ = std::move(watcher); }
 
+    enum class HandleKind { Token, Mutex, Search, File };
+
     // What the run did that the machine acts on or a test checks.
     bool powerOffRequested() const { return powerOffRequested_; }
     win::UINT powerOffFlags() const { return powerOffFlags_; }
     std::size_t openHandleCount() const { return handles_.size(); }
+    std::size_t openHandleCount(HandleKind kind) const;
     std::size_t liveSidCount() const { return liveSids_.size(); }
     const std::vector<std::string>& librariesLoaded() const { return librariesLoaded_; }
     std::size_t librariesFreed() const { return librariesFreed_; }
 
-    // Faults a scenario can ask for.
+    // Faults a scenario can ask for, besides the setup's.
     void failOpenProcessToken(bool fail) { failOpenProcessToken_ = fail; }
     void failGetTokenInformation(bool fail) { failGetTokenInformation_ = fail; }
 
@@ -136,7 +167,6 @@ class SimSystem final : public platform::System {
     std::optional<std::string> hostPathFor(const std::string& windowsPath) const;
 
   private:
-    enum class HandleKind { Token, Mutex, Search, File };
     struct Handle {
         HandleKind kind;
         std::string mutexName;
@@ -149,6 +179,8 @@ class SimSystem final : public platform::System {
     win::HANDLE addHandle(Handle handle);
     Handle* findHandle(win::HANDLE handle, HandleKind kind);
     const SimDrive* driveFor(const char* rootPath) const;
+    const std::vector<std::uint8_t>* programFileBytes(const std::string& windowsPath) const;
+    bool tokenFails(TokenFault step) const { return setup_.faults.token == step; }
     win::BOOL fail(win::DWORD error);
 
     const SystemSetup& setup_;
@@ -159,6 +191,8 @@ class SimSystem final : public platform::System {
     std::map<std::uintptr_t, Handle> handles_;
     std::uintptr_t nextHandle_ = 0x100;
     std::set<void*> liveSids_;
+    // The SIDs of group blocks that keep them outside the block.
+    std::deque<std::vector<std::uint8_t>> sidsOutsideBlocks_;
     win::DWORD lastError_ = 0;
     bool shutdownPrivilegeEnabled_ = false;
     bool powerOffRequested_ = false;

@@ -25,6 +25,7 @@
 #include "firmware/srecord_reader.h"
 #include "support/case_names.h"
 #include "support/scratch_folder.h"
+#include "support/srecord_writer.h"
 
 namespace {
 
@@ -113,29 +114,10 @@ void expectOneErrorLine(const ToolRun& run) {
 // One S-record line with a correct checksum (or a wrong one when asked).
 std::string record(char type, std::uint32_t address, const Bytes& data = {},
                    bool badChecksum = false) {
-    const unsigned addressBytes = type == '2' || type == '8'   ? 3
-                                  : type == '3' || type == '7' ? 4
-                                                               : 2;
-    Bytes body;
-    for (unsigned index = addressBytes; index-- > 0;) {
-        body.push_back(static_cast<std::uint8_t>(address >> (8 * index)));
-    }
-    body.insert(body.end(), data.begin(), data.end());
-    unsigned sum = static_cast<unsigned>(body.size() + 1);
-    for (const std::uint8_t byte : body) sum += byte;
-    std::uint8_t checksum = static_cast<std::uint8_t>(~sum);
-    if (badChecksum) checksum = static_cast<std::uint8_t>(checksum + 1);
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string line = "S";
-    line += type;
-    const auto appendByte = [&line](std::uint8_t byte) {
-        line += kDigits[byte >> 4];
-        line += kDigits[byte & 0xF];
-    };
-    appendByte(static_cast<std::uint8_t>(body.size() + 1));
-    for (const std::uint8_t byte : body) appendByte(byte);
-    appendByte(checksum);
-    return line + "\n";
+    constexpr std::uint8_t kSpoilt = 0x01;
+    constexpr std::uint8_t kRight = 0x00;
+    return testsupport::sRecord(type, address, data,
+                                {.checksumFlip = badChecksum ? kSpoilt : kRight});
 }
 
 std::string repeated(std::string_view text, std::size_t times) {
@@ -159,16 +141,9 @@ Bytes patternBytes(std::size_t length, std::uint8_t seed) {
 // A small firmware file in S2 records of 16 bytes from `start`, with a header
 // record and an S8 end record.
 std::string firmwareText(std::uint32_t start, std::size_t length, std::uint8_t seed = 1) {
-    constexpr std::size_t kRecordBytes = 16;
-    const Bytes data = patternBytes(length, seed);
-    std::string text = record('0', 0, toBytes("test"));
-    for (std::size_t offset = 0; offset < length; offset += kRecordBytes) {
-        const auto end =
-            data.begin() + static_cast<std::ptrdiff_t>(std::min(length, offset + kRecordBytes));
-        text += record('2', start + static_cast<std::uint32_t>(offset),
-                       Bytes(data.begin() + static_cast<std::ptrdiff_t>(offset), end));
-    }
-    return text + record('8', start);
+    return testsupport::firmwareText(
+        start, patternBytes(length, seed),
+        {.bytesPerRecord = 16, .header = "test", .endType = '8', .endAddress = start});
 }
 
 Bytes goodFirmware() {

@@ -16,6 +16,7 @@
 #include "firmware/chained_xor.h"
 #include "firmware/standard_output.h"
 #include "support/case_names.h"
+#include "support/srecord_writer.h"
 
 namespace firmware {
 namespace {
@@ -26,53 +27,21 @@ std::vector<std::uint8_t> bytesOf(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
-std::string hexPair(std::uint8_t byte) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", byte);
-    return text;
-}
-
-std::size_t addressWidth(char type) {
-    switch (type) {
-        case '2':
-        case '8':
-            return 3;
-        case '3':
-        case '7':
-            return 4;
-        default:
-            return 2;
-    }
-}
-
 // One S-record line. The count defaults to what the fields need; the checksum
 // is right unless `checksumFlip` spoils it.
 std::string srec(char type, const std::vector<std::uint8_t>& fields,
                  std::optional<std::uint8_t> count = std::nullopt, std::uint8_t checksumFlip = 0,
                  const std::string& lineEnd = "\r\n") {
-    const auto countByte = count.value_or(static_cast<std::uint8_t>(fields.size() + 1));
-    std::string line = std::string("S") + type + hexPair(countByte);
-    auto sum = countByte;
-    for (const std::uint8_t byte : fields) {
-        line += hexPair(byte);
-        sum = static_cast<std::uint8_t>(sum + byte);
-    }
-    line += hexPair(static_cast<std::uint8_t>(sum ^ 0xFF ^ checksumFlip));
-    return line + lineEnd;
+    return testsupport::sRecordOfFields(
+        type, fields, {.count = count, .checksumFlip = checksumFlip, .lineEnd = lineEnd});
 }
 
 std::vector<std::uint8_t> addressField(char type, std::uint32_t address) {
-    std::vector<std::uint8_t> field;
-    for (std::size_t i = addressWidth(type); i-- > 0;) {
-        field.push_back(static_cast<std::uint8_t>(address >> (8 * i)));
-    }
-    return field;
+    return testsupport::sRecordAddress(type, address);
 }
 
 std::string dataRecord(char type, std::uint32_t address, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> fields = addressField(type, address);
-    fields.insert(fields.end(), data.begin(), data.end());
-    return srec(type, fields);
+    return testsupport::sRecord(type, address, data, {.lineEnd = "\r\n"});
 }
 
 // A record with the given count and only its address field, so that the
@@ -454,7 +423,8 @@ TEST_F(SRecordTest, AFreshLoadForgetsThatTheLastOneStoredData) {
 TEST_F(SRecordTest, AnEmptyDataRecordEndsTheLoad) {
     for (const char type : {'1', '2', '3'}) {
         SCOPED_TRACE(type);
-        const std::uint8_t emptyCount = static_cast<std::uint8_t>(addressWidth(type) + 1);
+        const std::uint8_t emptyCount =
+            static_cast<std::uint8_t>(testsupport::sRecordAddressWidth(type) + 1);
         const TestLoad outcome =
             load(dataRecord('2', 0x020000, {0x42}) + countOnlyRecord(type, 0x010000, emptyCount) +
                  dataRecord('2', 0x030000, {0x43}) + srec('2', {0x03, 0x00, 0x00, 0x44}, {}, 1));

@@ -11,6 +11,8 @@
 namespace formattest {
 namespace {
 
+using testsupport::PrintTo;
+
 // What sits behind one drive letter.
 struct DriveEntry {
     char letter;
@@ -56,12 +58,12 @@ class DriveListTest : public DriveSelectTest, public ::testing::WithParamInterfa
 
 TEST_P(DriveListTest, ListsTheMakersReadersInDriveLetterOrder) {
     build(GetParam().drives);
-    machine.fakeUi.answer(kDriveSelect, win::IDCANCEL);
+    machine.process.user.answer(kDriveSelect, win::IDCANCEL);
 
     run();
 
-    ASSERT_EQ(machine.ui.comboBoxes().size(), 1u);
-    const ComboBox& combo = machine.ui.comboBoxes()[0];
+    ASSERT_EQ(machine.comboBoxes().size(), 1u);
+    const ComboBox combo = machine.comboBoxes()[0];
     EXPECT_EQ(combo.entries, GetParam().expectedEntries);
     if (!combo.entries.empty()) {
         EXPECT_EQ(combo.selection, 0);
@@ -98,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"RemovableDriveWithoutADevice",
                  {{'D', win::DRIVE_REMOVABLE, std::nullopt}, {'E', win::DRIVE_REMOVABLE, kReader}},
                  {"E:\\"}}),
-    CaseName());
+    NameOfCase());
 
 // A reader behind a drive of another type is never even asked.
 TEST_F(DriveSelectTest, OnlyRemovableDrivesAreSentAnInquiry) {
@@ -107,11 +109,11 @@ TEST_F(DriveSelectTest, OnlyRemovableDrivesAreSentAnInquiry) {
            {'H', win::DRIVE_REMOTE, kReader},
            {'R', win::DRIVE_RAMDISK, kReader},
            {'F', win::DRIVE_REMOVABLE, kReader}});
-    machine.fakeUi.answer(kDriveSelect, win::IDCANCEL);
+    machine.process.user.answer(kDriveSelect, win::IDCANCEL);
 
     run();
 
-    EXPECT_EQ(machine.ui.comboBoxes()[0].entries, (std::vector<std::string>{"F:\\"}));
+    EXPECT_EQ(machine.comboBoxes()[0].entries, (std::vector<std::string>{"F:\\"}));
     for (const char letter : {'C', 'D', 'H', 'R'}) {
         EXPECT_TRUE(machine.operationsSentTo(letter).empty()) << letter;
     }
@@ -128,8 +130,8 @@ TEST_F(DriveSelectTest, OkTakesThePreselectedFirstEntry) {
 
 TEST_F(DriveSelectTest, OkTakesTheEntryTheUserPicked) {
     build({{'E', win::DRIVE_REMOVABLE, kReader}, {'G', win::DRIVE_REMOVABLE, kReader}});
-    machine.fakeUi.whileOpen(
-        kDriveSelect, [&](win::HWND window) { machine.ui.selectInCombo(window, kDriveCombo, 1); });
+    machine.process.user.whileOpen(kDriveSelect,
+                                   [&](win::HWND window) { machine.selectInCombo(window, 1); });
 
     EXPECT_EQ(run(), win::IDOK);
 
@@ -138,15 +140,14 @@ TEST_F(DriveSelectTest, OkTakesTheEntryTheUserPicked) {
 
 TEST_F(DriveSelectTest, OkWithoutASelectionShowsTheNoticeAndStaysOpen) {
     build({{'E', win::DRIVE_REMOVABLE, kReader}});
-    machine.fakeUi.whileOpen(kDriveSelect, [&](win::HWND window) {
-        machine.ui.selectInCombo(window, kDriveCombo, win::CB_ERR);
-    });
-    machine.fakeUi.answer(kDriveSelect, win::IDOK);
-    machine.fakeUi.answer(kDriveSelect, win::IDCANCEL);
+    machine.process.user.whileOpen(
+        kDriveSelect, [&](win::HWND window) { machine.selectInCombo(window, win::CB_ERR); });
+    machine.process.user.answer(kDriveSelect, win::IDOK);
+    machine.process.user.answer(kDriveSelect, win::IDCANCEL);
 
     EXPECT_EQ(run(), win::IDCANCEL);
 
-    EXPECT_EQ(machine.ui.shownTemplates(), (std::vector<int>{kDriveSelect, kNothingSelected}));
+    EXPECT_EQ(machine.shownTemplates(), (std::vector<int>{kDriveSelect, kNothingSelected}));
     EXPECT_EQ(select.selectedDrive, "");
 }
 
@@ -155,8 +156,8 @@ TEST_F(DriveSelectTest, NoReaderShowsTheNoticeAndCancels) {
 
     EXPECT_EQ(run(), win::IDCANCEL);
 
-    EXPECT_EQ(machine.ui.shownTemplates(), (std::vector<int>{kDriveSelect, kNoReader}));
-    EXPECT_EQ(machine.fakeUi.modalCount(kDriveSelect), 1);
+    EXPECT_EQ(machine.shownTemplates(), (std::vector<int>{kDriveSelect, kNoReader}));
+    EXPECT_EQ(machine.ui.modalCount(kDriveSelect), 1);
 }
 
 // Each run builds its list afresh and keeps the last pick until a new one.
@@ -164,12 +165,12 @@ TEST_F(DriveSelectTest, EveryRunRebuildsTheList) {
     build({{'E', win::DRIVE_REMOVABLE, kReader}});
     EXPECT_EQ(run(), win::IDOK);
     machine.addReader('G', kReader);
-    machine.fakeUi.answer(kDriveSelect, win::IDCANCEL);
+    machine.process.user.answer(kDriveSelect, win::IDCANCEL);
 
     EXPECT_EQ(run(), win::IDCANCEL);
 
-    ASSERT_EQ(machine.ui.comboBoxes().size(), 2u);
-    EXPECT_EQ(machine.ui.comboBoxes()[1].entries, (std::vector<std::string>{"E:\\", "G:\\"}));
+    ASSERT_EQ(machine.comboBoxes().size(), 2u);
+    EXPECT_EQ(machine.comboBoxes()[1].entries, (std::vector<std::string>{"E:\\", "G:\\"}));
     EXPECT_EQ(select.selectedDrive, "E:\\");
 }
 
@@ -177,9 +178,9 @@ TEST_F(DriveSelectTest, RefusesToLetTheMachineSuspend) {
     build({{'E', win::DRIVE_REMOVABLE, kReader}});
     win::LRESULT answer = 0;
     bool handled = false;
-    machine.fakeUi.whileOpen(kDriveSelect, [&](win::HWND window) {
-        handled = machine.fakeUi.deliver(window, win::WM_POWERBROADCAST, win::PBT_APMQUERYSUSPEND,
-                                         0, answer);
+    machine.process.user.whileOpen(kDriveSelect, [&](win::HWND window) {
+        handled =
+            machine.deliver(window, win::WM_POWERBROADCAST, win::PBT_APMQUERYSUSPEND, 0, answer);
     });
 
     run();

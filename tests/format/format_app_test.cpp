@@ -11,6 +11,8 @@
 namespace formattest {
 namespace {
 
+using testsupport::PrintTo;
+
 constexpr win::DWORD kAfterUpdateWait = 5000;
 constexpr const char* kMarkerRevision = "0200";
 
@@ -24,8 +26,8 @@ class FormatAppTest : public ::testing::Test {
 
     // Answers for a stand-alone run that formats the preselected drive.
     void answerStandAloneFormat() {
-        machine.fakeUi.answer(kDriveSelect, win::IDOK);
-        machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+        machine.process.user.answer(kDriveSelect, win::IDOK);
+        machine.process.user.answer(kConfirmFormat, win::IDOK);
     }
 
     bool start() {
@@ -38,16 +40,16 @@ class FormatAppTest : public ::testing::Test {
 
     // How many commands had reached the readers when the main dialog opened.
     void countCommandsAtMainDialog() {
-        machine.fakeUi.whileOpen(kMainDialog, [&](win::HWND) {
+        machine.process.user.whileOpen(kMainDialog, [&](win::HWND) {
             if (!commandsBeforeMainDialog) {
                 commandsBeforeMainDialog = machine.volumes.passThroughs().size();
             }
         });
     }
 
-    std::vector<int> shown() const { return machine.ui.shownTemplates(); }
+    std::vector<int> shown() const { return machine.shownTemplates(); }
     win::DWORD mainDialogTick() const {
-        for (const TimedEvent& event : machine.ui.eventsNamed("modal")) {
+        for (const TimedEvent& event : machine.eventsNamed("modal")) {
             if (event.value == kMainDialog) return event.tick;
         }
         ADD_FAILURE() << "the main dialog never opened";
@@ -78,7 +80,7 @@ class MarkerModeTest : public FormatAppTest, public ::testing::WithParamInterfac
 TEST_P(MarkerModeTest, CompleteMarkerMeansAfterUpdate) {
     const MarkerCase& test = GetParam();
     if (test.keyExists) machine.writeMarker(test.vendor, test.product, test.revision);
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    machine.process.user.answer(kMainDialog, win::IDOK);
     answerStandAloneFormat();
     countCommandsAtMainDialog();
 
@@ -102,18 +104,52 @@ TEST_P(MarkerModeTest, CompleteMarkerMeansAfterUpdate) {
     EXPECT_EQ(machine.volumes.openHandleCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Marker, MarkerModeTest,
-    ::testing::Values(
-        MarkerCase{"NoKey", false, {}, {}, {}, false, false},
-        MarkerCase{"Complete", true, "Kavo", "TKW-5 CardRW", "0200", true, true},
-        // The search and the registry walk still run; the mode does not
-        // follow.
-        MarkerCase{"WithoutRevision", true, "Kavo", "TKW-5 CardRW", std::nullopt, true, false},
-        MarkerCase{"WithoutVendor", true, std::nullopt, "TKW-5 CardRW", "0200", false, false},
-        MarkerCase{"WithoutProduct", true, "Kavo", std::nullopt, "0200", false, false},
-        MarkerCase{"EmptyKey", true, std::nullopt, std::nullopt, std::nullopt, false, false}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Marker, MarkerModeTest,
+                         ::testing::Values(MarkerCase{.name = "NoKey",
+                                                      .keyExists = false,
+                                                      .vendor = {},
+                                                      .product = {},
+                                                      .revision = {},
+                                                      .searches = false,
+                                                      .afterUpdate = false},
+                                           MarkerCase{.name = "Complete",
+                                                      .keyExists = true,
+                                                      .vendor = "Kavo",
+                                                      .product = "TKW-5 CardRW",
+                                                      .revision = "0200",
+                                                      .searches = true,
+                                                      .afterUpdate = true},
+                                           // The search and the registry walk still run; the mode
+                                           // does not follow.
+                                           MarkerCase{.name = "WithoutRevision",
+                                                      .keyExists = true,
+                                                      .vendor = "Kavo",
+                                                      .product = "TKW-5 CardRW",
+                                                      .revision = std::nullopt,
+                                                      .searches = true,
+                                                      .afterUpdate = false},
+                                           MarkerCase{.name = "WithoutVendor",
+                                                      .keyExists = true,
+                                                      .vendor = std::nullopt,
+                                                      .product = "TKW-5 CardRW",
+                                                      .revision = "0200",
+                                                      .searches = false,
+                                                      .afterUpdate = false},
+                                           MarkerCase{.name = "WithoutProduct",
+                                                      .keyExists = true,
+                                                      .vendor = "Kavo",
+                                                      .product = std::nullopt,
+                                                      .revision = "0200",
+                                                      .searches = false,
+                                                      .afterUpdate = false},
+                                           MarkerCase{.name = "EmptyKey",
+                                                      .keyExists = true,
+                                                      .vendor = std::nullopt,
+                                                      .product = std::nullopt,
+                                                      .revision = std::nullopt,
+                                                      .searches = false,
+                                                      .afterUpdate = false}),
+                         NameOfCase());
 
 // --- which drive the marker finds ---
 
@@ -132,8 +168,8 @@ class ReaderMatchTest : public FormatAppTest, public ::testing::WithParamInterfa
 TEST_P(ReaderMatchTest, ProductIsASubstringAndVendorIsExact) {
     const MatchCase& test = GetParam();
     machine.writeMarker(test.vendor, test.product, kMarkerRevision);
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDOK);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     start();
 
@@ -143,25 +179,51 @@ TEST_P(ReaderMatchTest, ProductIsASubstringAndVendorIsExact) {
     EXPECT_FALSE(machine.markerExists());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Identity, ReaderMatchTest,
-    ::testing::Values(MatchCase{"Whole", "Kavo", "TKW-5 CardRW", true, kRevisionMatches},
-                      // The drive is found, but the registry walk looks the reader up by
-                      // the marker's product, finds no disk of that name and leaves the
-                      // USB revision unknown.
-                      MatchCase{"ShorterProduct", "Kavo", "TKW-5", true, kRevisionDiffers},
-                      MatchCase{"ProductTail", "Kavo", "CardRW", true, kRevisionDiffers},
-                      MatchCase{"LongerProduct", "Kavo", "TKW-5 CardRW2", false, kNotReady},
-                      MatchCase{"ProductInOtherCase", "Kavo", "tkw-5", false, kNotReady},
-                      MatchCase{"VendorInOtherCase", "kavo", "TKW-5 CardRW", false, kNotReady},
-                      MatchCase{"VendorWithTrailingBlank", "Kavo ", "TKW-5 CardRW", false,
-                                kNotReady}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(Identity, ReaderMatchTest,
+                         ::testing::Values(MatchCase{.name = "Whole",
+                                                     .vendor = "Kavo",
+                                                     .product = "TKW-5 CardRW",
+                                                     .found = true,
+                                                     .expectedLast = kRevisionMatches},
+                                           // The drive is found, but the registry walk looks the
+                                           // reader up by the marker's product, finds no disk of
+                                           // that name and leaves the USB revision unknown.
+                                           MatchCase{.name = "ShorterProduct",
+                                                     .vendor = "Kavo",
+                                                     .product = "TKW-5",
+                                                     .found = true,
+                                                     .expectedLast = kRevisionDiffers},
+                                           MatchCase{.name = "ProductTail",
+                                                     .vendor = "Kavo",
+                                                     .product = "CardRW",
+                                                     .found = true,
+                                                     .expectedLast = kRevisionDiffers},
+                                           MatchCase{.name = "LongerProduct",
+                                                     .vendor = "Kavo",
+                                                     .product = "TKW-5 CardRW2",
+                                                     .found = false,
+                                                     .expectedLast = kNotReady},
+                                           MatchCase{.name = "ProductInOtherCase",
+                                                     .vendor = "Kavo",
+                                                     .product = "tkw-5",
+                                                     .found = false,
+                                                     .expectedLast = kNotReady},
+                                           MatchCase{.name = "VendorInOtherCase",
+                                                     .vendor = "kavo",
+                                                     .product = "TKW-5 CardRW",
+                                                     .found = false,
+                                                     .expectedLast = kNotReady},
+                                           MatchCase{.name = "VendorWithTrailingBlank",
+                                                     .vendor = "Kavo ",
+                                                     .product = "TKW-5 CardRW",
+                                                     .found = false,
+                                                     .expectedLast = kNotReady}),
+                         NameOfCase());
 
 TEST_F(FormatAppTest, TwoMatchingReadersUseTheLastDrive) {
     machine.addReader('G');
     writeCompleteMarker();
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    machine.process.user.answer(kMainDialog, win::IDOK);
 
     start();
 
@@ -173,7 +235,7 @@ TEST_F(FormatAppTest, TwoMatchingReadersUseTheLastDrive) {
 
 TEST_F(FormatAppTest, CancelInTheMainDialogKeepsTheMarker) {
     writeCompleteMarker();
-    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDCANCEL);
 
     EXPECT_FALSE(start());
 
@@ -187,8 +249,8 @@ TEST_F(FormatAppTest, CancelInTheMainDialogKeepsTheMarker) {
 TEST_F(FormatAppTest, QuitDuringTheFormatKeepsTheMarker) {
     writeCompleteMarker();
     reader.reader.setFormatDuration(8000);
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
-    machine.clock.at(kAfterUpdateWait + 2000, [&] { machine.fakeUi.PostQuitMessage(0); });
+    machine.process.user.answer(kMainDialog, win::IDOK);
+    machine.clock.at(kAfterUpdateWait + 2000, [&] { machine.process.simUi.PostQuitMessage(0); });
 
     start();
 
@@ -201,28 +263,28 @@ TEST_F(FormatAppTest, QuitDuringTheFormatKeepsTheMarker) {
 struct CheckCase {
     const char* name;
     win::DWORD majorVersion;
-    std::vector<testsupport::FakeGroup> groups;
+    std::vector<sim::TokenGroup> groups;
     std::vector<std::pair<int, win::INT_PTR>> answers;
     std::vector<int> expectedShown;
     bool markerDeleted;
 };
 
-const testsupport::FakeGroup kUsers{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED};
-const testsupport::FakeGroup kAdministrators{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED};
-const testsupport::FakeGroup kDenyOnlyAdministrators{win::DOMAIN_ALIAS_RID_ADMINS,
-                                                     win::SE_GROUP_USE_FOR_DENY_ONLY};
+const sim::TokenGroup kUsers{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED};
+const sim::TokenGroup kAdministrators{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED};
+const sim::TokenGroup kDenyOnlyAdministrators{win::DOMAIN_ALIAS_RID_ADMINS,
+                                              win::SE_GROUP_USE_FOR_DENY_ONLY};
 
 class SystemCheckTest : public FormatAppTest, public ::testing::WithParamInterface<CheckCase> {};
 
 TEST_P(SystemCheckTest, OkOnANoticeDeletesTheMarkerAndEnds) {
     const CheckCase& test = GetParam();
     writeCompleteMarker();
-    machine.system.version.dwMajorVersion = test.majorVersion;
-    machine.system.groups = test.groups;
+    machine.setup.majorVersion = test.majorVersion;
+    machine.setup.tokenGroups = test.groups;
     for (const auto& [templateId, answer] : test.answers) {
-        machine.fakeUi.answer(templateId, answer);
+        machine.process.user.answer(templateId, answer);
     }
-    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDCANCEL);
 
     EXPECT_FALSE(start());
 
@@ -233,76 +295,89 @@ TEST_P(SystemCheckTest, OkOnANoticeDeletesTheMarkerAndEnds) {
 
 INSTANTIATE_TEST_SUITE_P(
     VersionAndRights, SystemCheckTest,
-    ::testing::Values(
-        CheckCase{"Version5Administrator", 5, {kUsers, kAdministrators}, {}, {kMainDialog}, false},
-        CheckCase{"Version4Ok",
-                  4,
-                  {kAdministrators},
-                  {{kVersionNotice, win::IDOK}},
-                  {kVersionNotice},
-                  true},
-        CheckCase{"Version4Cancel",
-                  4,
-                  {kAdministrators},
-                  {{kVersionNotice, win::IDCANCEL}},
-                  {kVersionNotice, kMainDialog},
-                  false},
-        CheckCase{"Version6Ok",
-                  6,
-                  {kAdministrators},
-                  {{kVersionNotice, win::IDOK}},
-                  {kVersionNotice},
-                  true},
-        CheckCase{"NotAdministratorOk",
-                  5,
-                  {kUsers},
-                  {{kAdministratorNotice, win::IDOK}},
-                  {kAdministratorNotice},
-                  true},
-        CheckCase{"NotAdministratorCancel",
-                  5,
-                  {kUsers},
-                  {{kAdministratorNotice, win::IDCANCEL}},
-                  {kAdministratorNotice, kMainDialog},
-                  false},
-        CheckCase{"DenyOnlyAdministratorOk",
-                  5,
-                  {kUsers, kDenyOnlyAdministrators},
-                  {{kAdministratorNotice, win::IDOK}},
-                  {kAdministratorNotice},
-                  true},
-        CheckCase{"BothNotices",
-                  4,
-                  {kUsers},
-                  {{kVersionNotice, win::IDCANCEL}, {kAdministratorNotice, win::IDOK}},
-                  {kVersionNotice, kAdministratorNotice},
-                  true}),
-    CaseName());
+    ::testing::Values(CheckCase{.name = "Version5Administrator",
+                                .majorVersion = 5,
+                                .groups = {kUsers, kAdministrators},
+                                .answers = {},
+                                .expectedShown = {kMainDialog},
+                                .markerDeleted = false},
+                      CheckCase{.name = "Version4Ok",
+                                .majorVersion = 4,
+                                .groups = {kAdministrators},
+                                .answers = {{kVersionNotice, win::IDOK}},
+                                .expectedShown = {kVersionNotice},
+                                .markerDeleted = true},
+                      CheckCase{.name = "Version4Cancel",
+                                .majorVersion = 4,
+                                .groups = {kAdministrators},
+                                .answers = {{kVersionNotice, win::IDCANCEL}},
+                                .expectedShown = {kVersionNotice, kMainDialog},
+                                .markerDeleted = false},
+                      CheckCase{.name = "Version6Ok",
+                                .majorVersion = 6,
+                                .groups = {kAdministrators},
+                                .answers = {{kVersionNotice, win::IDOK}},
+                                .expectedShown = {kVersionNotice},
+                                .markerDeleted = true},
+                      CheckCase{.name = "NotAdministratorOk",
+                                .majorVersion = 5,
+                                .groups = {kUsers},
+                                .answers = {{kAdministratorNotice, win::IDOK}},
+                                .expectedShown = {kAdministratorNotice},
+                                .markerDeleted = true},
+                      CheckCase{.name = "NotAdministratorCancel",
+                                .majorVersion = 5,
+                                .groups = {kUsers},
+                                .answers = {{kAdministratorNotice, win::IDCANCEL}},
+                                .expectedShown = {kAdministratorNotice, kMainDialog},
+                                .markerDeleted = false},
+                      CheckCase{.name = "DenyOnlyAdministratorOk",
+                                .majorVersion = 5,
+                                .groups = {kUsers, kDenyOnlyAdministrators},
+                                .answers = {{kAdministratorNotice, win::IDOK}},
+                                .expectedShown = {kAdministratorNotice},
+                                .markerDeleted = true},
+                      CheckCase{.name = "BothNotices",
+                                .majorVersion = 4,
+                                .groups = {kUsers},
+                                .answers = {{kVersionNotice, win::IDCANCEL},
+                                            {kAdministratorNotice, win::IDOK}},
+                                .expectedShown = {kVersionNotice, kAdministratorNotice},
+                                .markerDeleted = true}),
+    NameOfCase());
 
 TEST_F(FormatAppTest, SecondInstanceEndsSilently) {
     writeCompleteMarker();
-    machine.system.existingMutexes.insert("Ardlow");
+    machine.process.mutexes.open("Ardlow");  // the first instance holds it
 
     EXPECT_FALSE(start());
 
     EXPECT_TRUE(shown().empty());
     EXPECT_TRUE(machine.markerExists());
     EXPECT_TRUE(machine.volumes.passThroughs().empty());
-    EXPECT_EQ(machine.system.createdMutexes, (std::vector<std::string>{"Ardlow"}));
+    EXPECT_EQ(machine.system.argumentsOf("CreateMutexA"), (std::vector<std::string>{"Ardlow"}));
     // The library was loaded before the test and is freed on the way out.
     ASSERT_NE(library, nullptr);
-    EXPECT_EQ(machine.system.freeCounts[library], 1);
+    EXPECT_EQ(library, machine.englishLibrary());
+    EXPECT_EQ(machine.system.argumentsOf("FreeLibrary"),
+              std::vector<std::string>{std::to_string(reinterpret_cast<std::uintptr_t>(library))});
 }
 
 TEST_F(FormatAppTest, LoadsTheFormatLibraryAndFreesItOnExit) {
-    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDCANCEL);
 
     start();
 
-    EXPECT_EQ(machine.system.loadRequests, (std::vector<std::string>{"FORMAT_ENG.dll"}));
+    EXPECT_EQ(machine.system.argumentsOf("LoadLibraryA"),
+              (std::vector<std::string>{"FORMAT_ENG.dll"}));
     ASSERT_NE(library, nullptr);
-    EXPECT_EQ(machine.fakeUi.resourceModule(), machine.system.libraries[kEnglishLibrary]);
-    EXPECT_EQ(machine.system.freeCounts[machine.system.libraries[kEnglishLibrary]], 1);
+    EXPECT_EQ(library, machine.englishLibrary());
+    const std::vector<testsupport::UiCall> chosen = machine.ui.callsNamed("setResourceModule");
+    ASSERT_FALSE(chosen.empty());
+    EXPECT_EQ(chosen.back().lParam, reinterpret_cast<win::LPARAM>(library));
+    EXPECT_EQ(machine.system.argumentsOf("FreeLibrary"),
+              std::vector<std::string>{std::to_string(reinterpret_cast<std::uintptr_t>(library))});
+    EXPECT_EQ(machine.process.librariesHeld(), 0u);
     EXPECT_EQ(exitCode, 0);
 }
 
@@ -318,23 +393,25 @@ class NoLibraryTest : public FormatAppTest, public ::testing::WithParamInterface
 // are passed, the main dialog returns at once and nothing is formatted.
 TEST_P(NoLibraryTest, RunsThroughWithoutFormattingOrDeletingTheMarker) {
     writeCompleteMarker();
-    machine.system.localeName = GetParam().locale;
-    if (!GetParam().libraryFileThere) machine.system.libraries.clear();
-    machine.system.version.dwMajorVersion = 4;
-    machine.system.groups = {kUsers};
+    machine.setup.localeAbbreviation = GetParam().locale;
+    if (!GetParam().libraryFileThere) machine.process.withdrawLibraries();
+    machine.setup.majorVersion = 4;
+    machine.setup.tokenGroups = {kUsers};
 
     EXPECT_FALSE(start());
 
     EXPECT_EQ(shown(), (std::vector<int>{kVersionNotice, kAdministratorNotice, kMainDialog}));
     EXPECT_TRUE(machine.markerExists());
     EXPECT_EQ(reader.reader.completedFormats(), 0);
-    EXPECT_TRUE(machine.system.freeCounts.empty());
+    EXPECT_EQ(machine.system.count("FreeLibrary"), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Library, NoLibraryTest,
-                         ::testing::Values(NoLibraryCase{"UnknownLocale", "XYZ", true},
-                                           NoLibraryCase{"LibraryFileMissing", "ENU", false}),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    Library, NoLibraryTest,
+    ::testing::Values(
+        NoLibraryCase{.name = "UnknownLocale", .locale = "XYZ", .libraryFileThere = true},
+        NoLibraryCase{.name = "LibraryFileMissing", .locale = "ENU", .libraryFileThere = false}),
+    NameOfCase());
 
 // --- the marker's values as bytes ---
 
@@ -356,7 +433,7 @@ class MarkerValueTest : public FormatAppTest, public ::testing::WithParamInterfa
 TEST_P(MarkerValueTest, ValuesAreTextThatFitsFiftyBytes) {
     machine.writeMarker("Kavo", "TKW-5 CardRW", std::nullopt);
     machine.setMarkerValue("rev", GetParam().type, GetParam().revision);
-    machine.fakeUi.answer(kMainDialog, win::IDOK);
+    machine.process.user.answer(kMainDialog, win::IDOK);
     answerStandAloneFormat();
 
     start();
@@ -383,11 +460,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Fifty bytes fit the buffer but leave no room to end the text.
         ValueCase{"FiftyBytesWithoutTerminator", win::REG_BINARY,
                   bytesOf(std::string(50, '7'), false), kDriveSelect}),
-    CaseName());
+    NameOfCase());
 
 TEST_F(FormatAppTest, VendorTooLongForItsBufferMakesTheMarkerIncomplete) {
     machine.writeMarker(std::string(50, 'K'), "TKW-5 CardRW", kMarkerRevision);
-    machine.fakeUi.answer(kMainDialog, win::IDCANCEL);
+    machine.process.user.answer(kMainDialog, win::IDCANCEL);
     countCommandsAtMainDialog();
 
     start();

@@ -10,16 +10,9 @@ namespace formattest {
 
 namespace {
 
-constexpr win::UINT kAboutMenuString = 101;
-constexpr int kAppIcon = 156;
+constexpr std::size_t kAnswerLimit = 200;
 // As the update program spells it; the registry does not mind the case.
 constexpr const char* kMarkerKey = "SOFTWARE\\Kavo Corporation\\Pendrel";
-
-const std::vector<int> kLibraryTemplates = {
-    kAboutBox,        kMainDialog,    kWriteProtected,      kNotReady,    kRevisionDiffers,
-    kRevisionMatches, kVersionNotice, kAdministratorNotice, kDriveSelect, kNothingSelected,
-    kConfirmFormat,   kNoReader,      kMediumAbsent,        kProgress,    kNotFormatted,
-};
 
 }  // namespace
 
@@ -44,118 +37,71 @@ void ScheduledClock::at(win::DWORD tick, std::function<void()> action) {
     timetable_.emplace(tick, std::move(action));
 }
 
-std::vector<TimedEvent> FormatUi::eventsNamed(const std::string& what) const {
+FormatMachine::FormatMachine() {
+    process.simUi.setProgramResources(testsupport::repositoryScript("ardlow.rc"));
+    ui.stampWith(clock);
+    // The program's loops end only by the user's answers; a script that never
+    // gives the right one would otherwise keep the test running for ever.
+    process.simUi.setLoopGuard({.maxAnswers = kAnswerLimit});
+    process.simUi.setGuardHandler([] {
+        ADD_FAILURE() << "the scripted user answered more than " << kAnswerLimit
+                      << " times; the program is looping";
+        throw std::runtime_error("loop guard");
+    });
+}
+
+std::vector<TimedEvent> FormatMachine::events() const {
+    std::vector<TimedEvent> events;
+    for (const testsupport::UiCall& call : ui.calls()) {
+        const auto stamp = [&](const char* what, long long value) {
+            events.push_back({what, value, call.tick});
+        };
+        if (call.name == "DialogBoxParamA") stamp("modal", call.id);
+        if (call.name == "CreateDialogParamA") stamp("create", call.id);
+        if (call.name == "DestroyWindow") stamp("destroy", 0);
+        if (call.name == "ShowWindow") stamp("show", call.id);
+        if (call.name == "RedrawWindow") stamp("redraw", call.id);
+        if (call.name == "CenterWindow") stamp("center", 0);
+        if (call.name != "SendDlgItemMessageA" || call.id != kProgressBar) continue;
+        if (call.message == win::PBM_SETRANGE32) stamp("range", call.lParam);
+        if (call.message == win::PBM_SETPOS) stamp("position", static_cast<long long>(call.wParam));
+    }
+    return events;
+}
+
+std::vector<TimedEvent> FormatMachine::eventsNamed(const std::string& what) const {
     std::vector<TimedEvent> found;
-    std::copy_if(events_.begin(), events_.end(), std::back_inserter(found),
-                 [&](const TimedEvent& event) { return event.what == what; });
+    for (const TimedEvent& event : events()) {
+        if (event.what == what) found.push_back(event);
+    }
     return found;
 }
 
-std::vector<int> FormatUi::shownTemplates() const {
+std::vector<int> FormatMachine::shownTemplates() const {
     std::vector<int> shown;
-    for (const TimedEvent& event : eventsNamed("modal"))
+    for (const TimedEvent& event : eventsNamed("modal")) {
         shown.push_back(static_cast<int>(event.value));
+    }
     return shown;
 }
 
-void FormatUi::stamp(std::string what, long long value) {
-    events_.push_back({std::move(what), value, clock_.GetTickCount()});
-}
-
-win::INT_PTR FormatUi::DialogBoxParamA(int templateId, platform::DialogProcedure* procedure) {
-    stamp("modal", templateId);
-    // The program's loops end only by the user's answers; a script that never
-    // gives the right one would otherwise keep the test running for ever.
-    if (++modalRuns_ > kModalRunLimit) {
-        ADD_FAILURE() << "the scripted user answered more than " << kModalRunLimit
-                      << " dialogs; the program is looping";
-        throw std::runtime_error("loop guard");
+std::vector<ComboBox> FormatMachine::comboBoxes() const {
+    std::vector<ComboBox> boxes;
+    for (const testsupport::DialogLog::Combo& combo : process.screen.combos) {
+        boxes.push_back({combo.state.items, combo.state.selection});
     }
-    return inner_.DialogBoxParamA(templateId, procedure);
+    return boxes;
 }
 
-win::HWND FormatUi::CreateDialogParamA(int templateId, platform::DialogProcedure* procedure) {
-    stamp("create", templateId);
-    return inner_.CreateDialogParamA(templateId, procedure);
+void FormatMachine::selectInCombo(win::HWND dialog, win::LRESULT index) {
+    EXPECT_TRUE(process.simUi.act(dialog, sim::UserAction::select(static_cast<int>(index))));
 }
 
-win::BOOL FormatUi::DestroyWindow(win::HWND window) {
-    stamp("destroy", 0);
-    return inner_.DestroyWindow(window);
-}
-
-win::BOOL FormatUi::ShowWindow(win::HWND window, int command) {
-    stamp("show", command);
-    return inner_.ShowWindow(window, command);
-}
-
-win::BOOL FormatUi::RedrawWindow(win::HWND window, win::UINT flags) {
-    stamp("redraw", flags);
-    return inner_.RedrawWindow(window, flags);
-}
-
-win::BOOL FormatUi::CenterWindow(win::HWND window) {
-    stamp("center", 0);
-    return inner_.CenterWindow(window);
-}
-
-ComboBox& FormatUi::combo(win::HWND dialog, int controlId) {
-    const auto key = std::make_pair(dialog, controlId);
-    const auto found = comboIndex_.find(key);
-    if (found != comboIndex_.end()) return combos_[found->second];
-    comboIndex_[key] = combos_.size();
-    return combos_.emplace_back();
-}
-
-void FormatUi::selectInCombo(win::HWND dialog, int controlId, win::LRESULT index) {
-    combo(dialog, controlId).selection = index;
-}
-
-win::LRESULT FormatUi::comboMessage(ComboBox& box, win::UINT message, win::WPARAM wParam,
-                                    win::LPARAM lParam) {
-    const bool validIndex = wParam < box.entries.size();
-    switch (message) {
-        case win::CB_ADDSTRING:
-            box.entries.emplace_back(reinterpret_cast<const char*>(lParam));
-            return static_cast<win::LRESULT>(box.entries.size() - 1);
-        case win::CB_SETCURSEL:
-            box.selection = validIndex ? static_cast<win::LRESULT>(wParam) : win::CB_ERR;
-            return box.selection;
-        case win::CB_GETCURSEL:
-            return box.selection;
-        case win::CB_GETCOUNT:
-            return static_cast<win::LRESULT>(box.entries.size());
-        case win::CB_GETLBTEXTLEN:
-            return validIndex ? static_cast<win::LRESULT>(box.entries[wParam].size()) : win::CB_ERR;
-        case win::CB_GETLBTEXT: {
-            if (!validIndex) return win::CB_ERR;
-            const std::string& text = box.entries[wParam];
-            std::memcpy(reinterpret_cast<char*>(lParam), text.c_str(), text.size() + 1);
-            return static_cast<win::LRESULT>(text.size());
-        }
-        default:
-            return 0;
-    }
-}
-
-win::LRESULT FormatUi::SendDlgItemMessageA(win::HWND dialog, int controlId, win::UINT message,
-                                           win::WPARAM wParam, win::LPARAM lParam) {
-    inner_.SendDlgItemMessageA(dialog, controlId, message, wParam, lParam);
-    if (controlId == kDriveCombo) {
-        return comboMessage(combo(dialog, controlId), message, wParam, lParam);
-    }
-    if (controlId == kProgressBar) {
-        if (message == win::PBM_SETRANGE32) stamp("range", lParam);
-        if (message == win::PBM_SETPOS) stamp("position", static_cast<long long>(wParam));
-    }
-    return 0;
-}
-
-FormatMachine::FormatMachine() {
-    // The program's own resources: the About box, its menu text and the icon.
-    fakeUi.programResources() = testsupport::FakeResources{
-        {kAboutBox}, {{kAboutMenuString, "&About Ardlow..."}}, {kAppIcon}};
-    system.localeName = "ENU";
+bool FormatMachine::deliver(win::HWND window, win::UINT message, win::WPARAM wParam,
+                            win::LPARAM lParam, win::LRESULT& result) {
+    result = 0;
+    platform::DialogProcedure* procedure = process.simUi.dialogProcedure(window);
+    return procedure != nullptr && procedure->windowProc(window, message, wParam, lParam, result);
 }
 
 sim::ScsiReply HookedReader::execute(const sim::ScsiCommand& command) {
@@ -193,22 +139,20 @@ HookedReader& FormatMachine::addReader(char letter, sim::ReaderIdentity identity
 }
 
 void FormatMachine::addDrive(char letter, win::UINT type) {
-    system.driveTypes[letter] = type;
+    setup.drives[letter].type = type;
 }
 
 void FormatMachine::installEnglishLibrary(const std::set<int>& missing) {
-    testsupport::FakeResources resources;
-    for (const int id : kLibraryTemplates) {
-        if (missing.count(id) == 0) resources.templates.insert(id);
-    }
-    resources.strings[kAboutMenuString] = "&About Ardlow...";
-    resources.icons.insert(kAppIcon);
-    system.libraries[kEnglishLibrary] = fakeUi.addModule(std::move(resources));
+    process.offerLibrary(
+        kEnglishLibrary,
+        testsupport::withoutTemplates(testsupport::repositoryScript("FORMAT_ENG.rc"), missing));
 }
 
 void FormatMachine::useEnglishLibrary(const std::set<int>& missing) {
     installEnglishLibrary(missing);
-    ui.setResourceModule(system.libraries[kEnglishLibrary]);
+    const win::HMODULE module = process.simSystem.LoadLibraryA(kEnglishLibrary);
+    ASSERT_NE(module, nullptr);
+    process.simUi.setResourceModule(module);
 }
 
 void FormatMachine::writeMarker(std::optional<std::string> vendor,

@@ -8,23 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "format/format_templates.h"
 #include "platform/services.h"
 #include "sim/sim_registry.h"
 #include "sim/sim_volumes.h"
 #include "sim/usb_registry_builder.h"
 #include "sim/virtual_reader.h"
-#include "support/fake_system.h"
-#include "support/fake_ui.h"
+#include "support/case_names.h"
+#include "support/sim_process.h"
 
 namespace formattest {
 
-// Names a parameterised case after its `name` field.
-struct CaseName {
-    template <typename Info>
-    std::string operator()(const Info& testInfo) const {
-        return testInfo.param.name;
-    }
-};
+using testsupport::NameOfCase;
 
 // Virtual time with a timetable: an action set for a moment runs as soon as a
 // wait reaches it, which is how a test pulls a medium or asks to quit in the
@@ -55,112 +50,10 @@ struct TimedEvent {
     bool operator==(const TimedEvent&) const = default;
 };
 
-// What one combo box held when its dialog was last asked about it.
+// What one combo box held when it last changed.
 struct ComboBox {
     std::vector<std::string> entries;
     win::LRESULT selection = win::CB_ERR;
-};
-
-// The shared recording dialogs, with the two controls the format program
-// drives made real: combo boxes keep their entries and selection, and every
-// dialog and progress-bar step is stamped with the virtual time.
-class FormatUi final : public platform::Ui {
-  public:
-    FormatUi(testsupport::FakeUi& inner, platform::Clock& clock) : inner_(inner), clock_(clock) {}
-
-    // Every combo box the program filled, in the order they were first used.
-    const std::vector<ComboBox>& comboBoxes() const { return combos_; }
-    // Lets a scripted user change the selection of an open dialog's combo.
-    void selectInCombo(win::HWND dialog, int controlId, win::LRESULT index);
-    const std::vector<TimedEvent>& events() const { return events_; }
-    // The templates of the modal dialogs in the order they were opened.
-    std::vector<int> shownTemplates() const;
-    std::vector<TimedEvent> eventsNamed(const std::string& what) const;
-
-    void setResourceModule(win::HMODULE module) override { inner_.setResourceModule(module); }
-    platform::DialogProcedure* dialogProcedure(win::HWND window) override {
-        return inner_.dialogProcedure(window);
-    }
-    win::INT_PTR DialogBoxParamA(int templateId, platform::DialogProcedure* procedure) override;
-    win::HWND CreateDialogParamA(int templateId, platform::DialogProcedure* procedure) override;
-    win::BOOL EndDialog(win::HWND dialog, win::INT_PTR result) override {
-        return inner_.EndDialog(dialog, result);
-    }
-    win::BOOL DestroyWindow(win::HWND window) override;
-    win::BOOL ShowWindow(win::HWND window, int command) override;
-    win::BOOL RedrawWindow(win::HWND window, win::UINT flags) override;
-    win::BOOL CenterWindow(win::HWND window) override;
-    win::BOOL IsIconic(win::HWND window) override { return inner_.IsIconic(window); }
-    win::HWND GetAncestor(win::HWND window, win::UINT flags) override {
-        return inner_.GetAncestor(window, flags);
-    }
-    win::LRESULT SendMessageA(win::HWND window, win::UINT message, win::WPARAM wParam,
-                              win::LPARAM lParam) override {
-        return inner_.SendMessageA(window, message, wParam, lParam);
-    }
-    win::LRESULT SendDlgItemMessageA(win::HWND dialog, int controlId, win::UINT message,
-                                     win::WPARAM wParam, win::LPARAM lParam) override;
-    win::HMENU GetSystemMenu(win::HWND window, win::BOOL revert) override {
-        return inner_.GetSystemMenu(window, revert);
-    }
-    win::BOOL AppendMenuA(win::HMENU menu, win::UINT flags, win::UINT_PTR id,
-                          const char* text) override {
-        return inner_.AppendMenuA(menu, flags, id, text);
-    }
-    int LoadStringA(win::UINT id, char* buffer, int bufferMax) override {
-        return inner_.LoadStringA(id, buffer, bufferMax);
-    }
-    win::HICON LoadIconA(int id) override { return inner_.LoadIconA(id); }
-    win::HDC BeginPaint(win::HWND window, win::PAINTSTRUCT* paint) override {
-        return inner_.BeginPaint(window, paint);
-    }
-    win::BOOL EndPaint(win::HWND window, const win::PAINTSTRUCT* paint) override {
-        return inner_.EndPaint(window, paint);
-    }
-    win::BOOL GetClientRect(win::HWND window, win::RECT* rect) override {
-        return inner_.GetClientRect(window, rect);
-    }
-    int GetSystemMetrics(int index) override { return inner_.GetSystemMetrics(index); }
-    win::BOOL DrawIcon(win::HDC dc, int x, int y, win::HICON icon) override {
-        return inner_.DrawIcon(dc, x, y, icon);
-    }
-    win::LRESULT DefWindowProcA(win::HWND window, win::UINT message, win::WPARAM wParam,
-                                win::LPARAM lParam) override {
-        return inner_.DefWindowProcA(window, message, wParam, lParam);
-    }
-    win::BOOL PeekMessageA(win::MSG* message, win::HWND window, win::UINT filterMin,
-                           win::UINT filterMax, win::UINT removeFlags) override {
-        return inner_.PeekMessageA(message, window, filterMin, filterMax, removeFlags);
-    }
-    win::BOOL GetMessageA(win::MSG* message, win::HWND window, win::UINT filterMin,
-                          win::UINT filterMax) override {
-        return inner_.GetMessageA(message, window, filterMin, filterMax);
-    }
-    win::BOOL TranslateMessage(const win::MSG* message) override {
-        return inner_.TranslateMessage(message);
-    }
-    win::LRESULT DispatchMessageA(const win::MSG* message) override {
-        return inner_.DispatchMessageA(message);
-    }
-    win::BOOL IsDialogMessageA(win::HWND dialog, win::MSG* message) override {
-        return inner_.IsDialogMessageA(dialog, message);
-    }
-    void PostQuitMessage(int exitCode) override { inner_.PostQuitMessage(exitCode); }
-
-  private:
-    ComboBox& combo(win::HWND dialog, int controlId);
-    win::LRESULT comboMessage(ComboBox& box, win::UINT message, win::WPARAM wParam,
-                              win::LPARAM lParam);
-    void stamp(std::string what, long long value);
-
-    static constexpr int kModalRunLimit = 200;
-
-    testsupport::FakeUi& inner_;
-    platform::Clock& clock_;
-    int modalRuns_ = 0;
-    std::vector<ComboBox> combos_;
-    std::map<std::pair<win::HWND, int>, std::size_t> comboIndex_;
-    std::vector<TimedEvent> events_;
 };
 
 // A reader with a hand on its plug: actions set for the n-th command of a
@@ -188,24 +81,27 @@ inline constexpr std::uint8_t kModeSense10 = 0x5A;
 inline constexpr std::uint8_t kVendorCommand = 0xFA;
 
 // The templates as the language library numbers them.
-inline constexpr int kAboutBox = 100;
-inline constexpr int kMainDialog = 102;
-inline constexpr int kWriteProtected = 137;
-inline constexpr int kNotReady = 138;
-inline constexpr int kRevisionDiffers = 139;
-inline constexpr int kRevisionMatches = 140;
-inline constexpr int kVersionNotice = 142;
-inline constexpr int kAdministratorNotice = 143;
-inline constexpr int kDriveSelect = 144;
-inline constexpr int kNothingSelected = 145;
-inline constexpr int kConfirmFormat = 149;
-inline constexpr int kNoReader = 150;
-inline constexpr int kStandAloneDone = 150;
-inline constexpr int kMediumAbsent = 152;
-inline constexpr int kProgress = 153;
-inline constexpr int kNotFormatted = 154;
-inline constexpr int kDriveCombo = 1000;
-inline constexpr int kProgressBar = 1003;
+constexpr int templateOf(format::FormatTemplate id) {
+    return static_cast<int>(id);
+}
+inline constexpr int kAboutBox = templateOf(format::FormatTemplate::AboutBox);
+inline constexpr int kMainDialog = templateOf(format::FormatTemplate::MainDialog);
+inline constexpr int kWriteProtected = templateOf(format::FormatTemplate::WriteProtected);
+inline constexpr int kNotReady = templateOf(format::FormatTemplate::NotReady);
+inline constexpr int kRevisionDiffers = templateOf(format::FormatTemplate::RevisionDiffers);
+inline constexpr int kRevisionMatches = templateOf(format::FormatTemplate::RevisionMatches);
+inline constexpr int kVersionNotice = templateOf(format::FormatTemplate::VersionNotice);
+inline constexpr int kAdministratorNotice = templateOf(format::FormatTemplate::AdministratorNotice);
+inline constexpr int kDriveSelect = templateOf(format::FormatTemplate::DriveSelect);
+inline constexpr int kNothingSelected = templateOf(format::FormatTemplate::NothingSelected);
+inline constexpr int kConfirmFormat = templateOf(format::FormatTemplate::ConfirmFormat);
+inline constexpr int kNoReader = templateOf(format::FormatTemplate::NoReader);
+inline constexpr int kStandAloneDone = templateOf(format::FormatTemplate::StandAloneDone);
+inline constexpr int kMediumAbsent = templateOf(format::FormatTemplate::MediumAbsent);
+inline constexpr int kProgress = templateOf(format::FormatTemplate::Progress);
+inline constexpr int kNotFormatted = templateOf(format::FormatTemplate::NotFormatted);
+inline constexpr int kDriveCombo = format::kDriveComboControl;
+inline constexpr int kProgressBar = format::kProgressBarControl;
 
 inline constexpr const char* kEnglishLibrary = "FORMAT_ENG.dll";
 // The reader's USB identity after its update.
@@ -216,9 +112,11 @@ inline constexpr const char* kReaderVendor = "Kavo";
 inline constexpr const char* kReaderProduct = "TKW-5 CardRW";
 inline constexpr const char* kReaderRevision = "1.00";
 
-// A machine for the format program: a system with drives, the dialogs with
-// a scripted user, the registry, the volumes with their readers and the
-// clock, handed to the program as its services.
+// A machine for the format program: the process on the simulated system and
+// dialogs (the program's own resources and, once installed, the English
+// library that ships with it, a scripted user), the registry, the volumes
+// with their readers and the clock, handed to the program as its services.
+// Every Ui call is stamped with the clock's time.
 class FormatMachine {
   public:
     FormatMachine();
@@ -240,8 +138,10 @@ class FormatMachine {
     // `missing`, found under its name for the system's English locale.
     void installEnglishLibrary(const std::set<int>& missing = {});
     // The same library, already made the resource module, for tests that
-    // run the dialogs without the start-up that would load it.
+    // run the dialogs without the start-up that would load it (the calls it
+    // takes are not recorded).
     void useEnglishLibrary(const std::set<int>& missing = {});
+    win::HMODULE englishLibrary() const { return process.loadedModule(kEnglishLibrary); }
 
     // The hand-off marker as the update program writes it; a value given as
     // nullopt is left out.
@@ -255,10 +155,25 @@ class FormatMachine {
     std::vector<std::uint8_t> operationsSentTo(char letter) const;
     std::vector<std::uint8_t> allOperations() const;
 
-    testsupport::FakeUi fakeUi;
+    // What the program did to its windows and when, from the Ui calls.
+    std::vector<TimedEvent> events() const;
+    std::vector<TimedEvent> eventsNamed(const std::string& what) const;
+    // The templates of the modal dialogs in the order they were opened.
+    std::vector<int> shownTemplates() const;
+    // Every combo box the program filled, in the order they were first used.
+    std::vector<ComboBox> comboBoxes() const;
+    // The person picks an item of the open dialog's list (CB_ERR clears it).
+    void selectInCombo(win::HWND dialog, win::LRESULT index);
+    // Hands a message to an open window's own procedure, as the platform
+    // would; true when the procedure handled it.
+    bool deliver(win::HWND window, win::UINT message, win::WPARAM wParam, win::LPARAM lParam,
+                 win::LRESULT& result);
+
+    testsupport::SimProcess process;
+    sim::SystemSetup& setup = process.setup;
+    testsupport::RecordingUi& ui = process.ui;
+    testsupport::RecordingSystem& system = process.system;
     ScheduledClock clock;
-    FormatUi ui{fakeUi, clock};
-    testsupport::FakeSystem system;
     sim::SimRegistry registry;
     sim::SimVolumes volumes{clock};
     sim::UsbRegistryBuilder usbRecords{registry};

@@ -13,6 +13,8 @@
 namespace formattest {
 namespace {
 
+using testsupport::PrintTo;
+
 using format::FormatDialog;
 using format::StartMode;
 
@@ -39,7 +41,7 @@ class FormatProcedureTest : public ::testing::Test {
     }
 
     win::INT_PTR pressOk() {
-        machine.fakeUi.answer(kMainDialog, win::IDOK);
+        machine.process.user.answer(kMainDialog, win::IDOK);
         return dialog->doModal();
     }
 
@@ -52,10 +54,10 @@ class FormatProcedureTest : public ::testing::Test {
     void expectNothingLeftOpen() {
         EXPECT_EQ(machine.volumes.openHandleCount(), 0u);
         EXPECT_EQ(machine.registry.openKeyCount(), 0u);
-        EXPECT_EQ(machine.fakeUi.openWindowCount(), 0u);
+        EXPECT_EQ(machine.process.simUi.openWindows().size(), 0u);
     }
 
-    std::vector<int> shown() const { return machine.ui.shownTemplates(); }
+    std::vector<int> shown() const { return machine.shownTemplates(); }
 
     FormatMachine machine;
     HookedReader& reader = machine.addReader('E');
@@ -79,9 +81,9 @@ class DriveChoiceTest : public FormatProcedureTest,
 TEST_P(DriveChoiceTest, FollowsTheUsersAnswers) {
     const DriveChoiceCase& test = GetParam();
     for (const win::INT_PTR answer : test.selectAnswers)
-        machine.fakeUi.answer(kDriveSelect, answer);
+        machine.process.user.answer(kDriveSelect, answer);
     for (const win::INT_PTR answer : test.confirmAnswers) {
-        machine.fakeUi.answer(kConfirmFormat, answer);
+        machine.process.user.answer(kConfirmFormat, answer);
     }
     makeDialog(StartMode::StandAlone, "");
 
@@ -96,7 +98,7 @@ TEST_P(DriveChoiceTest, FollowsTheUsersAnswers) {
         // A quit: the main dialog's loop ends without OK, no command but the
         // drive list's inquiries reached the reader, and the marker stays.
         EXPECT_EQ(result, kMissing);
-        EXPECT_TRUE(machine.fakeUi.quitPending());
+        EXPECT_TRUE(machine.process.simUi.quitPending());
         for (const std::uint8_t operation : machine.allOperations()) EXPECT_EQ(operation, kInquiry);
         EXPECT_TRUE(machine.markerExists());
     }
@@ -106,35 +108,39 @@ TEST_P(DriveChoiceTest, FollowsTheUsersAnswers) {
 INSTANTIATE_TEST_SUITE_P(
     StandAlone, DriveChoiceTest,
     ::testing::Values(
+        DriveChoiceCase{.name = "CancelInTheSelectionQuits",
+                        .selectAnswers = {win::IDCANCEL},
+                        .confirmAnswers = {},
+                        .expectedShown = {kMainDialog, kDriveSelect},
+                        .formats = false},
         DriveChoiceCase{
-            "CancelInTheSelectionQuits", {win::IDCANCEL}, {}, {kMainDialog, kDriveSelect}, false},
-        DriveChoiceCase{"ConfirmedDriveIsFormatted",
-                        {win::IDOK},
-                        {win::IDOK},
-                        {kMainDialog, kDriveSelect, kConfirmFormat, kStandAloneDone},
-                        true},
-        DriveChoiceCase{"CancelInTheConfirmationAsksForTheDriveAgain",
-                        {win::IDOK, win::IDOK},
-                        {win::IDCANCEL, win::IDOK},
-                        {kMainDialog, kDriveSelect, kConfirmFormat, kDriveSelect, kConfirmFormat,
-                         kStandAloneDone},
-                        true},
-        DriveChoiceCase{"CancelInTheSecondSelectionQuits",
-                        {win::IDOK, win::IDCANCEL},
-                        {win::IDCANCEL},
-                        {kMainDialog, kDriveSelect, kConfirmFormat, kDriveSelect},
-                        false}),
-    CaseName());
+            .name = "ConfirmedDriveIsFormatted",
+            .selectAnswers = {win::IDOK},
+            .confirmAnswers = {win::IDOK},
+            .expectedShown = {kMainDialog, kDriveSelect, kConfirmFormat, kStandAloneDone},
+            .formats = true},
+        DriveChoiceCase{.name = "CancelInTheConfirmationAsksForTheDriveAgain",
+                        .selectAnswers = {win::IDOK, win::IDOK},
+                        .confirmAnswers = {win::IDCANCEL, win::IDOK},
+                        .expectedShown = {kMainDialog, kDriveSelect, kConfirmFormat, kDriveSelect,
+                                          kConfirmFormat, kStandAloneDone},
+                        .formats = true},
+        DriveChoiceCase{.name = "CancelInTheSecondSelectionQuits",
+                        .selectAnswers = {win::IDOK, win::IDCANCEL},
+                        .confirmAnswers = {win::IDCANCEL},
+                        .expectedShown = {kMainDialog, kDriveSelect, kConfirmFormat, kDriveSelect},
+                        .formats = false}),
+    NameOfCase());
 
 TEST_F(FormatProcedureTest, NoReaderClosesTheSelectionAndQuits) {
     machine.volumes.detach('E');
-    machine.system.driveTypes.erase('E');
+    machine.setup.drives.erase('E');
     makeDialog(StartMode::StandAlone, "");
 
     EXPECT_EQ(pressOk(), kMissing);
 
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kDriveSelect, kNoReader}));
-    EXPECT_TRUE(machine.fakeUi.quitPending());
+    EXPECT_TRUE(machine.process.simUi.quitPending());
     EXPECT_TRUE(machine.markerExists());
     expectNothingLeftOpen();
 }
@@ -153,7 +159,7 @@ TEST_F(FormatProcedureTest, MissingConfirmationTakesThePickedDrive) {
 // which opens nothing: the user can only leave through the not-ready notice.
 TEST_F(FormatProcedureTest, MissingSelectionGoesOnWithTheEmptyDrive) {
     machine.useEnglishLibrary({kDriveSelect});
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
     makeDialog(StartMode::StandAlone, "");
 
     EXPECT_EQ(pressOk(), kMissing);
@@ -183,7 +189,7 @@ class NotReadyCancelTest : public FormatProcedureTest,
 
 TEST_P(NotReadyCancelTest, DeletesTheMarkerAndQuits) {
     reader.reader.removeMedium();
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
     makeDialog(GetParam().mode);
 
     EXPECT_EQ(pressOk(), kMissing);
@@ -192,7 +198,7 @@ TEST_P(NotReadyCancelTest, DeletesTheMarkerAndQuits) {
     EXPECT_FALSE(machine.markerExists());
     // The maker's key itself is only the marker's parent.
     EXPECT_TRUE(machine.registry.keyExists("Software\\Kavo Corporation"));
-    EXPECT_TRUE(machine.fakeUi.quitPending());
+    EXPECT_TRUE(machine.process.simUi.quitPending());
     EXPECT_EQ(machine.operationsSentTo('E').back(), kTestUnitReady);
     expectNothingLeftOpen();
 }
@@ -200,12 +206,12 @@ TEST_P(NotReadyCancelTest, DeletesTheMarkerAndQuits) {
 INSTANTIATE_TEST_SUITE_P(BothModes, NotReadyCancelTest,
                          ::testing::Values(NotReadyCase{"AfterUpdate", StartMode::AfterUpdate},
                                            NotReadyCase{"StandAlone", StartMode::StandAlone}),
-                         CaseName());
+                         NameOfCase());
 
 TEST_F(FormatProcedureTest, NotReadyRetriesUntilAMediumArrives) {
     reader.reader.removeMedium();
     int shows = 0;
-    machine.fakeUi.whileOpen(kNotReady, [&](win::HWND) {
+    machine.process.user.whileOpen(kNotReady, [&](win::HWND) {
         if (++shows == 3) reader.reader.insertMedium();
     });
 
@@ -221,7 +227,7 @@ TEST_F(FormatProcedureTest, CancelWithTheMarkerAlreadyGoneFailsSilently) {
     machine.registry.RegDeleteKeyA(win::hkeyLocalMachine(), "Software\\Kavo Corporation\\Pendrel");
     ASSERT_FALSE(machine.markerExists());
     reader.reader.removeMedium();
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     EXPECT_EQ(runAfterUpdate(), kMissing);
 
@@ -233,8 +239,8 @@ TEST_F(FormatProcedureTest, CancelWithTheMarkerAlreadyGoneFailsSilently) {
 // volume path then names no drive: every open fails, nothing is sent, and
 // the user leaves through the not-ready notice.
 TEST_F(FormatProcedureTest, EmptyDriveFailsToOpenAndWaitsForTheUser) {
-    machine.fakeUi.answer(kNotReady, win::IDOK);
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.answer(kNotReady, win::IDOK);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     EXPECT_EQ(runAfterUpdate(""), kMissing);
 
@@ -264,8 +270,9 @@ TEST_P(WriteProtectTest, ShowsTheNoticeUntilTheProtectionIsGone) {
     const WriteProtectCase& test = GetParam();
     reader.reader.setDeviceSpecificParameter(test.deviceSpecificParameter);
     int shows = 0;
-    machine.fakeUi.answerAlways(kWriteProtected, win::IDCANCEL);  // the answer changes nothing
-    machine.fakeUi.whileOpen(kWriteProtected, [&](win::HWND) {
+    machine.process.user.answerAlways(kWriteProtected,
+                                      win::IDCANCEL);  // the answer changes nothing
+    machine.process.user.whileOpen(kWriteProtected, [&](win::HWND) {
         if (++shows == test.noticesUntilCleared) reader.reader.setDeviceSpecificParameter(0);
     });
 
@@ -284,14 +291,15 @@ INSTANTIATE_TEST_SUITE_P(OnlyTheWpBitProtects, WriteProtectTest,
                                            WriteProtectCase{"WpBitWithOtherBits", 0x90, 1},
                                            WriteProtectCase{"OtherBitsOnly", 0x10, 0},
                                            WriteProtectCase{"AllButWp", 0x7F, 0}),
-                         CaseName());
+                         NameOfCase());
 
 // A medium taken out while protected reads as writable (the mode sense
 // fails); the next step finds it gone.
 TEST_F(FormatProcedureTest, MediumTakenOutEndsTheWriteProtectLoop) {
     reader.reader.setWriteProtected(true);
-    machine.fakeUi.whileOpen(kWriteProtected, [&](win::HWND) { reader.reader.removeMedium(); });
-    machine.fakeUi.answer(kMediumAbsent, win::IDOK);
+    machine.process.user.whileOpen(kWriteProtected,
+                                   [&](win::HWND) { reader.reader.removeMedium(); });
+    machine.process.user.answer(kMediumAbsent, win::IDOK);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
@@ -321,15 +329,16 @@ TEST_P(MediumGoneTest, NoticeOkFinishesAndOtherAnswersCarryOn) {
     const MediumGoneCase& test = GetParam();
     reader.reader.setFormatDuration(10000);
     reader.before(test.operationCode, test.occurrence, [&] { reader.reader.removeMedium(); });
-    for (const win::INT_PTR answer : test.answers) machine.fakeUi.answer(kMediumAbsent, answer);
+    for (const win::INT_PTR answer : test.answers)
+        machine.process.user.answer(kMediumAbsent, answer);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_EQ(shown(), test.expectedShown);
     const std::vector<std::uint8_t> sent = machine.operationsSentTo('E');
     EXPECT_EQ(std::count(sent.begin(), sent.end(), kVendorCommand), test.formatSent ? 1 : 0);
-    EXPECT_EQ(machine.ui.eventsNamed("create").size(), test.progressShown ? 1u : 0u);
-    EXPECT_EQ(machine.ui.eventsNamed("destroy").size(), test.progressShown ? 1u : 0u);
+    EXPECT_EQ(machine.eventsNamed("create").size(), test.progressShown ? 1u : 0u);
+    EXPECT_EQ(machine.eventsNamed("destroy").size(), test.progressShown ? 1u : 0u);
     expectNothingLeftOpen();
 }
 
@@ -337,53 +346,58 @@ INSTANTIATE_TEST_SUITE_P(
     AroundTheFormat, MediumGoneTest,
     ::testing::Values(
         // Step 5: the sense request before the format.
-        MediumGoneCase{"BeforeTheFormatOk",
-                       kRequestSense,
-                       1,
-                       {win::IDOK},
-                       {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
-                       false,
-                       false},
-        MediumGoneCase{"BeforeTheFormatCancelSendsItAnyway",
-                       kRequestSense,
-                       1,
-                       {win::IDCANCEL, win::IDOK},
-                       {kMainDialog, kMediumAbsent, kMediumAbsent, kNotFormatted, kRevisionMatches},
-                       true,
-                       false},
+        MediumGoneCase{
+            .name = "BeforeTheFormatOk",
+            .operationCode = kRequestSense,
+            .occurrence = 1,
+            .answers = {win::IDOK},
+            .expectedShown = {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
+            .formatSent = false,
+            .progressShown = false},
+        MediumGoneCase{.name = "BeforeTheFormatCancelSendsItAnyway",
+                       .operationCode = kRequestSense,
+                       .occurrence = 1,
+                       .answers = {win::IDCANCEL, win::IDOK},
+                       .expectedShown = {kMainDialog, kMediumAbsent, kMediumAbsent, kNotFormatted,
+                                         kRevisionMatches},
+                       .formatSent = true,
+                       .progressShown = false},
         // Step 6: the format command itself.
-        MediumGoneCase{"AtTheFormatCommand",
-                       kVendorCommand,
-                       1,
-                       {win::IDOK},
-                       {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
-                       true,
-                       false},
+        MediumGoneCase{
+            .name = "AtTheFormatCommand",
+            .operationCode = kVendorCommand,
+            .occurrence = 1,
+            .answers = {win::IDOK},
+            .expectedShown = {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
+            .formatSent = true,
+            .progressShown = false},
         // Step 9: the first poll.
-        MediumGoneCase{"AtTheFirstPoll",
-                       kRequestSense,
-                       2,
-                       {win::IDOK},
-                       {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
-                       true,
-                       true},
-        MediumGoneCase{"AtTheFirstPollCancelKeepsPolling",
-                       kRequestSense,
-                       2,
-                       {win::IDCANCEL, win::IDCANCEL, win::IDOK},
-                       {kMainDialog, kMediumAbsent, kMediumAbsent, kMediumAbsent, kNotFormatted,
-                        kRevisionMatches},
-                       true,
-                       true},
+        MediumGoneCase{
+            .name = "AtTheFirstPoll",
+            .operationCode = kRequestSense,
+            .occurrence = 2,
+            .answers = {win::IDOK},
+            .expectedShown = {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
+            .formatSent = true,
+            .progressShown = true},
+        MediumGoneCase{.name = "AtTheFirstPollCancelKeepsPolling",
+                       .operationCode = kRequestSense,
+                       .occurrence = 2,
+                       .answers = {win::IDCANCEL, win::IDCANCEL, win::IDOK},
+                       .expectedShown = {kMainDialog, kMediumAbsent, kMediumAbsent, kMediumAbsent,
+                                         kNotFormatted, kRevisionMatches},
+                       .formatSent = true,
+                       .progressShown = true},
         // Step 10.5: a later poll.
-        MediumGoneCase{"DuringThePolls",
-                       kRequestSense,
-                       4,
-                       {win::IDOK},
-                       {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
-                       true,
-                       true}),
-    CaseName());
+        MediumGoneCase{
+            .name = "DuringThePolls",
+            .operationCode = kRequestSense,
+            .occurrence = 4,
+            .answers = {win::IDOK},
+            .expectedShown = {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
+            .formatSent = true,
+            .progressShown = true}),
+    NameOfCase());
 
 // --- progress ---
 
@@ -394,7 +408,7 @@ TEST_F(FormatProcedureTest, HalfWayProgressPutsTheBarAtHalf) {
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     std::vector<long long> positions;
-    for (const TimedEvent& event : machine.ui.eventsNamed("position")) {
+    for (const TimedEvent& event : machine.eventsNamed("position")) {
         positions.push_back(event.value);
     }
     EXPECT_EQ(positions, (std::vector<long long>{0, 32768}));
@@ -421,7 +435,7 @@ TEST_F(FormatProcedureTest, ProgressWindowFollowsThePolls) {
         {"destroy", 0, 9000},
         {"modal", kRevisionMatches, 9000},
     };
-    std::vector<TimedEvent> events = machine.ui.events();
+    std::vector<TimedEvent> events = machine.events();
     events.erase(events.begin());  // the main dialog
     EXPECT_EQ(events, expected);
     EXPECT_EQ(machine.clock.sleeps(),
@@ -435,9 +449,9 @@ TEST_F(FormatProcedureTest, FormatOverBeforeTheFirstPoll) {
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
-    EXPECT_EQ(machine.ui.eventsNamed("position").size(), 1u);  // only the start at 0
-    ASSERT_EQ(machine.ui.eventsNamed("destroy").size(), 1u);
-    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, kFirstPollDelay);
+    EXPECT_EQ(machine.eventsNamed("position").size(), 1u);  // only the start at 0
+    ASSERT_EQ(machine.eventsNamed("destroy").size(), 1u);
+    EXPECT_EQ(machine.eventsNamed("destroy")[0].tick, kFirstPollDelay);
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
 }
 
@@ -463,7 +477,7 @@ TEST_P(RefusedFormatTest, TellsThatTheCardWasNotFormatted) {
     machine.useEnglishLibrary(test.missingTemplates);
     reader.reader.refuseFormat(true);
     makeDialog(test.mode);
-    machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+    machine.process.user.answer(kConfirmFormat, win::IDOK);
 
     EXPECT_EQ(pressOk(), win::IDOK);
 
@@ -487,7 +501,7 @@ INSTANTIATE_TEST_SUITE_P(
                                         StartMode::AfterUpdate,
                                         {kNotFormatted},
                                         {kMainDialog, kNotFormatted, kRevisionMatches}}),
-    CaseName());
+    NameOfCase());
 
 // The format's one-shot commands each open their own handle; a lock held
 // across them would shut them out, so the volume is never locked.
@@ -537,12 +551,12 @@ TEST_P(LostPollTest, KeepsPollingUntilFiveInARowAreLost) {
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     std::vector<long long> positions;
-    for (const TimedEvent& event : machine.ui.eventsNamed("position")) {
+    for (const TimedEvent& event : machine.eventsNamed("position")) {
         positions.push_back(event.value);
     }
     EXPECT_EQ(positions, test.positions);
-    ASSERT_EQ(machine.ui.eventsNamed("destroy").size(), 1u);
-    EXPECT_EQ(machine.ui.eventsNamed("destroy")[0].tick, test.progressClosedAt);
+    ASSERT_EQ(machine.eventsNamed("destroy").size(), 1u);
+    EXPECT_EQ(machine.eventsNamed("destroy")[0].tick, test.progressClosedAt);
     EXPECT_EQ(shown(), test.expectedShown);
     expectNothingLeftOpen();
 }
@@ -586,14 +600,14 @@ INSTANTIATE_TEST_SUITE_P(
                                    {0, 3276, 36044},
                                    21000,
                                    {kMainDialog, kRevisionMatches}}),
-    CaseName());
+    NameOfCase());
 
 // The main dialog goes away before the format starts, with Cancel for the
 // time being, and ends with OK after the closing notice.
 TEST_F(FormatProcedureTest, MainDialogIsDismissedBeforeTheFormat) {
     std::vector<win::INT_PTR> endedBeforeFormat;
     reader.before(kVendorCommand, 1, [&] {
-        for (const testsupport::UiCall& call : machine.fakeUi.callsNamed("EndDialog")) {
+        for (const testsupport::UiCall& call : machine.ui.callsNamed("EndDialog")) {
             endedBeforeFormat.push_back(call.id);
         }
     });
@@ -601,7 +615,7 @@ TEST_F(FormatProcedureTest, MainDialogIsDismissedBeforeTheFormat) {
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_EQ(endedBeforeFormat, (std::vector<win::INT_PTR>{win::IDCANCEL}));
-    const std::vector<testsupport::UiCall> ends = machine.fakeUi.callsNamed("EndDialog");
+    const std::vector<testsupport::UiCall> ends = machine.ui.callsNamed("EndDialog");
     ASSERT_FALSE(ends.empty());
     EXPECT_EQ(ends.back().id, win::IDOK);
     EXPECT_EQ(ends.front().window, ends.back().window);
@@ -625,9 +639,9 @@ TEST_P(ClosingNoticeTest, ComparesTheRevisionsAfterAnUpdate) {
     makeDialog(test.mode);
     dialog->deviceLink.usbRevision = test.usbRevision;
     dialog->markerRevision = test.markerRevision;
-    machine.fakeUi.answer(kConfirmFormat, win::IDOK);
+    machine.process.user.answer(kConfirmFormat, win::IDOK);
     // The closing notice's answer does not matter: the dialog ends with OK.
-    machine.fakeUi.answerAlways(test.expectedNotice, win::IDCANCEL);
+    machine.process.user.answerAlways(test.expectedNotice, win::IDCANCEL);
 
     EXPECT_EQ(pressOk(), win::IDOK);
 
@@ -643,24 +657,24 @@ INSTANTIATE_TEST_SUITE_P(
         ClosingCase{"LetterCaseDiffers", StartMode::AfterUpdate, "020a", "020A", kRevisionDiffers},
         ClosingCase{"StandAloneNeverCompares", StartMode::StandAlone, "0100", "0200",
                     kStandAloneDone}),
-    CaseName());
+    NameOfCase());
 
 // --- a quit during the polls ---
 
 TEST_F(FormatProcedureTest, QuitDuringThePollsWaitsForTheFormatAndEndsWithoutOk) {
     reader.reader.setFormatDuration(8000);
     // Asked for while the second poll's wait runs.
-    machine.clock.at(2000, [&] { machine.fakeUi.PostQuitMessage(0); });
+    machine.clock.at(2000, [&] { machine.process.simUi.PostQuitMessage(0); });
 
     const win::INT_PTR result = runAfterUpdate();
 
     EXPECT_NE(result, win::IDOK);
     EXPECT_EQ(reader.reader.completedFormats(), 1);
-    EXPECT_EQ(machine.ui.eventsNamed("position").size(), 5u);
+    EXPECT_EQ(machine.eventsNamed("position").size(), 5u);
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
     // Met and posted again in each of the three passes after it came.
-    EXPECT_EQ(machine.fakeUi.quitCount(), 1 + 3);
-    EXPECT_TRUE(machine.fakeUi.quitPending());
+    EXPECT_EQ(machine.ui.callsNamed("PostQuitMessage").size(), 3u);
+    EXPECT_TRUE(machine.process.simUi.quitPending());
     expectNothingLeftOpen();
 }
 
@@ -671,12 +685,12 @@ TEST_F(FormatProcedureTest, SuspendIsRefusedWhileTheFormatDialogsAreOpen) {
     std::vector<win::LRESULT> answers;
     const auto askToSuspend = [&](win::HWND window) {
         win::LRESULT result = 0;
-        machine.fakeUi.deliver(window, win::WM_POWERBROADCAST, win::PBT_APMQUERYSUSPEND, 0, result);
+        machine.deliver(window, win::WM_POWERBROADCAST, win::PBT_APMQUERYSUSPEND, 0, result);
         answers.push_back(result);
     };
-    machine.fakeUi.whileOpen(kMainDialog, askToSuspend);
-    machine.fakeUi.whileOpen(kNotReady, askToSuspend);
-    machine.fakeUi.answer(kNotReady, win::IDCANCEL);
+    machine.process.user.whileOpen(kMainDialog, askToSuspend);
+    machine.process.user.whileOpen(kNotReady, askToSuspend);
+    machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     runAfterUpdate();
 

@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "format/format_app.h"
 #include "format_machine.h"
-#include "sim/resource_script.h"
 #include "sim/sim_ui.h"
 #include "sim/user_script.h"
 
@@ -16,47 +13,18 @@ namespace {
 
 using sim::UserAction;
 
-std::shared_ptr<const sim::ResourceScript> script(const char* fileName) {
-    const sim::ScriptReading reading = sim::readResourceScriptFile(
-        std::filesystem::path(VELCREST_SOURCE_DIR) / "resources" / fileName);
-    EXPECT_TRUE(reading.ok()) << (reading.error ? reading.error->describe() : "");
-    return std::make_shared<const sim::ResourceScript>(reading.script);
-}
-
-class Screen final : public sim::UiObserver {
-  public:
-    void dialogShown(const sim::DialogView& dialog) override { shown.push_back(dialog.templateId); }
-    void templateMissing(int templateId, bool /*modal*/) override { missing.push_back(templateId); }
-    void suspendQuery(bool refused) override { suspendAnswers.push_back(refused); }
-    void progressChanged(int /*templateId*/, int controlId,
-                         const sim::ProgressBarState& bar) override {
-        if (controlId == kProgressBar) bars.push_back(bar);
-    }
-    void comboChanged(int /*templateId*/, int controlId, const sim::ComboBoxState& combo) override {
-        if (controlId == kDriveCombo) lastCombo = combo;
-    }
-
-    std::vector<int> shown;
-    std::vector<int> missing;
-    std::vector<bool> suspendAnswers;
-    std::vector<sim::ProgressBarState> bars;
-    sim::ComboBoxState lastCombo;
-};
-
 // The format program on the simulated screen with the English library that
 // ships with it, in front of a person who presses Enter on every dialog.
 class FormatLibraryRunTest : public ::testing::Test {
   protected:
     FormatLibraryRunTest() {
-        simUi.setObserver(&screen);
-        simUi.setProgramResources(script("ardlow.rc"));
-        machine.system.libraries[kEnglishLibrary] = simUi.addModule(script("FORMAT_ENG.rc"));
+        machine.process.user.setFallbackAnswer(UserAction::enter());
+        machine.installEnglishLibrary();
         reader.reader.setFormatDuration(6000);
     }
 
     void run() {
-        format::FormatApp app(
-            {simUi, machine.system, machine.registry, machine.volumes, machine.clock});
+        format::FormatApp app(machine.services());
         EXPECT_FALSE(app.InitInstance());
         app.ExitInstance();
         EXPECT_TRUE(screen.missing.empty());
@@ -66,10 +34,21 @@ class FormatLibraryRunTest : public ::testing::Test {
         EXPECT_EQ(machine.registry.openKeyCount(), 0u);
     }
 
-    sim::QueuedUserScript user;
-    sim::SimUi simUi{user};
-    Screen screen;
+    void queue(int templateId, UserAction action) {
+        machine.process.user.answer(templateId, action);
+    }
+    // The drive list as it stood when it last changed.
+    sim::ComboBoxState lastCombo() const {
+        for (auto combo = screen.combos.rbegin(); combo != screen.combos.rend(); ++combo) {
+            if (combo->controlId == kDriveCombo) return combo->state;
+        }
+        ADD_FAILURE() << "no drive list was filled";
+        return {};
+    }
+
     FormatMachine machine;
+    sim::SimUi& simUi = machine.process.simUi;
+    const testsupport::DialogLog& screen = machine.process.screen;
     HookedReader& reader = machine.addReader('E');
 };
 
@@ -80,9 +59,10 @@ TEST_F(FormatLibraryRunTest, AfterAnUpdateEnterFormatsAndConfirmsTheRevision) {
 
     EXPECT_EQ(screen.shown, (std::vector<int>{kMainDialog, kRevisionMatches}));
     EXPECT_EQ(reader.reader.completedFormats(), 1);
-    ASSERT_FALSE(screen.bars.empty());
-    EXPECT_EQ(screen.bars.back().high, 0xFFFF);
-    EXPECT_EQ(screen.bars.back().position, 0xD555);  // the last poll, five sixths through
+    ASSERT_EQ(screen.lastBar.count(kProgressBar), 1u);
+    EXPECT_EQ(screen.lastBar.at(kProgressBar).high, 0xFFFF);
+    EXPECT_EQ(screen.lastBar.at(kProgressBar).position,
+              0xD555);  // the last poll, five sixths through
     EXPECT_FALSE(machine.markerExists());
 }
 
@@ -91,8 +71,8 @@ TEST_F(FormatLibraryRunTest, StandAloneListsTheReaderAndFormatsIt) {
 
     EXPECT_EQ(screen.shown,
               (std::vector<int>{kMainDialog, kDriveSelect, kConfirmFormat, kStandAloneDone}));
-    EXPECT_EQ(screen.lastCombo.items, (std::vector<std::string>{"E:\\"}));
-    EXPECT_EQ(screen.lastCombo.selection, 0);
+    EXPECT_EQ(lastCombo().items, (std::vector<std::string>{"E:\\"}));
+    EXPECT_EQ(lastCombo().selection, 0);
     EXPECT_EQ(reader.reader.completedFormats(), 1);
 }
 
@@ -100,7 +80,7 @@ TEST_F(FormatLibraryRunTest, StandAloneListsTheReaderAndFormatsIt) {
 // is Cancel there, which ends the program before anything is formatted.
 TEST_F(FormatLibraryRunTest, EscapeOnTheMainDialogEndsWithoutFormatting) {
     machine.writeMarker("Kavo", "TKW-5 CardRW", "0200");
-    user.queueAnswer(kMainDialog, UserAction::escape());
+    queue(kMainDialog, UserAction::escape());
 
     run();
 
@@ -112,8 +92,8 @@ TEST_F(FormatLibraryRunTest, EscapeOnTheMainDialogEndsWithoutFormatting) {
 TEST_F(FormatLibraryRunTest, SuspendIsRefusedWhileTheProgramsWindowsAreOpen) {
     machine.writeMarker("Kavo", "TKW-5 CardRW", "0200");
     for (const int id : {kMainDialog, kRevisionMatches}) {
-        user.queueAnswer(id, UserAction::querySuspend());
-        user.queueAnswer(id, UserAction::enter());
+        queue(id, UserAction::querySuspend());
+        queue(id, UserAction::enter());
     }
     // While the format runs only the progress window is open.
     bool refusedDuringFormat = false;
@@ -122,12 +102,12 @@ TEST_F(FormatLibraryRunTest, SuspendIsRefusedWhileTheProgramsWindowsAreOpen) {
     run();
 
     EXPECT_TRUE(refusedDuringFormat);
-    EXPECT_EQ(screen.suspendAnswers, std::vector<bool>(3, true));
+    EXPECT_EQ(screen.suspendQueries, std::vector<bool>(3, true));
 }
 
 TEST_F(FormatLibraryRunTest, AboutEntryShowsTheAboutBox) {
-    user.queueAnswer(kMainDialog, UserAction::about());
-    user.queueAnswer(kMainDialog, UserAction::cancel());
+    queue(kMainDialog, UserAction::about());
+    queue(kMainDialog, UserAction::cancel());
 
     run();
 

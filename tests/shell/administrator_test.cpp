@@ -5,27 +5,30 @@
 #include <ostream>
 #include <vector>
 
-#include "support/fake_system.h"
+#include "support/sim_process.h"
 
 namespace {
 
-using testsupport::FakeGroup;
-using testsupport::TokenFault;
+using sim::TokenFault;
+using sim::TokenGroup;
+using testsupport::SimProcess;
 
 constexpr win::DWORD kEnabled = win::SE_GROUP_ENABLED;
 constexpr win::DWORD kDenyOnly = win::SE_GROUP_USE_FOR_DENY_ONLY;
 constexpr win::DWORD kAdmins = win::DOMAIN_ALIAS_RID_ADMINS;
 constexpr win::DWORD kUsers = win::DOMAIN_ALIAS_RID_USERS;
+constexpr win::DWORD kAnotherDomain = 21;
+constexpr win::DWORD kNt = win::VER_PLATFORM_WIN32_NT;
 // A result the test could not have made: shows whether it was touched.
 constexpr int kUntouched = 7;
 
 struct MembershipCase {
     const char* description;
-    std::vector<FakeGroup> groups;
-    TokenFault fault;
-    win::DWORD platformId;
-    int expectedReturn;
-    int expectedMember;
+    std::vector<TokenGroup> groups;
+    TokenFault fault = TokenFault::None;
+    win::DWORD platformId = kNt;
+    int expectedReturn = 1;
+    int expectedMember = 0;
 };
 
 void PrintTo(const MembershipCase& c, std::ostream* out) {
@@ -33,127 +36,93 @@ void PrintTo(const MembershipCase& c, std::ostream* out) {
 }
 
 const MembershipCase kMembershipCases[] = {
-    {"enabled administrator",
-     {{kUsers, kEnabled}, {kAdmins, kEnabled}},
-     TokenFault::None,
-     win::VER_PLATFORM_WIN32_NT,
-     1,
-     1},
-    {"administrators for deny only",
-     {{kUsers, kEnabled}, {kAdmins, kDenyOnly}},
-     TokenFault::None,
-     win::VER_PLATFORM_WIN32_NT,
-     1,
-     0},
-    {"administrators with no attribute",
-     {{kAdmins, 0}},
-     TokenFault::None,
-     win::VER_PLATFORM_WIN32_NT,
-     1,
-     0},
-    {"no administrators group",
-     {{kUsers, kEnabled}},
-     TokenFault::None,
-     win::VER_PLATFORM_WIN32_NT,
-     1,
-     0},
-    {"no groups at all", {}, TokenFault::None, win::VER_PLATFORM_WIN32_NT, 1, 0},
-    {"544 of another domain",
-     {{kAdmins, kEnabled, 21}},
-     TokenFault::None,
-     win::VER_PLATFORM_WIN32_NT,
-     1,
-     0},
-    {"deny-only entry before an enabled one",
-     {{kAdmins, kDenyOnly}, {kAdmins, kEnabled}},
-     TokenFault::None,
-     win::VER_PLATFORM_WIN32_NT,
-     1,
-     1},
-    {"token cannot be opened",
-     {{kAdmins, kEnabled}},
-     TokenFault::OpenToken,
-     win::VER_PLATFORM_WIN32_NT,
-     0,
-     0},
-    {"size query fails otherwise",
-     {{kAdmins, kEnabled}},
-     TokenFault::SizeQuery,
-     win::VER_PLATFORM_WIN32_NT,
-     0,
-     0},
-    {"groups cannot be read",
-     {{kAdmins, kEnabled}},
-     TokenFault::ReadGroups,
-     win::VER_PLATFORM_WIN32_NT,
-     0,
-     0},
-    {"SID cannot be built",
-     {{kAdmins, kEnabled}},
-     TokenFault::AllocateSid,
-     win::VER_PLATFORM_WIN32_NT,
-     0,
-     0},
-    {"not the NT family",
-     {{kAdmins, kEnabled}},
-     TokenFault::None,
-     win::VER_PLATFORM_WIN32_WINDOWS,
-     0,
-     kUntouched},
+    {.description = "enabled administrator",
+     .groups = {{kUsers, kEnabled}, {kAdmins, kEnabled}},
+     .expectedMember = 1},
+    {.description = "administrators for deny only",
+     .groups = {{kUsers, kEnabled}, {kAdmins, kDenyOnly}}},
+    {.description = "administrators with no attribute", .groups = {{kAdmins, 0}}},
+    {.description = "no administrators group", .groups = {{kUsers, kEnabled}}},
+    {.description = "no groups at all", .groups = {}},
+    {.description = "544 of another domain", .groups = {{kAdmins, kEnabled, kAnotherDomain}}},
+    {.description = "deny-only entry before an enabled one",
+     .groups = {{kAdmins, kDenyOnly}, {kAdmins, kEnabled}},
+     .expectedMember = 1},
+    {.description = "token cannot be opened",
+     .groups = {{kAdmins, kEnabled}},
+     .fault = TokenFault::OpenToken,
+     .expectedReturn = 0},
+    {.description = "size query fails otherwise",
+     .groups = {{kAdmins, kEnabled}},
+     .fault = TokenFault::SizeQuery,
+     .expectedReturn = 0},
+    {.description = "groups cannot be read",
+     .groups = {{kAdmins, kEnabled}},
+     .fault = TokenFault::ReadGroups,
+     .expectedReturn = 0},
+    {.description = "SID cannot be built",
+     .groups = {{kAdmins, kEnabled}},
+     .fault = TokenFault::AllocateSid,
+     .expectedReturn = 0},
+    {.description = "not the NT family",
+     .groups = {{kAdmins, kEnabled}},
+     .platformId = win::VER_PLATFORM_WIN32_WINDOWS,
+     .expectedReturn = 0,
+     .expectedMember = kUntouched},
 };
 
 class MembershipTest : public testing::TestWithParam<MembershipCase> {};
 
 TEST_P(MembershipTest, JudgesTheTokenAndReleasesEverything) {
     const MembershipCase& c = GetParam();
-    testsupport::FakeSystem system;
-    system.groups = c.groups;
-    system.tokenFault = c.fault;
-    system.version.dwPlatformId = c.platformId;
+    SimProcess process;
+    process.setup.tokenGroups = c.groups;
+    process.setup.faults.token = c.fault;
+    process.setup.platformId = c.platformId;
     int isMember = kUntouched;
 
-    EXPECT_EQ(shell::isAdministrator(system, &isMember), c.expectedReturn) << c.description;
+    EXPECT_EQ(shell::isAdministrator(process.system, &isMember), c.expectedReturn) << c.description;
     EXPECT_EQ(isMember, c.expectedMember) << c.description;
-    EXPECT_EQ(system.openHandleCount(), 0) << c.description;
-    EXPECT_EQ(system.liveSidCount(), 0) << c.description;
+    EXPECT_EQ(process.simSystem.openHandleCount(), 0u) << c.description;
+    EXPECT_EQ(process.simSystem.liveSidCount(), 0u) << c.description;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MembershipTest, testing::ValuesIn(kMembershipCases));
 
 TEST(Membership, AsksForTheGivenBuiltinGroup) {
-    testsupport::FakeSystem system;
-    system.groups = {{kUsers, kEnabled}};
+    SimProcess process;
+    process.setup.tokenGroups = {{kUsers, kEnabled}};
     int isMember = 0;
-    EXPECT_EQ(shell::isBuiltinGroupMember(system, kUsers, &isMember), 1);
+    EXPECT_EQ(shell::isBuiltinGroupMember(process.system, kUsers, &isMember), 1);
     EXPECT_EQ(isMember, 1);
-    EXPECT_EQ(shell::isBuiltinGroupMember(system, kAdmins, &isMember), 1);
+    EXPECT_EQ(shell::isBuiltinGroupMember(process.system, kAdmins, &isMember), 1);
     EXPECT_EQ(isMember, 0);
 }
 
 TEST(Membership, OpensTheTokenForQueryOnly) {
-    testsupport::FakeSystem system;
+    SimProcess process;
     int isMember = 0;
-    shell::isAdministrator(system, &isMember);
-    ASSERT_FALSE(system.powerCalls.empty());
-    EXPECT_EQ(system.powerCalls.front(), "OpenProcessToken(8)");
+    shell::isAdministrator(process.system, &isMember);
+    EXPECT_EQ(process.system.callsNamed({"OpenProcessToken"}),
+              std::vector<std::string>{"OpenProcessToken(8)"});
 }
 
 TEST(Membership, NullResultPointerIsRefused) {
-    testsupport::FakeSystem system;
-    EXPECT_EQ(shell::isAdministrator(system, nullptr), 0);
-    EXPECT_EQ(system.openHandleCount(), 0);
+    SimProcess process;
+    EXPECT_EQ(shell::isAdministrator(process.system, nullptr), 0);
+    EXPECT_EQ(process.simSystem.openHandleCount(), 0u);
 }
 
 // A system that claims more groups than its block holds must not make the
 // walk read past the block (the sanitizer build shows an over-read).
 TEST(Membership, GroupCountLargerThanTheBlockIsBounded) {
-    testsupport::FakeSystem system;
-    system.groups = {{kUsers, kEnabled}};
-    system.overstateGroupCount = true;
+    SimProcess process;
+    process.setup.tokenGroups = {{kUsers, kEnabled}};
+    process.setup.faults.overstateGroupCount = true;
     int isMember = kUntouched;
-    EXPECT_EQ(shell::isAdministrator(system, &isMember), 1);
+    EXPECT_EQ(shell::isAdministrator(process.system, &isMember), 1);
     EXPECT_EQ(isMember, 0);
-    EXPECT_EQ(system.liveSidCount(), 0);
+    EXPECT_EQ(process.simSystem.liveSidCount(), 0u);
 }
 
 struct VersionCase {
@@ -167,11 +136,11 @@ void PrintTo(const VersionCase& c, std::ostream* out) {
 
 class WindowsNtTest : public testing::TestWithParam<VersionCase> {};
 
-// The fake answers only a record whose size field is that of OSVERSIONINFOA.
+// The system answers only a record whose size field is that of OSVERSIONINFOA.
 TEST_P(WindowsNtTest, ReadsThePlatformIdFromAFullSizedRecord) {
-    testsupport::FakeSystem system;
-    system.version.dwPlatformId = GetParam().platformId;
-    EXPECT_EQ(shell::isWindowsNt(system), GetParam().expected);
+    SimProcess process;
+    process.setup.platformId = GetParam().platformId;
+    EXPECT_EQ(shell::isWindowsNt(process.system), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, WindowsNtTest,

@@ -5,9 +5,10 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
-#include "support/fake_system.h"
-#include "support/fake_ui.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ TEST(LanguageLibraryName, JoinsPrefixCodeAndExtension) {
 
 struct LoadCase {
     const char* description;
-    std::optional<std::string> localeName;
+    std::optional<std::string> localeName;  // none: the look-up fails
     std::string_view prefix;
     bool libraryPresent;
     std::vector<std::string> expectedRequests;
@@ -113,41 +114,64 @@ void PrintTo(const LoadCase& c, std::ostream* out) {
 }
 
 const LoadCase kLoadCases[] = {
-    {"english locale, library present",
-     "ENU",
-     shell::kUpdateLibraryPrefix,
-     true,
-     {"KELDRA_ENG.dll"},
-     true},
-    {"german locale, format program",
-     "DEU",
-     shell::kFormatLibraryPrefix,
-     true,
-     {"FORMAT_GER.dll"},
-     true},
-    {"library missing", "FRA", shell::kUpdateLibraryPrefix, false, {"KELDRA_FRA.dll"}, false},
-    {"unknown locale loads nothing", "NLD", shell::kUpdateLibraryPrefix, true, {}, false},
-    {"locale lookup fails", std::nullopt, shell::kUpdateLibraryPrefix, true, {}, false},
+    {.description = "english locale, library present",
+     .localeName = "ENU",
+     .prefix = shell::kUpdateLibraryPrefix,
+     .libraryPresent = true,
+     .expectedRequests = {"KELDRA_ENG.dll"},
+     .expectLoaded = true},
+    {.description = "german locale, format program",
+     .localeName = "DEU",
+     .prefix = shell::kFormatLibraryPrefix,
+     .libraryPresent = true,
+     .expectedRequests = {"FORMAT_GER.dll"},
+     .expectLoaded = true},
+    {.description = "library missing",
+     .localeName = "FRA",
+     .prefix = shell::kUpdateLibraryPrefix,
+     .libraryPresent = false,
+     .expectedRequests = {"KELDRA_FRA.dll"},
+     .expectLoaded = false},
+    {.description = "unknown locale loads nothing",
+     .localeName = "NLD",
+     .prefix = shell::kUpdateLibraryPrefix,
+     .libraryPresent = true,
+     .expectedRequests = {},
+     .expectLoaded = false},
+    {.description = "locale lookup fails",
+     .localeName = std::nullopt,
+     .prefix = shell::kUpdateLibraryPrefix,
+     .libraryPresent = true,
+     .expectedRequests = {},
+     .expectLoaded = false},
 };
 
 class LoadLanguageLibraryTest : public testing::TestWithParam<LoadCase> {};
 
 TEST_P(LoadLanguageLibraryTest, LoadsByBareNameAndSetsTheResourceModule) {
     const LoadCase& c = GetParam();
-    testsupport::FakeSystem system;
-    testsupport::FakeUi ui;
-    system.localeName = c.localeName;
-    const win::HMODULE module = testsupport::FakeSystem::moduleHandle(0x7000);
+    testsupport::SimProcess process;
+    process.setup.localeAbbreviation = c.localeName.value_or("ENU");
+    process.setup.faults.failLocaleLookup = !c.localeName.has_value();
     if (c.libraryPresent && !c.expectedRequests.empty()) {
-        system.libraries[c.expectedRequests.front()] = module;
+        process.offerLibrary(c.expectedRequests.front(),
+                             testsupport::parsedScript("STRINGTABLE\nBEGIN\n 101 \"x\"\nEND\n"));
     }
 
-    const win::HMODULE loaded = shell::loadLanguageLibrary(system, ui, c.prefix);
+    const win::HMODULE loaded = shell::loadLanguageLibrary(process.system, process.ui, c.prefix);
 
-    EXPECT_EQ(system.loadRequests, c.expectedRequests) << c.description;
-    EXPECT_EQ(loaded, c.expectLoaded ? module : nullptr) << c.description;
-    EXPECT_EQ(ui.resourceModule(), c.expectLoaded ? module : nullptr) << c.description;
-    EXPECT_EQ(ui.callsNamed("setResourceModule").size(), c.expectLoaded ? 1u : 0u) << c.description;
+    EXPECT_EQ(process.system.argumentsOf("LoadLibraryA"), c.expectedRequests) << c.description;
+    const win::HMODULE module =
+        c.expectLoaded ? process.loadedModule(c.expectedRequests.front()) : nullptr;
+    EXPECT_EQ(loaded, module) << c.description;
+    if (c.expectLoaded) {
+        EXPECT_NE(module, nullptr) << c.description;
+    }
+    const std::vector<testsupport::UiCall> chosen = process.ui.callsNamed("setResourceModule");
+    ASSERT_EQ(chosen.size(), c.expectLoaded ? 1u : 0u) << c.description;
+    if (c.expectLoaded) {
+        EXPECT_EQ(chosen[0].lParam, reinterpret_cast<win::LPARAM>(module)) << c.description;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LoadLanguageLibraryTest, testing::ValuesIn(kLoadCases));

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -171,6 +174,16 @@ TEST_F(SimSystemTest, CurrentDirectoryReportsTheSizeItNeeds) {
     EXPECT_STREQ(enough.data(), "C:\\Tools\\Kavo");
 }
 
+TEST_F(SimSystemTest, CurrentDirectoryFaultFailsEveryAsk) {
+    setup_.faults.failCurrentDirectory = true;
+    SimSystem system(setup_, mutexes_);
+    std::vector<char> enough(setup_.currentDirectory.size() + 1);
+    EXPECT_EQ(system.GetCurrentDirectoryA(0, nullptr), 0u);
+    EXPECT_EQ(system.GetCurrentDirectoryA(static_cast<win::DWORD>(enough.size()), enough.data()),
+              0u);
+    EXPECT_NE(system.GetLastError(), 0u);
+}
+
 TEST_F(SimSystemTest, FilesOfTheProgramFolderAreFoundAsWindowsWouldFindThem) {
     SimSystem system(setup_, mutexes_);
     struct Case {
@@ -225,6 +238,178 @@ TEST_F(SimSystemTest, LibrariesComeFromTheMachinesLoader) {
     EXPECT_EQ(system.librariesFreed(), 1u);
     EXPECT_EQ(system.librariesLoaded(),
               (std::vector<std::string>{"KELDRA_FRA.dll", "KELDRA_ENG.dll"}));
+}
+
+// The steps of reading the token as the administrator test takes them; the
+// first that fails, and its error (none when all pass).
+struct TokenWalk {
+    int failedStep = -1;  // 0 open, 1 size query, 2 read groups, 3 allocate the SID
+    win::DWORD error = 0;
+};
+
+TokenWalk walkToken(SimSystem& system) {
+    TokenWalk walk;
+    win::HANDLE token = nullptr;
+    win::DWORD needed = 0;
+    std::vector<std::uint64_t> block;
+    win::PSID sid = nullptr;
+    const std::function<bool()> steps[] = {
+        [&] { return system.OpenProcessToken(win::TOKEN_QUERY, &token) == win::TRUE; },
+        [&] {
+            return system.GetTokenInformation(token, win::TokenGroups, nullptr, 0, &needed) ==
+                       win::FALSE &&
+                   system.GetLastError() == static_cast<win::DWORD>(win::ERROR_INSUFFICIENT_BUFFER);
+        },
+        [&] {
+            block.resize((needed + 7) / 8);
+            return system.GetTokenInformation(token, win::TokenGroups, block.data(), needed,
+                                              &needed) == win::TRUE;
+        },
+        [&] {
+            return system.AllocateAndInitializeSid(&win::SECURITY_NT_AUTHORITY, 2,
+                                                   win::SECURITY_BUILTIN_DOMAIN_RID,
+                                                   win::DOMAIN_ALIAS_RID_ADMINS, &sid) == win::TRUE;
+        },
+    };
+    for (int step = 0; step < static_cast<int>(std::size(steps)); ++step) {
+        if (!steps[step]()) {
+            walk.failedStep = step;
+            walk.error = system.GetLastError();
+            break;
+        }
+    }
+    if (sid != nullptr) system.FreeSid(sid);
+    if (token != nullptr) system.CloseHandle(token);
+    return walk;
+}
+
+TEST_F(SimSystemTest, TokenFaultsFailTheirOwnStepWithItsError) {
+    struct Case {
+        const char* name;
+        sim::TokenFault fault;
+        win::DWORD sizeQueryError;
+        int failedStep;
+        win::DWORD error;
+    };
+    constexpr win::DWORD kAccessDenied = static_cast<win::DWORD>(win::ERROR_ACCESS_DENIED);
+    constexpr win::DWORD kNoToken = 1008;
+    constexpr win::DWORD kNotEnoughMemory = 8;
+    constexpr win::DWORD kInvalidHandle = static_cast<win::DWORD>(win::ERROR_INVALID_HANDLE);
+    const Case cases[] = {
+        {"none", sim::TokenFault::None, kAccessDenied, -1, 0},
+        {"open", sim::TokenFault::OpenToken, kAccessDenied, 0, kNoToken},
+        {"size query", sim::TokenFault::SizeQuery, kAccessDenied, 1, kAccessDenied},
+        {"size query, own error", sim::TokenFault::SizeQuery, kInvalidHandle, 1, kInvalidHandle},
+        {"read groups", sim::TokenFault::ReadGroups, kAccessDenied, 2,
+         static_cast<win::DWORD>(win::ERROR_INSUFFICIENT_BUFFER)},
+        {"allocate SID", sim::TokenFault::AllocateSid, kAccessDenied, 3, kNotEnoughMemory},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        setup_.faults.token = c.fault;
+        setup_.faults.sizeQueryError = c.sizeQueryError;
+        SimSystem system(setup_, mutexes_);
+        const TokenWalk walk = walkToken(system);
+        EXPECT_EQ(walk.failedStep, c.failedStep);
+        EXPECT_EQ(walk.error, c.error);
+        EXPECT_EQ(system.openHandleCount(), 0u);
+        EXPECT_EQ(system.liveSidCount(), 0u);
+    }
+}
+
+// Only the builtin domain's 544 is the Administrators group.
+TEST_F(SimSystemTest, GroupOfAnotherDomainIsNotTheBuiltinOne) {
+    constexpr win::DWORD kOtherDomain = 21;
+    setup_.tokenGroups = {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED, kOtherDomain}};
+    SimSystem system(setup_, mutexes_);
+    EXPECT_FALSE(tokenHoldsEnabled(system, win::DOMAIN_ALIAS_RID_ADMINS));
+}
+
+TEST_F(SimSystemTest, OverstatedGroupCountClaimsMoreThanTheBlockHolds) {
+    setup_.faults.overstateGroupCount = true;
+    SimSystem system(setup_, mutexes_);
+    win::HANDLE token = nullptr;
+    ASSERT_EQ(system.OpenProcessToken(win::TOKEN_QUERY, &token), win::TRUE);
+    win::DWORD needed = 0;
+    system.GetTokenInformation(token, win::TokenGroups, nullptr, 0, &needed);
+    std::vector<std::uint64_t> block((needed + 7) / 8);
+    ASSERT_EQ(system.GetTokenInformation(token, win::TokenGroups, block.data(), needed, &needed),
+              win::TRUE);
+    const auto* groups = reinterpret_cast<const win::TOKEN_GROUPS*>(block.data());
+    EXPECT_GT(
+        offsetof(win::TOKEN_GROUPS, Groups) + groups->GroupCount * sizeof(win::SID_AND_ATTRIBUTES),
+        needed);
+    system.CloseHandle(token);
+}
+
+TEST_F(SimSystemTest, LookUpFaultsFailThePrivilegeAndTheLocale) {
+    setup_.faults.failPrivilegeLookup = true;
+    setup_.faults.failLocaleLookup = true;
+    SimSystem system(setup_, mutexes_);
+    win::LUID luid{};
+    EXPECT_EQ(system.LookupPrivilegeValueA(win::SE_SHUTDOWN_NAME, &luid), win::FALSE);
+    EXPECT_NE(system.GetLastError(), 0u);
+    char name[8] = {};
+    EXPECT_EQ(system.GetLocaleInfoA(win::LOCALE_SYSTEM_DEFAULT, win::LOCALE_SABBREVLANGNAME, name,
+                                    sizeof name),
+              0);
+}
+
+// Bytes given for a file of the program folder are found as a host file is
+// (any letter case, through "." and the full path) and before it.
+TEST_F(SimSystemTest, ProgramFilesGivenAsBytesComeBeforeTheHostFolder) {
+    setup_.programFiles["FirmTable.txt"] = {'b', 'y', 't', 'e', 's'};
+    setup_.programFiles["fw\\New.s28"] = {'n', 'e', 'w'};
+    SimSystem system(setup_, mutexes_);
+    struct Case {
+        const char* path;
+        const char* content;  // null: not found
+    };
+    const Case cases[] = {
+        {"firmtable.txt", "bytes"},
+        {".\\FIRMTABLE.TXT", "bytes"},
+        {"C:\\Tools\\Kavo\\fw\\new.S28", "new"},
+        {"fw\\mini.s28", "table bytes"},
+        {"new.s28", nullptr},
+        {"C:\\Other\\firmtable.txt", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const win::HANDLE file = system.CreateFileA(c.path, win::GENERIC_READ, win::FILE_SHARE_READ,
+                                                    win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+        if (c.content == nullptr) {
+            EXPECT_EQ(file, win::invalidHandleValue());
+            continue;
+        }
+        ASSERT_NE(file, win::invalidHandleValue());
+        char bytes[32] = {};
+        win::DWORD read = 0;
+        EXPECT_EQ(system.ReadFile(file, bytes, sizeof bytes - 1, &read), win::TRUE);
+        EXPECT_STREQ(bytes, c.content);
+        EXPECT_EQ(system.openHandleCount(SimSystem::HandleKind::File), 1u);
+        system.CloseHandle(file);
+    }
+    EXPECT_EQ(system.openHandleCount(), 0u);
+}
+
+TEST_F(SimSystemTest, ReadsFailOnceTheFaultsByteCountIsReached) {
+    setup_.faults.failReadsAfter = 7;
+    SimSystem system(setup_, mutexes_);
+    const win::HANDLE file =
+        system.CreateFileA("firmtable.txt", win::GENERIC_READ, win::FILE_SHARE_READ,
+                           win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(file, win::invalidHandleValue());
+    char bytes[32] = {};
+    win::DWORD read = 0;
+    EXPECT_EQ(system.ReadFile(file, bytes, 5, &read), win::TRUE);
+    EXPECT_EQ(read, 5u);
+    EXPECT_EQ(system.ReadFile(file, bytes + 5, 10, &read), win::TRUE);
+    EXPECT_EQ(read, 2u) << "a read that reaches the fault stops at it";
+    EXPECT_EQ(system.ReadFile(file, bytes + 7, 10, &read), win::FALSE);
+    EXPECT_EQ(read, 0u);
+    EXPECT_EQ(system.GetLastError(), static_cast<win::DWORD>(win::ERROR_IO_DEVICE));
+    EXPECT_STREQ(bytes, "table b");
+    system.CloseHandle(file);
 }
 
 }  // namespace

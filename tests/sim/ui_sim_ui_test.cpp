@@ -8,6 +8,7 @@
 
 #include "sim/sim_ui.h"
 #include "support/case_names.h"
+#include "support/dialog_log.h"
 
 namespace sim {
 namespace {
@@ -131,32 +132,6 @@ class TestDialog final : public platform::DialogProcedure {
     platform::Ui& ui_;
 };
 
-struct Recorder final : UiObserver {
-    std::vector<int> shown;
-    std::vector<std::string> answers;
-    std::vector<std::string> refusals;
-    std::vector<int> missing;
-    std::vector<bool> suspendQueries;
-    std::vector<ProgressBarState> progress;
-    std::vector<std::string> guardStops;
-    std::vector<std::pair<int, win::INT_PTR>> closed;
-
-    void dialogShown(const DialogView& dialog) override { shown.push_back(dialog.templateId); }
-    void dialogAnswered(int, const UserAction& action) override {
-        answers.push_back(action.describe());
-    }
-    void answerRefused(int, const UserAction&, const std::string& reason) override {
-        refusals.push_back(reason);
-    }
-    void dialogClosed(int id, win::INT_PTR result) override { closed.emplace_back(id, result); }
-    void templateMissing(int id, bool) override { missing.push_back(id); }
-    void suspendQuery(bool refused) override { suspendQueries.push_back(refused); }
-    void progressChanged(int, int, const ProgressBarState& bar) override {
-        progress.push_back(bar);
-    }
-    void loopGuardStopped(const std::string& reason) override { guardStops.push_back(reason); }
-};
-
 class SimUiTest : public ::testing::Test {
   protected:
     SimUiTest() : ui(user) {
@@ -166,7 +141,7 @@ class SimUiTest : public ::testing::Test {
 
     QueuedUserScript user;
     SimUi ui;
-    Recorder recorder;
+    testsupport::DialogLog recorder;
 };
 
 struct ModalCase {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "firmware/flash_layout.h"
+#include "support/srecord_writer.h"
 #include "update/update_dialog.h"
 #include "update_machine.h"
 
@@ -16,9 +17,9 @@ using testsupport::UiCall;
 using update::UpdateTemplate;
 using updatetest::UpdateMachine;
 
-constexpr int k152 = 152;
-constexpr int k154 = 154;
-constexpr int k155 = 155;
+constexpr int kDeviceAccessFailure = updatetest::templateOf(UpdateTemplate::DeviceAccessFailure);
+constexpr int kFlashFailure = updatetest::templateOf(UpdateTemplate::FlashFailure);
+constexpr int kFileCannotOpen = updatetest::templateOf(UpdateTemplate::FileCannotOpen);
 constexpr std::uint16_t kDemoBlocks = 32;  // 0x1000 bytes, one 16 KiB page
 
 // The update controller as the update command leaves it just before the
@@ -26,7 +27,7 @@ constexpr std::uint16_t kDemoBlocks = 32;  // 0x1000 bytes, one 16 KiB page
 class FlashFirmwareTest : public testing::Test {
   protected:
     FlashFirmwareTest() {
-        machine.ui.setResourceModule(machine.library);
+        machine.useLibrary();
         dialog = std::make_unique<update::UpdateDialog>(machine.services, machine.application);
         dialog->firmwareFileName = updatetest::kFirmwareFile;
         dialog->headerName = updatetest::kHeaderName;
@@ -92,7 +93,7 @@ TEST_F(FlashFirmwareTest, DrivesTheProgressBarBlockByBlock) {
     EXPECT_EQ(machine.ui.callsNamed("ShowWindow").size(), 1u);
     EXPECT_EQ(machine.ui.callsNamed("RedrawWindow").size(), 1u);
     EXPECT_EQ(machine.ui.callsNamed("DestroyWindow").size(), 1u);
-    EXPECT_EQ(machine.ui.openWindowCount(), 0u);
+    EXPECT_EQ(machine.process.simUi.openWindows().size(), 0u);
 }
 
 struct StopCase {
@@ -110,76 +111,87 @@ void PrintTo(const StopCase& c, std::ostream* out) {
 // Every way the flash ends without success; in none of them is anything left
 // locked or open.
 const StopCase kStopCases[] = {
-    {"firmware file missing",
-     [](UpdateMachine& m) { m.system.files.erase(updatetest::kFirmwareFile); },
-     {k155},
-     false,
-     0},
-    {"checksum error in the file",
-     [](UpdateMachine& m) { m.setFirmware("S2081000001122334455\n"); },
-     {},
-     false,
-     0},
-    {"load address below the image",
-     [](UpdateMachine& m) {
-         m.setFirmware(updatetest::sRecord('1', 0x1000, {1, 2}));
-     },
-     {},
-     false,
-     0},
-    {"file holding no data record",
-     [](UpdateMachine& m) {
-         m.setFirmware(updatetest::sRecord('0', 0, {'X'}) + updatetest::sRecord('9', 0, {}));
-     },
-     {},
-     false,
-     0},
+    {.description = "firmware file missing",
+     .arrange = [](UpdateMachine& m) { m.setup.programFiles.erase(updatetest::kFirmwareFile); },
+     .expectedShown = {kFileCannotOpen},
+     .expectProgress = false,
+     .expectedBlocks = 0},
+    {.description = "checksum error in the file",
+     .arrange = [](UpdateMachine& m) { m.setFirmware("S2081000001122334455\n"); },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
+    {.description = "load address below the image",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setFirmware(testsupport::sRecord('1', 0x1000, {1, 2}));
+         },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
+    {.description = "file holding no data record",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setFirmware(testsupport::sRecord('0', 0, {'X'}) + testsupport::sRecord('9', 0, {}));
+         },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
     // A count too small for its address: accepted, but no byte is stored.
-    {"a record that carries no bytes",
-     [](UpdateMachine& m) { m.setFirmware("S30300012000DB\n"); },
-     {},
-     false,
-     0},
+    {.description = "a record that carries no bytes",
+     .arrange = [](UpdateMachine& m) { m.setFirmware("S30300012000DB\n"); },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
     // Two such records far apart leave bounds 0x20000 to 0x2FFFF behind, yet
     // not one byte was stored: there is nothing to send.
-    {"two records that carry no bytes, far apart",
-     [](UpdateMachine& m) { m.setFirmware("S30300020000FA\nS30300030000F9\n"); },
-     {},
-     false,
-     0},
+    {.description = "two records that carry no bytes, far apart",
+     .arrange = [](UpdateMachine& m) { m.setFirmware("S30300020000FA\nS30300030000F9\n"); },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
     // The loader sees the error as the end of the file at a record boundary
     // and would report a complete load of the first records.
-    {"read error between two records",
-     [](UpdateMachine& m) {
-         const std::string text = updatetest::firmwareText(0x10000, 0x1000);
-         std::size_t boundary = 0;
-         for (int line = 0; line < 3; ++line) boundary = text.find('\n', boundary) + 1;
-         // One key byte per line precedes the line's bytes in the file.
-         m.system.failReadsAfter = boundary + 3;
-     },
-     {},
-     false,
-     0},
-    {"header refused, OK stops",
-     [](UpdateMachine& m) { m.reader.refuseBlock(0); },
-     {k154},
-     true,
-     0},
-    {"block refused, OK stops", [](UpdateMachine& m) { m.reader.refuseBlock(5); }, {k154}, true, 5},
-    {"header refused, going on sends nothing more",
-     [](UpdateMachine& m) {
-         m.reader.refuseBlock(0);
-         m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
-     },
-     std::vector<int>(kDemoBlocks + 1u, k154), true, 0},
-    {"last block refused, going on",
-     [](UpdateMachine& m) {
-         m.reader.refuseBlock(kDemoBlocks);
-         m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
-     },
-     {k154},
-     true,
-     kDemoBlocks},
+    {.description = "read error between two records",
+     .arrange =
+         [](UpdateMachine& m) {
+             const std::string text = updatetest::firmwareText(0x10000, 0x1000);
+             std::size_t boundary = 0;
+             for (int line = 0; line < 3; ++line) boundary = text.find('\n', boundary) + 1;
+             // One key byte per line precedes the line's bytes in the file.
+             m.setup.faults.failReadsAfter = boundary + 3;
+         },
+     .expectedShown = {},
+     .expectProgress = false,
+     .expectedBlocks = 0},
+    {.description = "header refused, OK stops",
+     .arrange = [](UpdateMachine& m) { m.reader.refuseBlock(0); },
+     .expectedShown = {kFlashFailure},
+     .expectProgress = true,
+     .expectedBlocks = 0},
+    {.description = "block refused, OK stops",
+     .arrange = [](UpdateMachine& m) { m.reader.refuseBlock(5); },
+     .expectedShown = {kFlashFailure},
+     .expectProgress = true,
+     .expectedBlocks = 5},
+    {.description = "header refused, going on sends nothing more",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.refuseBlock(0);
+             m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
+         },
+     .expectedShown = std::vector<int>(kDemoBlocks + 1u, kFlashFailure),
+     .expectProgress = true,
+     .expectedBlocks = 0},
+    {.description = "last block refused, going on",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.refuseBlock(kDemoBlocks);
+             m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
+         },
+     .expectedShown = {kFlashFailure},
+     .expectProgress = true,
+     .expectedBlocks = kDemoBlocks},
 };
 
 class FlashStopTest : public FlashFirmwareTest, public testing::WithParamInterface<StopCase> {};
@@ -191,7 +203,7 @@ TEST_P(FlashStopTest, EndsWithoutSuccessAndReleasesEverything) {
     EXPECT_EQ(machine.shownTemplates(), c.expectedShown) << c.description;
     EXPECT_EQ(progressShown(), c.expectProgress) << c.description;
     EXPECT_EQ(machine.reader.receivedBlocks().size(), c.expectedBlocks) << c.description;
-    EXPECT_EQ(machine.ui.openWindowCount(), 0u) << c.description;
+    EXPECT_EQ(machine.process.simUi.openWindows().size(), 0u) << c.description;
     machine.expectEverythingReleased();
 }
 
@@ -204,7 +216,7 @@ TEST_F(FlashFirmwareTest, LockRetriedUntilItHolds) {
     };
     for (const LockCase c : {LockCase{win::IDOK, 1}, LockCase{win::IDCANCEL, 0}}) {
         UpdateMachine local;
-        local.ui.setResourceModule(local.library);
+        local.useLibrary();
         auto controller = std::make_unique<update::UpdateDialog>(local.services, local.application);
         controller->firmwareFileName = updatetest::kFirmwareFile;
         controller->headerName = updatetest::kHeaderName;
@@ -213,7 +225,7 @@ TEST_F(FlashFirmwareTest, LockRetriedUntilItHolds) {
         local.answer(UpdateTemplate::DeviceAccessFailure, c.answer);
 
         EXPECT_EQ(controller->flashFirmware("E:\\"), 1) << "answer " << c.answer;
-        EXPECT_EQ(local.shownTemplates(), std::vector<int>{k152});
+        EXPECT_EQ(local.shownTemplates(), std::vector<int>{kDeviceAccessFailure});
         std::size_t unlocksBeforeSuccess = 0;
         for (const sim::ControlRecord& control : local.volumes.controls()) {
             if (control.controlCode == win::FSCTL_LOCK_VOLUME && control.succeeded) break;
@@ -230,23 +242,22 @@ TEST_F(FlashFirmwareTest, LockRetriedUntilItHolds) {
 TEST_F(FlashFirmwareTest, OpenFailureShowsTheNoticeFromBothPlaces) {
     machine.volumes.failOpens(static_cast<win::DWORD>(win::ERROR_ACCESS_DENIED), 1);
     EXPECT_EQ(flash(), 1);
-    EXPECT_EQ(machine.shownTemplates(), (std::vector<int>{k152, k152}));
+    EXPECT_EQ(machine.shownTemplates(),
+              (std::vector<int>{kDeviceAccessFailure, kDeviceAccessFailure}));
     machine.expectEverythingReleased();
 }
 
 // A quit arriving while the blocks go out does not stop the flash; it is
 // kept so that the program ends when the update command is over.
 TEST_F(FlashFirmwareTest, QuitDuringTheBlocksIsKeptForLater) {
-    machine.ui.PostQuitMessage(0);
+    machine.process.simUi.PostQuitMessage(0);
     EXPECT_EQ(flash(), 1);
     EXPECT_EQ(machine.reader.receivedBlocks().size(), kDemoBlocks + 1u);
-    EXPECT_TRUE(machine.ui.quitPending());
+    EXPECT_TRUE(machine.process.simUi.quitPending());
 }
 
 TEST_F(FlashFirmwareTest, PendingMessagesArePumpedBeforeEachBlock) {
-    win::MSG paint{};
-    paint.message = win::WM_PAINT;
-    for (int i = 0; i < 3; ++i) machine.ui.post(paint);
+    for (int i = 0; i < 3; ++i) machine.process.simUi.postMessage(nullptr, win::WM_PAINT, 0, 0);
     EXPECT_EQ(flash(), 1);
     EXPECT_EQ(machine.ui.callsNamed("DispatchMessageA").size(), 3u);
 }
@@ -262,7 +273,7 @@ TEST_F(FlashFirmwareTest, ScramblesOnlyForTheOneHeaderName) {
                                   {"Other Update", false}};
     for (const ScrambleCase& c : cases) {
         UpdateMachine local;
-        local.ui.setResourceModule(local.library);
+        local.useLibrary();
         auto controller = std::make_unique<update::UpdateDialog>(local.services, local.application);
         controller->firmwareFileName = updatetest::kFirmwareFile;
         controller->headerName = c.headerName;

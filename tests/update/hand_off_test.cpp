@@ -15,8 +15,8 @@ using std::string_literals::operator""s;
 using update::UpdateTemplate;
 using updatetest::UpdateMachine;
 
-constexpr int k140 = 140;
-constexpr int k142 = 142;
+constexpr int kUpdateComplete = updatetest::templateOf(UpdateTemplate::UpdateComplete);
+constexpr int kPowerOffPrompt = updatetest::templateOf(UpdateTemplate::PowerOffPrompt);
 
 struct CommandCase {
     const char* description;
@@ -48,9 +48,9 @@ TEST_P(RunOnceCommandTest, IsWrittenWholeWithItsTerminator) {
     EXPECT_EQ(update::UpdateDialog::runOnceCommand(c.directory), c.expected) << c.description;
 
     UpdateMachine machine;
-    machine.system.currentDirectory = c.directory;
+    machine.setup.currentDirectory = c.directory;
     auto dialog = std::make_unique<update::UpdateDialog>(machine.services, machine.application);
-    machine.ui.setResourceModule(machine.library);
+    machine.useLibrary();
     dialog->completeHandOff();
     const std::optional<sim::RegistryValue> value =
         machine.registry.value(update::kRunOnceKey, update::kRunOnceValue);
@@ -59,8 +59,9 @@ TEST_P(RunOnceCommandTest, IsWrittenWholeWithItsTerminator) {
     EXPECT_EQ(std::string(value->data.begin(), value->data.end()), c.expected + '\0')
         << c.description;
     // The size is asked for first: no fixed buffer stands in the way.
-    ASSERT_FALSE(machine.system.currentDirectoryBufferSizes.empty());
-    EXPECT_EQ(machine.system.currentDirectoryBufferSizes.front(), 0u);
+    const std::vector<std::string> asked = machine.system.argumentsOf("GetCurrentDirectoryA");
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.front(), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(Directories, RunOnceCommandTest, testing::ValuesIn(kCommandCases));
@@ -68,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(Directories, RunOnceCommandTest, testing::ValuesIn(kCom
 class HandOffTest : public testing::Test {
   protected:
     HandOffTest() {
-        machine.ui.setResourceModule(machine.library);
+        machine.useLibrary();
         dialog = std::make_unique<update::UpdateDialog>(machine.services, machine.application);
         dialog->handoffRevision = "0200";
         dialog->deviceLink.inquiryVendor = "Kavo";
@@ -107,12 +108,12 @@ TEST_F(HandOffTest, MissingRunOnceKeyIsNotCreatedAndTheRestGoesOn) {
     UpdateMachine local;
     ASSERT_EQ(local.registry.RegDeleteKeyA(win::hkeyLocalMachine(), update::kRunOnceKey),
               win::ERROR_SUCCESS);
-    local.ui.setResourceModule(local.library);
+    local.useLibrary();
     auto controller = std::make_unique<update::UpdateDialog>(local.services, local.application);
     controller->completeHandOff();
     EXPECT_FALSE(local.registry.keyExists(update::kRunOnceKey));
     EXPECT_TRUE(local.registry.keyExists(update::kMarkerKey));
-    EXPECT_EQ(local.shownTemplates(), (std::vector<int>{k140, k142}));
+    EXPECT_EQ(local.shownTemplates(), (std::vector<int>{kUpdateComplete, kPowerOffPrompt}));
     local.expectEverythingReleased();
 }
 
@@ -121,13 +122,13 @@ TEST_F(HandOffTest, FailingMarkerKeyStillOffersThePowerOff) {
         {sim::RegistryCall::Create, update::kMarkerKey, std::nullopt, win::ERROR_ACCESS_DENIED});
     dialog->completeHandOff();
     EXPECT_FALSE(machine.registry.keyExists(update::kMarkerKey));
-    EXPECT_EQ(machine.shownTemplates(), (std::vector<int>{k140, k142}));
-    EXPECT_TRUE(machine.system.exitWindowsFlags.has_value());
+    EXPECT_EQ(machine.shownTemplates(), (std::vector<int>{kUpdateComplete, kPowerOffPrompt}));
+    EXPECT_TRUE(machine.poweredOff());
     machine.expectEverythingReleased();
 }
 
 TEST_F(HandOffTest, UnreadableCurrentDirectoryLeavesTheBareFileName) {
-    machine.system.currentDirectory.reset();
+    machine.setup.faults.failCurrentDirectory = true;
     dialog->completeHandOff();
     const std::optional<sim::RegistryValue> value =
         machine.registry.value(update::kRunOnceKey, update::kRunOnceValue);
@@ -137,7 +138,7 @@ TEST_F(HandOffTest, UnreadableCurrentDirectoryLeavesTheBareFileName) {
 
 struct PowerOffCase {
     const char* description;
-    testsupport::TokenFault tokenFault;
+    sim::TokenFault tokenFault;
     bool lookupFails;
     std::vector<std::string> expectedCalls;
 };
@@ -147,19 +148,21 @@ void PrintTo(const PowerOffCase& c, std::ostream* out) {
 }
 
 const PowerOffCase kPowerOffCases[] = {
-    {"privilege enabled",
-     testsupport::TokenFault::None,
-     false,
-     {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)", "AdjustTokenPrivileges",
-      "ExitWindowsEx(12,0)"}},
-    {"token cannot be opened",
-     testsupport::TokenFault::OpenToken,
-     false,
-     {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)", "ExitWindowsEx(12,0)"}},
-    {"privilege unknown",
-     testsupport::TokenFault::None,
-     true,
-     {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)", "ExitWindowsEx(12,0)"}},
+    {.description = "privilege enabled",
+     .tokenFault = sim::TokenFault::None,
+     .lookupFails = false,
+     .expectedCalls = {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)",
+                       "AdjustTokenPrivileges(0,1,2,16)", "ExitWindowsEx(12,0)"}},
+    {.description = "token cannot be opened",
+     .tokenFault = sim::TokenFault::OpenToken,
+     .lookupFails = false,
+     .expectedCalls = {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)",
+                       "ExitWindowsEx(12,0)"}},
+    {.description = "privilege unknown",
+     .tokenFault = sim::TokenFault::None,
+     .lookupFails = true,
+     .expectedCalls = {"OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)",
+                       "ExitWindowsEx(12,0)"}},
 };
 
 class PowerOffTest : public testing::TestWithParam<PowerOffCase> {};
@@ -169,15 +172,17 @@ class PowerOffTest : public testing::TestWithParam<PowerOffCase> {};
 TEST_P(PowerOffTest, AsksForTheSwitchOffAndClosesOnlyWhatItOpened) {
     const PowerOffCase& c = GetParam();
     UpdateMachine machine;
-    machine.system.tokenFault = c.tokenFault;
-    machine.system.failPrivilegeLookup = c.lookupFails;
+    machine.setup.faults.token = c.tokenFault;
+    machine.setup.faults.failPrivilegeLookup = c.lookupFails;
     auto dialog = std::make_unique<update::UpdateDialog>(machine.services, machine.application);
     dialog->powerOff();
-    EXPECT_EQ(machine.system.powerCalls, c.expectedCalls) << c.description;
-    EXPECT_EQ(machine.system.exitWindowsFlags, win::EWX_POWEROFF | win::EWX_FORCE);
-    EXPECT_EQ(machine.system.openTokenCount(), 0) << c.description;
-    const int expectedCloses = c.tokenFault == testsupport::TokenFault::OpenToken ? 0 : 1;
-    EXPECT_EQ(machine.system.closeHandleCalls(), expectedCloses) << c.description;
+    EXPECT_EQ(machine.powerCalls(), c.expectedCalls) << c.description;
+    EXPECT_EQ(machine.system.argumentsOf("ExitWindowsEx"),
+              std::vector<std::string>{std::to_string(win::EWX_POWEROFF | win::EWX_FORCE) + ",0"});
+    EXPECT_EQ(machine.process.simSystem.openHandleCount(sim::SimSystem::HandleKind::Token), 0u)
+        << c.description;
+    const int expectedCloses = c.tokenFault == sim::TokenFault::OpenToken ? 0 : 1;
+    EXPECT_EQ(machine.system.count("CloseHandle"), expectedCloses) << c.description;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PowerOffTest, testing::ValuesIn(kPowerOffCases));

@@ -1,12 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <memory>
-#include <string>
 #include <vector>
 
-#include "sim/resource_script.h"
-#include "sim/sim_ui.h"
 #include "sim/user_script.h"
 #include "update/update_app.h"
 #include "update/update_dialog.h"
@@ -15,40 +10,22 @@
 namespace {
 
 using sim::UserAction;
+using update::UpdateTemplate;
+using updatetest::templateOf;
 
-std::shared_ptr<const sim::ResourceScript> script(const char* fileName) {
-    const sim::ScriptReading reading = sim::readResourceScriptFile(
-        std::filesystem::path(VELCREST_SOURCE_DIR) / "resources" / fileName);
-    EXPECT_TRUE(reading.ok()) << (reading.error ? reading.error->describe() : "");
-    return std::make_shared<const sim::ResourceScript>(reading.script);
-}
-
-class Screen final : public sim::UiObserver {
-  public:
-    void dialogShown(const sim::DialogView& dialog) override { shown.push_back(dialog.templateId); }
-    void templateMissing(int templateId, bool /*modal*/) override { missing.push_back(templateId); }
-    void suspendQuery(bool refused) override { suspendAnswers.push_back(refused); }
-    void progressChanged(int /*templateId*/, int controlId,
-                         const sim::ProgressBarState& bar) override {
-        if (controlId == update::kProgressBarControl) lastBar = bar;
-    }
-
-    std::vector<int> shown;
-    std::vector<int> missing;
-    std::vector<bool> suspendAnswers;
-    sim::ProgressBarState lastBar;
-};
+constexpr int kAboutBox = templateOf(UpdateTemplate::AboutBox);
+constexpr int kMainDialog = templateOf(UpdateTemplate::MainDialog);
+constexpr int kStartNotice = templateOf(UpdateTemplate::StartNotice);
+constexpr int kUpdateStart = templateOf(UpdateTemplate::UpdateStart);
+constexpr int kUpdateComplete = templateOf(UpdateTemplate::UpdateComplete);
+constexpr int kPowerOffPrompt = templateOf(UpdateTemplate::PowerOffPrompt);
 
 // The program on the simulated screen with the English library that ships
 // with it, answered by a person who presses Enter on every dialog: the whole
 // update runs and the machine is switched off.
 class LanguageLibraryRunTest : public testing::Test {
   protected:
-    LanguageLibraryRunTest() {
-        simUi.setObserver(&screen);
-        simUi.setProgramResources(script("velcrest.rc"));
-        machine.system.libraries["KELDRA_ENG.dll"] = simUi.addModule(script("KELDRA_ENG.rc"));
-    }
+    LanguageLibraryRunTest() { machine.process.user.setFallbackAnswer(UserAction::enter()); }
 
     void run() {
         update::UpdateApp app(machine.services);
@@ -56,47 +33,52 @@ class LanguageLibraryRunTest : public testing::Test {
         app.ExitInstance();
     }
 
-    sim::QueuedUserScript user;
-    sim::SimUi simUi{user};
-    Screen screen;
-    updatetest::UpdateMachine machine{simUi};
+    void queue(int templateId, UserAction action) {
+        machine.process.user.answer(templateId, action);
+    }
+    const testsupport::DialogLog& screen() const { return machine.process.screen; }
+
+    updatetest::UpdateMachine machine;
 };
 
 TEST_F(LanguageLibraryRunTest, EnterOnEveryDialogUpdatesAndSwitchesOff) {
     run();
-    EXPECT_EQ(screen.shown, (std::vector<int>{150, 102, 151, 140, 142}));
-    EXPECT_TRUE(screen.missing.empty());
+    EXPECT_EQ(screen().shown, (std::vector<int>{kStartNotice, kMainDialog, kUpdateStart,
+                                                kUpdateComplete, kPowerOffPrompt}));
+    EXPECT_TRUE(screen().missing.empty());
     EXPECT_EQ(machine.reader.receivedBlocks().size(), 33u);
-    EXPECT_EQ(screen.lastBar.high, 32);
-    EXPECT_EQ(screen.lastBar.position, 32);
+    const sim::ProgressBarState bar = screen().lastBar.at(update::kProgressBarControl);
+    EXPECT_EQ(bar.high, 32);
+    EXPECT_EQ(bar.position, 32);
     EXPECT_TRUE(machine.registry.keyExists(update::kMarkerKey));
-    EXPECT_TRUE(machine.system.exitWindowsFlags.has_value());
-    EXPECT_TRUE(simUi.openWindows().empty());
-    EXPECT_FALSE(simUi.stoppedByLoopGuard());
+    EXPECT_TRUE(machine.poweredOff());
+    EXPECT_TRUE(machine.process.simUi.openWindows().empty());
+    EXPECT_FALSE(machine.process.simUi.stoppedByLoopGuard());
     machine.expectEverythingReleased();
 }
 
 TEST_F(LanguageLibraryRunTest, EscapeOnTheMainDialogDoesNothingAndEnterStartsTheUpdate) {
-    user.queueAnswer(102, UserAction::escape());
-    user.queueAnswer(102, UserAction::enter());
+    queue(kMainDialog, UserAction::escape());
+    queue(kMainDialog, UserAction::enter());
     run();
     EXPECT_EQ(machine.reader.receivedBlocks().size(), 33u);
 }
 
 TEST_F(LanguageLibraryRunTest, SuspendIsRefusedWhileTheProgramsDialogsAreOpen) {
-    for (const int id : {150, 102, 151, 140, 142}) {
-        user.queueAnswer(id, UserAction::querySuspend());
-        user.queueAnswer(id, UserAction::enter());
+    for (const int id :
+         {kStartNotice, kMainDialog, kUpdateStart, kUpdateComplete, kPowerOffPrompt}) {
+        queue(id, UserAction::querySuspend());
+        queue(id, UserAction::enter());
     }
     run();
-    EXPECT_EQ(screen.suspendAnswers, std::vector<bool>(5, true));
+    EXPECT_EQ(screen().suspendQueries, std::vector<bool>(5, true));
 }
 
 TEST_F(LanguageLibraryRunTest, AboutEntryOfTheMainDialogShowsTheAboutBox) {
-    user.queueAnswer(102, UserAction::about());
-    user.queueAnswer(102, UserAction::cancel());
+    queue(kMainDialog, UserAction::about());
+    queue(kMainDialog, UserAction::cancel());
     run();
-    EXPECT_EQ(screen.shown, (std::vector<int>{150, 102, 100}));
+    EXPECT_EQ(screen().shown, (std::vector<int>{kStartNotice, kMainDialog, kAboutBox}));
 }
 
 }  // namespace

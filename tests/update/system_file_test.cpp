@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_system.h"
+#include "support/sim_process.h"
 
 namespace {
 
 // The size of the file object's buffer, so that the files below end at, just
 // before and just after its refills.
 constexpr std::size_t kBufferSize = 4096;
+constexpr auto kFile = sim::SimSystem::HandleKind::File;
 
 std::vector<std::uint8_t> patternBytes(std::size_t length, std::uint8_t flip = 0) {
     std::vector<std::uint8_t> bytes(length);
@@ -52,11 +53,11 @@ TEST(SystemFile, ReadsTheBytesUpToTheEndOrTheFirstFailedRead) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << c.length << " bytes, fault after " << c.failReadsAfter.value_or(0));
-        testsupport::FakeSystem system;
+        testsupport::SimProcess process;
         const std::vector<std::uint8_t> content = patternBytes(c.length);
-        system.files["firmware.s37"] = content;
-        system.failReadsAfter = c.failReadsAfter;
-        update::SystemFile file(system);
+        process.setup.programFiles["firmware.s37"] = content;
+        process.setup.faults.failReadsAfter = c.failReadsAfter;
+        update::SystemFile file(process.system);
         ASSERT_TRUE(file.open(".\\firmware.s37"));
         const std::vector<std::uint8_t> expected(content.begin(),
                                                  content.begin() + static_cast<long>(c.delivered));
@@ -65,17 +66,17 @@ TEST(SystemFile, ReadsTheBytesUpToTheEndOrTheFirstFailedRead) {
         EXPECT_FALSE(file.readByte(byte)) << "the end stays the end";
         EXPECT_EQ(file.readFailed(), c.readFailed);
         file.close();
-        EXPECT_EQ(system.openFileCount(), 0);
+        EXPECT_EQ(process.simSystem.openHandleCount(kFile), 0u);
     }
 }
 
 TEST(SystemFile, ClosingDropsTheBytesNotYetReadAndReopeningStartsAfresh) {
-    testsupport::FakeSystem system;
+    testsupport::SimProcess process;
     const std::vector<std::uint8_t> first = patternBytes(2 * kBufferSize);
     const std::vector<std::uint8_t> second = patternBytes(100, 0xFF);
-    system.files["first.s37"] = first;
-    system.files["second.s37"] = second;
-    update::SystemFile file(system);
+    process.setup.programFiles["first.s37"] = first;
+    process.setup.programFiles["second.s37"] = second;
+    update::SystemFile file(process.system);
 
     ASSERT_TRUE(file.open("first.s37"));
     std::uint8_t byte = 0;
@@ -88,20 +89,20 @@ TEST(SystemFile, ClosingDropsTheBytesNotYetReadAndReopeningStartsAfresh) {
     ASSERT_TRUE(file.readByte(byte));
     ASSERT_TRUE(file.open("second.s37")) << "opening again closes the first file";
     EXPECT_EQ(drain(file), second);
-    EXPECT_EQ(system.openFileCount(), 1);
+    EXPECT_EQ(process.simSystem.openHandleCount(kFile), 1u);
 }
 
 TEST(SystemFile, AReadFailureIsForgottenWhenTheFileIsClosed) {
-    testsupport::FakeSystem system;
-    system.files["firmware.s37"] = patternBytes(10);
-    system.failReadsAfter = 0;
-    update::SystemFile file(system);
+    testsupport::SimProcess process;
+    process.setup.programFiles["firmware.s37"] = patternBytes(10);
+    process.setup.faults.failReadsAfter = 0;
+    update::SystemFile file(process.system);
     ASSERT_TRUE(file.open("firmware.s37"));
     EXPECT_EQ(drain(file), std::vector<std::uint8_t>{});
     EXPECT_TRUE(file.readFailed());
     file.close();
     EXPECT_FALSE(file.readFailed());
-    system.failReadsAfter.reset();
+    process.setup.faults.failReadsAfter.reset();
     ASSERT_TRUE(file.open("firmware.s37"));
     EXPECT_EQ(drain(file), patternBytes(10));
 }

@@ -11,22 +11,24 @@
 namespace {
 
 using update::UpdateTemplate;
+using updatetest::templateOf;
 using updatetest::UpdateMachine;
 
-constexpr int k133 = 133;
-constexpr int k134 = 134;
-constexpr int k150 = 150;
-constexpr int k102 = 102;
+constexpr int kVersionNotice = templateOf(UpdateTemplate::VersionNotSupported);
+constexpr int kAdministratorNotice = templateOf(UpdateTemplate::NotAdministrator);
+constexpr int kStartNotice = templateOf(UpdateTemplate::StartNotice);
+constexpr int kMainDialog = templateOf(UpdateTemplate::MainDialog);
+
+enum class Account { Administrator, DenyOnlyAdministrator, User };
 
 struct StartCase {
     const char* description;
-    win::DWORD majorVersion;
-    win::DWORD platformId;
-    bool administrator;
-    bool denyOnly;
-    std::optional<win::INT_PTR> versionAnswer;
-    std::optional<win::INT_PTR> administratorAnswer;
-    std::optional<win::INT_PTR> startAnswer;
+    win::DWORD majorVersion = 5;
+    win::DWORD platformId = win::VER_PLATFORM_WIN32_NT;
+    Account account = Account::Administrator;
+    std::optional<win::INT_PTR> versionAnswer = std::nullopt;
+    std::optional<win::INT_PTR> administratorAnswer = std::nullopt;
+    std::optional<win::INT_PTR> startAnswer = std::nullopt;
     std::vector<int> expectedShown;
 };
 
@@ -35,95 +37,71 @@ void PrintTo(const StartCase& c, std::ostream* out) {
 }
 
 // The main dialog is answered with Cancel wherever it is reached, so the
-// sequence ends with 102 exactly when the program got that far.
+// sequence ends with the main dialog exactly when the program got that far.
 const StartCase kStartCases[] = {
-    {"XP administrator",
-     5,
-     win::VER_PLATFORM_WIN32_NT,
-     true,
-     false,
-     {},
-     {},
-     win::IDOK,
-     {k150, k102}},
-    {"version 4, OK ends", 4, win::VER_PLATFORM_WIN32_NT, true, false, win::IDOK, {}, {}, {k133}},
-    {"version 4, Cancel goes on",
-     4,
-     win::VER_PLATFORM_WIN32_NT,
-     true,
-     false,
-     win::IDCANCEL,
-     {},
-     win::IDOK,
-     {k133, k150, k102}},
-    {"version 6, Cancel goes on",
-     6,
-     win::VER_PLATFORM_WIN32_NT,
-     true,
-     false,
-     win::IDCANCEL,
-     {},
-     win::IDOK,
-     {k133, k150, k102}},
-    {"not an administrator, OK ends",
-     5,
-     win::VER_PLATFORM_WIN32_NT,
-     false,
-     false,
-     {},
-     win::IDOK,
-     {},
-     {k134}},
-    {"deny-only administrators, OK ends",
-     5,
-     win::VER_PLATFORM_WIN32_NT,
-     true,
-     true,
-     {},
-     win::IDOK,
-     {},
-     {k134}},
-    {"not an administrator, Cancel goes on",
-     5,
-     win::VER_PLATFORM_WIN32_NT,
-     false,
-     false,
-     {},
-     win::IDCANCEL,
-     win::IDOK,
-     {k134, k150, k102}},
-    {"Cancel on the start notice ends",
-     5,
-     win::VER_PLATFORM_WIN32_NT,
-     true,
-     false,
-     {},
-     {},
-     win::IDCANCEL,
-     {k150}},
-    {"not the NT family: both notices",
-     4,
-     win::VER_PLATFORM_WIN32_WINDOWS,
-     true,
-     false,
-     win::IDCANCEL,
-     win::IDCANCEL,
-     win::IDOK,
-     {k133, k134, k150, k102}},
+    {.description = "XP administrator",
+     .startAnswer = win::IDOK,
+     .expectedShown = {kStartNotice, kMainDialog}},
+    {.description = "version 4, OK ends",
+     .majorVersion = 4,
+     .versionAnswer = win::IDOK,
+     .expectedShown = {kVersionNotice}},
+    {.description = "version 4, Cancel goes on",
+     .majorVersion = 4,
+     .versionAnswer = win::IDCANCEL,
+     .startAnswer = win::IDOK,
+     .expectedShown = {kVersionNotice, kStartNotice, kMainDialog}},
+    {.description = "version 6, Cancel goes on",
+     .majorVersion = 6,
+     .versionAnswer = win::IDCANCEL,
+     .startAnswer = win::IDOK,
+     .expectedShown = {kVersionNotice, kStartNotice, kMainDialog}},
+    {.description = "not an administrator, OK ends",
+     .account = Account::User,
+     .administratorAnswer = win::IDOK,
+     .expectedShown = {kAdministratorNotice}},
+    {.description = "deny-only administrators, OK ends",
+     .account = Account::DenyOnlyAdministrator,
+     .administratorAnswer = win::IDOK,
+     .expectedShown = {kAdministratorNotice}},
+    {.description = "not an administrator, Cancel goes on",
+     .account = Account::User,
+     .administratorAnswer = win::IDCANCEL,
+     .startAnswer = win::IDOK,
+     .expectedShown = {kAdministratorNotice, kStartNotice, kMainDialog}},
+    {.description = "Cancel on the start notice ends",
+     .startAnswer = win::IDCANCEL,
+     .expectedShown = {kStartNotice}},
+    {.description = "not the NT family: both notices",
+     .majorVersion = 4,
+     .platformId = win::VER_PLATFORM_WIN32_WINDOWS,
+     .versionAnswer = win::IDCANCEL,
+     .administratorAnswer = win::IDCANCEL,
+     .startAnswer = win::IDOK,
+     .expectedShown = {kVersionNotice, kAdministratorNotice, kStartNotice, kMainDialog}},
 };
+
+std::vector<sim::TokenGroup> groupsOf(Account account) {
+    switch (account) {
+        case Account::User:
+            return {{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED}};
+        case Account::DenyOnlyAdministrator:
+            return {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_USE_FOR_DENY_ONLY}};
+        case Account::Administrator:
+            break;
+    }
+    return {{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED},
+            {win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED}};
+}
 
 class StartUpTest : public testing::TestWithParam<StartCase> {};
 
 TEST_P(StartUpTest, ChecksLeadToTheMainDialogOrEndTheProgram) {
     const StartCase& c = GetParam();
     UpdateMachine machine;
-    machine.system.version.dwMajorVersion = c.majorVersion;
-    machine.system.version.dwPlatformId = c.platformId;
-    if (!c.administrator) {
-        machine.system.groups = {{win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED}};
-    } else if (c.denyOnly) {
-        machine.system.groups = {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_USE_FOR_DENY_ONLY}};
-    }
+    machine.setup.majorVersion = c.majorVersion;
+    machine.setup.platformId = c.platformId;
+    machine.setup.tokenGroups = groupsOf(c.account);
     if (c.versionAnswer) machine.answer(UpdateTemplate::VersionNotSupported, *c.versionAnswer);
     if (c.administratorAnswer) {
         machine.answer(UpdateTemplate::NotAdministrator, *c.administratorAnswer);
@@ -136,7 +114,8 @@ TEST_P(StartUpTest, ChecksLeadToTheMainDialogOrEndTheProgram) {
     EXPECT_EQ(machine.shownTemplates(), c.expectedShown) << c.description;
     EXPECT_EQ(app.mainWindow(), nullptr) << c.description;
     app.ExitInstance();
-    EXPECT_EQ(machine.system.freeCounts[machine.library], 1) << c.description;
+    EXPECT_EQ(machine.system.count("FreeLibrary"), 1) << c.description;
+    EXPECT_EQ(machine.process.simSystem.librariesFreed(), 1u) << c.description;
     machine.expectEverythingReleased();
 }
 
@@ -144,14 +123,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, StartUpTest, testing::ValuesIn(kStartCases));
 
 TEST(StartUp, SecondInstanceEndsSilentlyAfterLoadingTheLibrary) {
     UpdateMachine machine;
-    machine.system.existingMutexes.insert("Velcrest");
+    machine.process.mutexes.open("Velcrest");  // the first instance holds it
     update::UpdateApp app(machine.services);
     EXPECT_EQ(app.InitInstance(), 0);
     EXPECT_TRUE(machine.shownTemplates().empty());
-    EXPECT_EQ(machine.system.loadRequests, std::vector<std::string>{"KELDRA_ENG.dll"});
-    EXPECT_EQ(app.languageLibrary, machine.library);
+    EXPECT_EQ(machine.system.argumentsOf("LoadLibraryA"),
+              std::vector<std::string>{updatetest::kLibraryFile});
+    ASSERT_NE(machine.library(), nullptr);
+    EXPECT_EQ(app.languageLibrary, machine.library());
     app.ExitInstance();
-    EXPECT_EQ(machine.system.freeCounts[machine.library], 1);
+    EXPECT_EQ(machine.system.count("FreeLibrary"), 1);
+    EXPECT_EQ(machine.process.librariesHeld(), 0u);
 }
 
 TEST(StartUp, TakesTheNamedMutexAndKeepsItForTheProcess) {
@@ -160,8 +142,9 @@ TEST(StartUp, TakesTheNamedMutexAndKeepsItForTheProcess) {
     update::UpdateApp app(machine.services);
     app.InitInstance();
     app.ExitInstance();
-    EXPECT_EQ(machine.system.createdMutexes, std::vector<std::string>{"Velcrest"});
-    EXPECT_EQ(machine.system.openHandleCount(), 1) << "the mutex is never closed";
+    EXPECT_EQ(machine.system.argumentsOf("CreateMutexA"), std::vector<std::string>{"Velcrest"});
+    EXPECT_EQ(machine.process.simSystem.openHandleCount(), 1u) << "the mutex is never closed";
+    EXPECT_EQ(machine.process.simSystem.openHandleCount(sim::SimSystem::HandleKind::Mutex), 1u);
 }
 
 // With no library for the locale every template but the About box is
@@ -169,15 +152,16 @@ TEST(StartUp, TakesTheNamedMutexAndKeepsItForTheProcess) {
 // its main dialog and ends without any window.
 TEST(StartUp, UnknownLocaleRunsWithoutAnyWindow) {
     UpdateMachine machine;
-    machine.system.localeName = "NLD";
+    machine.setup.localeAbbreviation = "NLD";
     update::UpdateApp app(machine.services);
     EXPECT_EQ(app.InitInstance(), 0);
-    const std::vector<testsupport::ModalRun> expected = {{k150, -1}, {k102, -1}};
+    const std::vector<testsupport::ModalRun> expected = {{kStartNotice, -1}, {kMainDialog, -1}};
     EXPECT_EQ(machine.ui.modalRuns(), expected);
+    EXPECT_EQ(machine.process.screen.missing, (std::vector<int>{kStartNotice, kMainDialog}));
     EXPECT_EQ(app.languageLibrary, nullptr);
     app.ExitInstance();
-    EXPECT_TRUE(machine.system.freeCounts.empty());
-    EXPECT_EQ(machine.ui.openWindowCount(), 0u);
+    EXPECT_EQ(machine.system.count("FreeLibrary"), 0);
+    EXPECT_TRUE(machine.process.simUi.openWindows().empty());
 }
 
 TEST(StartUp, LibraryIsFreedExactlyOnceWhateverTheMainDialogReturned) {
@@ -190,7 +174,8 @@ TEST(StartUp, LibraryIsFreedExactlyOnceWhateverTheMainDialogReturned) {
         EXPECT_EQ(app.InitInstance(), 0);
         app.ExitInstance();
         app.ExitInstance();
-        EXPECT_EQ(machine.system.freeCounts[machine.library], 1) << "answer " << answer;
+        EXPECT_EQ(machine.system.count("FreeLibrary"), 1) << "answer " << answer;
+        EXPECT_EQ(machine.process.librariesHeld(), 0u) << "answer " << answer;
     }
 }
 

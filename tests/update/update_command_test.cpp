@@ -9,6 +9,7 @@
 #include "firmware/chained_xor.h"
 #include "firmware/flash_layout.h"
 #include "firmware/srecord_reader.h"
+#include "support/srecord_writer.h"
 #include "update/update_app.h"
 #include "update/update_dialog.h"
 #include "update_machine.h"
@@ -18,18 +19,18 @@ namespace {
 using update::UpdateTemplate;
 using updatetest::UpdateMachine;
 
-constexpr int k102 = 102;
-constexpr int k136 = 136;
-constexpr int k137 = 137;
-constexpr int k140 = 140;
-constexpr int k142 = 142;
-constexpr int k146 = 146;
-constexpr int k147 = 147;
-constexpr int k150 = 150;
-constexpr int k151 = 151;
-constexpr int k153 = 153;
-constexpr int k154 = 154;
-constexpr int k155 = 155;
+constexpr int kMainDialog = updatetest::templateOf(UpdateTemplate::MainDialog);
+constexpr int kNoReader = updatetest::templateOf(UpdateTemplate::NoReader);
+constexpr int kReaderNotReady = updatetest::templateOf(UpdateTemplate::ReaderNotReady);
+constexpr int kUpdateComplete = updatetest::templateOf(UpdateTemplate::UpdateComplete);
+constexpr int kPowerOffPrompt = updatetest::templateOf(UpdateTemplate::PowerOffPrompt);
+constexpr int kSeveralReaders = updatetest::templateOf(UpdateTemplate::SeveralReaders);
+constexpr int kWriteProtected = updatetest::templateOf(UpdateTemplate::WriteProtected);
+constexpr int kStartNotice = updatetest::templateOf(UpdateTemplate::StartNotice);
+constexpr int kUpdateStart = updatetest::templateOf(UpdateTemplate::UpdateStart);
+constexpr int kNoTableRow = updatetest::templateOf(UpdateTemplate::NoTableRow);
+constexpr int kFlashFailure = updatetest::templateOf(UpdateTemplate::FlashFailure);
+constexpr int kFileCannotOpen = updatetest::templateOf(UpdateTemplate::FileCannotOpen);
 
 // The demonstration firmware: 0x1000 bytes from 0x10000, described as one
 // 16 KiB page.
@@ -41,10 +42,6 @@ std::string stringValue(const sim::SimRegistry& registry, const char* key, const
     const std::optional<sim::RegistryValue> value = registry.value(key, name);
     if (!value) return "<missing>";
     return std::string(value->data.begin(), value->data.end());
-}
-
-bool poweredOff(const UpdateMachine& machine) {
-    return machine.system.exitWindowsFlags.has_value();
 }
 
 // Runs the program as Windows would: start-up, then exit.
@@ -71,161 +68,178 @@ void PrintTo(const CommandCase& c, std::ostream* out) {
 // In each case the user presses OK on the main dialog once; where the command
 // leaves the dialog open, Cancel closes it afterwards.
 const CommandCase kCommandCases[] = {
-    {"update with power-off",
-     [](UpdateMachine&) {},
-     {k150, k151, k140, k142, k102},
-     kFlashed,
-     true,
-     true,
-     false},
-    {"power-off declined keeps the entries",
-     [](UpdateMachine& m) { m.answer(UpdateTemplate::PowerOffPrompt, win::IDCANCEL); },
-     {k150, k151, k140, k142, k102},
-     kFlashed,
-     true,
-     false,
-     false},
-    {"Cancel on the update notice ends before the table is read",
-     [](UpdateMachine& m) { m.answer(UpdateTemplate::UpdateStart, win::IDCANCEL); },
-     {k150, k151, k102},
-     0,
-     false,
-     false,
-     true},
-    {"no table, OK ends",
-     [](UpdateMachine& m) { m.system.files.erase("firmtable.txt"); },
-     {k150, k151, k155, k102},
-     0,
-     false,
-     false,
-     true},
-    {"no table, Cancel leaves the dialog open",
-     [](UpdateMachine& m) {
-         m.system.files.erase("firmtable.txt");
-         m.answer(UpdateTemplate::FileCannotOpen, win::IDCANCEL);
-     },
-     {k150, k151, k155, k102},
-     0,
-     false,
-     false,
-     false},
-    {"vendor in other letter case is no reader",
-     [](UpdateMachine& m) {
-         m.reader.setIdentity({"KAVO", "TKW-5 CardRW", "1.00"});
-     },
-     {k150, k151, k136, k102},
-     0,
-     false,
-     false,
-     true},
-    {"product the table does not name is no reader",
-     [](UpdateMachine& m) {
-         m.reader.setIdentity({"Kavo", "TKW-9 Other", "1.00"});
-     },
-     {k150, k151, k136, k102},
-     0,
-     false,
-     false,
-     true},
-    {"no reader, Cancel leaves the dialog open",
-     [](UpdateMachine& m) {
-         m.reader.setIdentity({"Acme", "TKW-5 CardRW", "1.00"});
-         m.answer(UpdateTemplate::NoReader, win::IDCANCEL);
-     },
-     {k150, k151, k136, k102},
-     0,
-     false,
-     false,
-     false},
-    {"a second matching reader is reported, the first is updated",
-     [](UpdateMachine& m) { m.addReader('F', "Kavo", "TKW-5 CardRW"); },
-     {k150, k151, k146, k140, k142, k102},
-     kFlashed,
-     true,
-     true,
-     false},
-    {"write protection keeps its notice coming back until removed",
-     [](UpdateMachine& m) {
-         m.reader.setDeviceSpecificParameter(0x10);  // any bit protects here
-         m.answer(UpdateTemplate::WriteProtected, win::IDCANCEL);
-         m.ui.whileOpen(k147, [&m, shown = 0](win::HWND) mutable {
-             if (++shown == 2) m.reader.setDeviceSpecificParameter(0);
-         });
-     },
-     {k150, k151, k147, k147, k140, k142, k102},
-     kFlashed,
-     true,
-     true,
-     false},
-    {"empty medium in a ready reader goes on as with files",
-     [](UpdateMachine& m) { m.system.driveFiles['E'].clear(); },
-     {k150, k151, k140, k142, k102},
-     kFlashed,
-     true,
-     true,
-     false},
-    {"reader not ready, OK switches off without entries",
-     [](UpdateMachine& m) {
-         m.system.driveFiles['E'].clear();
-         m.reader.removeMedium();
-     },
-     {k150, k151, k137, k102},
-     0,
-     false,
-     true,
-     false},
-    {"reader not ready, Cancel leaves the dialog open",
-     [](UpdateMachine& m) {
-         m.system.driveFiles['E'].clear();
-         m.reader.removeMedium();
-         m.answer(UpdateTemplate::ReaderNotReady, win::IDCANCEL);
-     },
-     {k150, k151, k137, k102},
-     0,
-     false,
-     false,
-     false},
-    {"no row for the reader's revision",
-     [](UpdateMachine& m) {
-         m.setTable(
-             "0d9f,1001,1002,TKW-5 CardRW;TKW-5 CardRW II;0101,VA-DE-LO Firmware Update "
-             "R01;0200,tkw5.s19\n");
-     },
-     {k150, k151, k153, k102},
-     0,
-     false,
-     false,
-     true},
-    {"CR LF table names a file that cannot be opened",
-     [](UpdateMachine& m) { m.setTable(std::string(updatetest::kMatchingRow) + "\r\n"); },
-     {k150, k151, k155, k102},
-     0,
-     false,
-     false,
-     true},
-    {"a refused block the user lets pass is no success",
-     [](UpdateMachine& m) {
-         m.reader.refuseBlock(3);
-         m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
-     },
+    {.description = "update with power-off",
+     .arrange = [](UpdateMachine&) {},
+     .expectedShown = {kStartNotice, kUpdateStart, kUpdateComplete, kPowerOffPrompt, kMainDialog},
+     .expectedBlocks = kFlashed,
+     .expectHandOff = true,
+     .expectPowerOff = true,
+     .expectQuit = false},
+    {.description = "power-off declined keeps the entries",
+     .arrange = [](UpdateMachine& m) { m.answer(UpdateTemplate::PowerOffPrompt, win::IDCANCEL); },
+     .expectedShown = {kStartNotice, kUpdateStart, kUpdateComplete, kPowerOffPrompt, kMainDialog},
+     .expectedBlocks = kFlashed,
+     .expectHandOff = true,
+     .expectPowerOff = false,
+     .expectQuit = false},
+    {.description = "Cancel on the update notice ends before the table is read",
+     .arrange = [](UpdateMachine& m) { m.answer(UpdateTemplate::UpdateStart, win::IDCANCEL); },
+     .expectedShown = {kStartNotice, kUpdateStart, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = true},
+    {.description = "no table, OK ends",
+     .arrange = [](UpdateMachine& m) { m.setup.programFiles.erase(updatetest::kTableFile); },
+     .expectedShown = {kStartNotice, kUpdateStart, kFileCannotOpen, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = true},
+    {.description = "no table, Cancel leaves the dialog open",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setup.programFiles.erase(updatetest::kTableFile);
+             m.answer(UpdateTemplate::FileCannotOpen, win::IDCANCEL);
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kFileCannotOpen, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = false},
+    {.description = "vendor in other letter case is no reader",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.setIdentity({"KAVO", "TKW-5 CardRW", "1.00"});
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kNoReader, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = true},
+    {.description = "product the table does not name is no reader",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.setIdentity({"Kavo", "TKW-9 Other", "1.00"});
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kNoReader, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = true},
+    {.description = "no reader, Cancel leaves the dialog open",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.setIdentity({"Acme", "TKW-5 CardRW", "1.00"});
+             m.answer(UpdateTemplate::NoReader, win::IDCANCEL);
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kNoReader, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = false},
+    {.description = "a second matching reader is reported, the first is updated",
+     .arrange = [](UpdateMachine& m) { m.addReader('F', "Kavo", "TKW-5 CardRW"); },
+     .expectedShown = {kStartNotice, kUpdateStart, kSeveralReaders, kUpdateComplete,
+                       kPowerOffPrompt, kMainDialog},
+     .expectedBlocks = kFlashed,
+     .expectHandOff = true,
+     .expectPowerOff = true,
+     .expectQuit = false},
+    {.description = "write protection keeps its notice coming back until removed",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.setDeviceSpecificParameter(0x10);  // any bit protects here
+             m.answer(UpdateTemplate::WriteProtected, win::IDCANCEL);
+             m.process.user.whileOpen(kWriteProtected, [&m, shown = 0](win::HWND) mutable {
+                 if (++shown == 2) m.reader.setDeviceSpecificParameter(0);
+             });
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kWriteProtected, kWriteProtected,
+                       kUpdateComplete, kPowerOffPrompt, kMainDialog},
+     .expectedBlocks = kFlashed,
+     .expectHandOff = true,
+     .expectPowerOff = true,
+     .expectQuit = false},
+    {.description = "empty medium in a ready reader goes on as with files",
+     .arrange = [](UpdateMachine& m) { m.setup.drives['E'].files.clear(); },
+     .expectedShown = {kStartNotice, kUpdateStart, kUpdateComplete, kPowerOffPrompt, kMainDialog},
+     .expectedBlocks = kFlashed,
+     .expectHandOff = true,
+     .expectPowerOff = true,
+     .expectQuit = false},
+    {.description = "reader not ready, OK switches off without entries",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setup.drives['E'].files.clear();
+             m.reader.removeMedium();
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kReaderNotReady, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = true,
+     .expectQuit = false},
+    {.description = "reader not ready, Cancel leaves the dialog open",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setup.drives['E'].files.clear();
+             m.reader.removeMedium();
+             m.answer(UpdateTemplate::ReaderNotReady, win::IDCANCEL);
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kReaderNotReady, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = false},
+    {.description = "no row for the reader's revision",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setTable(
+                 "0d9f,1001,1002,TKW-5 CardRW;TKW-5 CardRW II;0101,VA-DE-LO Firmware Update "
+                 "R01;0200,tkw5.s19\n");
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kNoTableRow, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = true},
+    {.description = "CR LF table names a file that cannot be opened",
+     .arrange =
+         [](UpdateMachine& m) { m.setTable(std::string(updatetest::kMatchingRow) + "\r\n"); },
+     .expectedShown = {kStartNotice, kUpdateStart, kFileCannotOpen, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = true},
+    {.description = "a refused block the user lets pass is no success",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.reader.refuseBlock(3);
+             m.answerAlways(UpdateTemplate::FlashFailure, win::IDCANCEL);
+         },
      // Once a block is refused the held volume is gone, so every later block
      // is refused too and reported.
-     [] {
-         std::vector<int> shown{k150, k151};
-         shown.insert(shown.end(), kDemoBlockCount - 2, k154);
-         shown.push_back(k102);
-         return shown;
-     }(),
-     3, false, false, true},
-    {"an image without data is not flashed",
-     [](UpdateMachine& m) {
-         m.setFirmware(updatetest::sRecord('0', 0, {'X'}) + updatetest::sRecord('9', 0, {}));
-     },
-     {k150, k151, k102},
-     0,
-     false,
-     false,
-     true},
+     .expectedShown =
+         [] {
+             std::vector<int> shown{kStartNotice, kUpdateStart};
+             shown.insert(shown.end(), kDemoBlockCount - 2, kFlashFailure);
+             shown.push_back(kMainDialog);
+             return shown;
+         }(),
+     .expectedBlocks = 3,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = true},
+    {.description = "an image without data is not flashed",
+     .arrange =
+         [](UpdateMachine& m) {
+             m.setFirmware(testsupport::sRecord('0', 0, {'X'}) + testsupport::sRecord('9', 0, {}));
+         },
+     .expectedShown = {kStartNotice, kUpdateStart, kMainDialog},
+     .expectedBlocks = 0,
+     .expectHandOff = false,
+     .expectPowerOff = false,
+     .expectQuit = true},
 };
 
 class UpdateCommandTest : public testing::TestWithParam<CommandCase> {};
@@ -245,9 +259,9 @@ TEST_P(UpdateCommandTest, FollowsItsRoadToTheEnd) {
     EXPECT_EQ(machine.registry.value(update::kRunOnceKey, update::kRunOnceValue).has_value(),
               c.expectHandOff)
         << c.description;
-    EXPECT_EQ(poweredOff(machine), c.expectPowerOff) << c.description;
-    EXPECT_EQ(machine.ui.quitCount() != 0, c.expectQuit) << c.description;
-    EXPECT_FALSE(machine.ui.loopGuardTripped()) << c.description;
+    EXPECT_EQ(machine.poweredOff(), c.expectPowerOff) << c.description;
+    EXPECT_EQ(!machine.ui.callsNamed("PostQuitMessage").empty(), c.expectQuit) << c.description;
+    EXPECT_FALSE(machine.process.simUi.stoppedByLoopGuard()) << c.description;
     machine.expectEverythingReleased();
 }
 
@@ -261,7 +275,7 @@ TEST(UpdateCommand, TheReaderReceivesTheFirmwareTheRowNames) {
     // The stream the reader should have: the file loaded on its own, and the
     // header built from the row's new identity.
     firmware::resetChainedDecoder();
-    const std::vector<std::uint8_t> file = machine.system.files.at(updatetest::kFirmwareFile);
+    const std::vector<std::uint8_t> file = machine.setup.programFiles.at(updatetest::kFirmwareFile);
     firmware::MemoryByteSource source(file);
     firmware::FirmwareImage image;
     ASSERT_EQ(firmware::loadFirmwareImage(source, image), firmware::kLoadOk);
@@ -274,7 +288,7 @@ TEST(UpdateCommand, TheReaderReceivesTheFirmwareTheRowNames) {
 TEST(UpdateCommand, HandOffValuesAreTheRowsAndTheReaders) {
     for (const bool emptyMedium : {false, true}) {
         UpdateMachine machine;
-        if (emptyMedium) machine.system.driveFiles['E'].clear();
+        if (emptyMedium) machine.setup.drives['E'].files.clear();
         machine.answer(UpdateTemplate::MainDialog, win::IDOK);
         runProgram(machine);
         using std::string_literals::operator""s;
@@ -292,15 +306,16 @@ TEST(UpdateCommand, PowerOffEnablesTheShutdownPrivilegeFirst) {
     UpdateMachine machine;
     machine.answer(UpdateTemplate::MainDialog, win::IDOK);
     runProgram(machine);
+    // One privilege, enabled, in a record of 16 bytes.
+    const std::string adjusted =
+        "AdjustTokenPrivileges(0,1," + std::to_string(win::SE_PRIVILEGE_ENABLED) + ",16)";
     const std::vector<std::string> expected = {
         "OpenProcessToken(8)",  // the administrator test at start-up
-        "OpenProcessToken(40)",  "LookupPrivilegeValueA(SeShutdownPrivilege)",
-        "AdjustTokenPrivileges", "ExitWindowsEx(12,0)",
+        "OpenProcessToken(40)", "LookupPrivilegeValueA(SeShutdownPrivilege)", adjusted,
+        "ExitWindowsEx(12,0)",
     };
-    EXPECT_EQ(machine.system.powerCalls, expected);
-    EXPECT_EQ(machine.system.adjustedPrivilegeCount, 1u);
-    EXPECT_EQ(machine.system.adjustedAttributes, win::SE_PRIVILEGE_ENABLED);
-    EXPECT_EQ(machine.system.adjustBufferLength, 16u);
+    EXPECT_EQ(machine.powerCalls(), expected);
+    EXPECT_TRUE(machine.process.simSystem.powerOffRequested());
 }
 
 TEST(UpdateCommand, TwoReadersTheLowerLetterIsUpdated) {
@@ -328,11 +343,11 @@ TEST(UpdateCommand, EscapeNeverClosesTheMainDialog) {
 
 TEST(UpdateDialogInit, ListsTheRemovableDrivesInLetterOrder) {
     UpdateMachine machine;
-    machine.system.driveTypes['F'] = win::DRIVE_REMOVABLE;
-    machine.system.driveTypes['Z'] = win::DRIVE_REMOVABLE;
-    machine.system.driveTypes['G'] = win::DRIVE_REMOTE;
+    machine.setup.drives['F'].type = win::DRIVE_REMOVABLE;
+    machine.setup.drives['Z'].type = win::DRIVE_REMOVABLE;
+    machine.setup.drives['G'].type = win::DRIVE_REMOTE;
     auto dialog = std::make_unique<update::UpdateDialog>(machine.services, machine.application);
-    machine.ui.setResourceModule(machine.library);
+    machine.useLibrary();
     machine.answer(UpdateTemplate::MainDialog, win::IDCANCEL);
     dialog->doModal();
     EXPECT_EQ(dialog->removableDriveList, "0,4,5,25,");
@@ -342,19 +357,19 @@ TEST(UpdateDialogInit, ListsTheRemovableDrivesInLetterOrder) {
 TEST(UpdateDialogInit, NoRemovableDriveShowsItsNotice) {
     for (const win::INT_PTR answer : {win::IDOK, win::IDCANCEL}) {
         UpdateMachine machine;
-        machine.system.driveTypes = {{'C', win::DRIVE_FIXED}};
-        machine.ui.setResourceModule(machine.library);
+        machine.setup.drives = {{'C', sim::SimDrive{}}};
+        machine.useLibrary();
         machine.answer(UpdateTemplate::NoReader, answer);
         machine.answerAlways(UpdateTemplate::MainDialog, win::IDCANCEL);
         int reachedUser = 0;
-        machine.ui.whileOpen(k102, [&](win::HWND) { ++reachedUser; });
+        machine.process.user.whileOpen(kMainDialog, [&](win::HWND) { ++reachedUser; });
         auto dialog = std::make_unique<update::UpdateDialog>(machine.services, machine.application);
         EXPECT_EQ(dialog->doModal(), win::IDCANCEL);
         EXPECT_EQ(dialog->removableDriveCount, 0);
         // OK closes the dialog at once, as Cancel does; any other answer
         // leaves it open for the user.
         EXPECT_EQ(reachedUser, answer == win::IDOK ? 0 : 1) << "answer " << answer;
-        EXPECT_EQ(machine.shownTemplates(), (std::vector<int>{k136, k102}));
+        EXPECT_EQ(machine.shownTemplates(), (std::vector<int>{kNoReader, kMainDialog}));
     }
 }
 

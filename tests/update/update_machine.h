@@ -12,8 +12,7 @@
 #include "sim/usb_registry_builder.h"
 #include "sim/virtual_clock.h"
 #include "sim/virtual_reader.h"
-#include "support/fake_system.h"
-#include "support/fake_ui.h"
+#include "support/sim_process.h"
 #include "update/update_templates.h"
 
 namespace updatetest {
@@ -28,21 +27,23 @@ inline constexpr std::uint16_t kDeviceRevision = 0x0100;
 inline constexpr char kNewProductName[] = "TKW-5 CardRW II";
 inline constexpr char kHeaderName[] = "VA-DE-LO Firmware Update R01";
 inline constexpr char kFirmwareFile[] = "tkw5.s19";
+inline constexpr char kTableFile[] = "firmtable.txt";
+inline constexpr char kLibraryFile[] = "KELDRA_ENG.dll";
 inline constexpr char kMatchingRow[] =
     "0d9f,1001,1002,TKW-5 CardRW;TKW-5 CardRW II;0100,VA-DE-LO Firmware Update R01;0200,tkw5.s19";
 
-// One S-record line (LF-ended) with its count and checksum.
-std::string sRecord(char type, std::uint32_t address, const std::vector<std::uint8_t>& data);
-// A firmware file of `length` bytes from 0x10000 in S2 records, ending with S9.
+// A firmware file of `length` bytes from `start` in S2 records, ending with S9.
 std::string firmwareText(std::uint32_t start, std::size_t length);
 // The text as the program reads it: line-chained XOR encoded.
 std::vector<std::uint8_t> encoded(const std::string& plain);
 
-// Every template, string and icon the update program takes from its library.
-testsupport::FakeResources updateLibraryResources();
+constexpr int templateOf(update::UpdateTemplate id) {
+    return update::templateNumber(id);
+}
 
-// A machine for one run of the update program: the recording Ui with its
-// scripted user, the small System, the in-memory registry with the USB
+// A machine for one run of the update program: the process on the
+// simulated system and dialogs (with the English library that ships with
+// the program and a scripted user), the in-memory registry with the USB
 // records of the attached readers, the simulated volumes and virtual time.
 // By default: an English system, Windows XP, an administrator, a removable
 // drive E: holding a reader "Kavo" "TKW-5 CardRW" with a medium that has a
@@ -50,14 +51,20 @@ testsupport::FakeResources updateLibraryResources();
 class UpdateMachine {
   public:
     UpdateMachine();
-    // The same machine with another user interface in front of the program.
-    explicit UpdateMachine(platform::Ui& screen);
+    UpdateMachine(const UpdateMachine&) = delete;
+    UpdateMachine& operator=(const UpdateMachine&) = delete;
 
     // Another reader on `letter`, with its own USB records.
     sim::VirtualReader& addReader(char letter, const std::string& vendor,
                                   const std::string& product);
     void setTable(const std::string& plainText);
     void setFirmware(const std::string& plainText);
+    // The English library loaded and made the resource module, for tests
+    // that run the dialogs without the start-up that would load it (the
+    // calls it takes are not recorded).
+    void useLibrary();
+    // The library's module; null until it is loaded.
+    win::HMODULE library() const { return process.loadedModule(kLibraryFile); }
 
     template <typename Id>
     int shown(Id id) const {
@@ -65,28 +72,32 @@ class UpdateMachine {
     }
     std::vector<int> shownTemplates() const { return ui.modalTemplates(); }
     void answer(update::UpdateTemplate id, win::INT_PTR button) {
-        ui.answer(update::templateNumber(id), button);
+        process.user.answer(templateOf(id), button);
     }
     void answerAlways(update::UpdateTemplate id, win::INT_PTR button) {
-        ui.answerAlways(update::templateNumber(id), button);
+        process.user.answerAlways(templateOf(id), button);
     }
+    // The system calls that take part in switching off, in order.
+    std::vector<std::string> powerCalls() const;
+    bool poweredOff() const { return system.count("ExitWindowsEx") != 0; }
 
     // Nothing acquired is left behind: no volume handle or lock, no registry
-    // key, no file or search, no SID (the single-instance mutex stays).
+    // key, no file or search, no token, no SID (the single-instance mutex
+    // stays).
     void expectEverythingReleased() const;
 
+    testsupport::SimProcess process;
+    sim::SystemSetup& setup = process.setup;
+    testsupport::RecordingUi& ui = process.ui;
+    testsupport::RecordingSystem& system = process.system;
     sim::VirtualClock clock;
-    testsupport::FakeUi ui;
-    testsupport::FakeSystem system;
     sim::SimRegistry registry;
     sim::SimVolumes volumes{clock};
     sim::UsbRegistryBuilder usb{registry};
     std::vector<std::unique_ptr<sim::VirtualReader>> readers;
     sim::VirtualReader& reader;
-    win::HMODULE library = nullptr;
-    platform::Ui& screen;
-    platform::Services services{screen, system, registry, volumes, clock};
-    shell::Application application{screen};
+    platform::Services services{ui, system, registry, volumes, clock};
+    shell::Application application{ui};
 
   private:
     sim::VirtualReader& attachReader(char letter, const std::string& vendor,
