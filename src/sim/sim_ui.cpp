@@ -16,9 +16,6 @@ constexpr win::WPARAM kCbnSelChange = 1;
 constexpr win::WPARAM kSysCommandMask = 0xFFF0;
 constexpr win::LRESULT kPowerQueryGranted = win::TRUE;
 
-constexpr std::string_view kProgressBarClass = "msctls_progress32";
-constexpr std::string_view kComboBoxClass = "ComboBox";
-
 // Handle values as the platform hands them out: distinct, never null, never
 // reused within a run.
 constexpr std::uintptr_t kWindowHandleBase = 0x00010000;
@@ -38,37 +35,12 @@ Handle makeHandle(std::uintptr_t base, std::uintptr_t number, std::uintptr_t str
     return reinterpret_cast<Handle>(base + number * stride);
 }
 
-bool equalsIgnoringCase(std::string_view left, std::string_view right) {
-    return left.size() == right.size() &&
-           std::equal(left.begin(), left.end(), right.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
-}
-
-bool lessIgnoringCase(std::string_view left, std::string_view right) {
-    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
-                                        [](char a, char b) {
-                                            return std::tolower(static_cast<unsigned char>(a)) <
-                                                   std::tolower(static_cast<unsigned char>(b));
-                                        });
-}
-
 win::WPARAM commandWParam(int id, win::WPARAM notification) {
     return (notification << kWordBits) | (static_cast<win::WPARAM>(id) & kLowWord);
 }
 
 int asInt(win::WPARAM value) {
     return static_cast<int>(static_cast<std::intptr_t>(value));
-}
-int asInt(win::LPARAM value) {
-    return static_cast<int>(value);
-}
-
-win::LRESULT packRange(const ProgressBarState& bar) {
-    const auto low = static_cast<std::uint32_t>(bar.low) & kLowWord;
-    const auto high = static_cast<std::uint32_t>(bar.high) & kLowWord;
-    return static_cast<win::LRESULT>((high << kWordBits) | low);
 }
 
 }  // namespace
@@ -182,9 +154,10 @@ SimUi::WindowPtr SimUi::createWindow(int templateId, platform::DialogProcedure* 
     window->procedure = procedure;
     window->modal = modal;
     for (const DialogControl& control : dialog->controls) {
-        if (equalsIgnoringCase(control.className, kProgressBarClass)) {
+        const ControlModel model = controlModelOf(control.className);
+        if (model == ControlModel::ProgressBar) {
             window->bars[control.id] = ProgressBarState{};
-        } else if (equalsIgnoringCase(control.className, kComboBoxClass)) {
+        } else if (model == ControlModel::ComboBox) {
             window->combos[control.id] = ComboBoxState{{}, -1, control.hasStyle("CBS_SORT")};
         }
     }
@@ -457,104 +430,17 @@ win::LRESULT SimUi::SendDlgItemMessageA(win::HWND dialog, int controlId, win::UI
                                         win::WPARAM wParam, win::LPARAM lParam) {
     const WindowPtr window = find(dialog);
     if (window == nullptr) return 0;
-    if (auto bar = window->bars.find(controlId); bar != window->bars.end())
-        return progressMessage(*window, controlId, bar->second, message, wParam, lParam);
-    if (auto combo = window->combos.find(controlId); combo != window->combos.end())
-        return comboMessage(*window, controlId, combo->second, message, wParam, lParam);
+    if (auto bar = window->bars.find(controlId); bar != window->bars.end()) {
+        const ControlAnswer answer = progressBarMessage(bar->second, message, wParam, lParam);
+        if (answer.changed) observer().progressChanged(window->templateId(), controlId, bar->second);
+        return answer.result;
+    }
+    if (auto combo = window->combos.find(controlId); combo != window->combos.end()) {
+        const ControlAnswer answer = comboBoxMessage(combo->second, message, wParam, lParam);
+        if (answer.changed) observer().comboChanged(window->templateId(), controlId, combo->second);
+        return answer.result;
+    }
     return 0;
-}
-
-win::LRESULT SimUi::progressMessage(Window& window, int controlId, ProgressBarState& bar,
-                                    win::UINT message, win::WPARAM wParam, win::LPARAM lParam) {
-    const auto keepInRange = [&bar] {
-        if (bar.position < bar.low) bar.position = bar.low;
-        if (bar.position > bar.high) bar.position = bar.high;
-    };
-    win::LRESULT previous = 0;
-    switch (message) {
-        case win::PBM_SETRANGE: {
-            previous = packRange(bar);
-            const auto packed = static_cast<std::uint32_t>(lParam);
-            bar.low = static_cast<int>(packed & kLowWord);
-            bar.high = static_cast<int>(packed >> kWordBits);
-            keepInRange();
-            break;
-        }
-        case win::PBM_SETRANGE32:
-            previous = packRange(bar);
-            bar.low = asInt(wParam);
-            bar.high = asInt(lParam);
-            keepInRange();
-            break;
-        case win::PBM_SETPOS:
-            previous = bar.position;
-            bar.position = asInt(wParam);
-            keepInRange();
-            break;
-        case win::PBM_STEPIT:
-            previous = bar.position;
-            bar.position += bar.step;
-            // Past the end the bar starts over, as the platform's does.
-            if (bar.position > bar.high)
-                bar.position = bar.high > bar.low
-                                   ? bar.low + (bar.position - bar.low) % (bar.high - bar.low)
-                                   : bar.low;
-            keepInRange();
-            break;
-        case win::PBM_SETSTEP:
-            previous = bar.step;
-            bar.step = asInt(wParam);
-            return previous;
-        default:
-            return 0;
-    }
-    observer().progressChanged(window.templateId(), controlId, bar);
-    return previous;
-}
-
-win::LRESULT SimUi::comboMessage(Window& window, int controlId, ComboBoxState& combo,
-                                 win::UINT message, win::WPARAM wParam, win::LPARAM lParam) {
-    const int index = asInt(wParam);
-    const bool validIndex = index >= 0 && index < static_cast<int>(combo.items.size());
-    switch (message) {
-        case win::CB_ADDSTRING: {
-            const char* text = reinterpret_cast<const char*>(lParam);
-            if (text == nullptr) return win::CB_ERR;
-            auto at = combo.items.end();
-            if (combo.sorted) {
-                at = std::find_if(
-                    combo.items.begin(), combo.items.end(),
-                    [&](const std::string& each) { return lessIgnoringCase(text, each); });
-            }
-            const int added = static_cast<int>(at - combo.items.begin());
-            combo.items.insert(at, text);
-            if (combo.selection >= added) ++combo.selection;  // the chosen item stays chosen
-            observer().comboChanged(window.templateId(), controlId, combo);
-            return added;
-        }
-        case win::CB_SETCURSEL:
-            combo.selection = validIndex ? index : -1;
-            observer().comboChanged(window.templateId(), controlId, combo);
-            return validIndex ? index : win::CB_ERR;
-        case win::CB_GETCURSEL:
-            return combo.selection;
-        case win::CB_GETCOUNT:
-            return static_cast<win::LRESULT>(combo.items.size());
-        case win::CB_GETLBTEXTLEN:
-            return validIndex ? static_cast<win::LRESULT>(
-                                    combo.items[static_cast<std::size_t>(index)].size())
-                              : win::CB_ERR;
-        case win::CB_GETLBTEXT: {
-            char* buffer = reinterpret_cast<char*>(lParam);
-            if (!validIndex || buffer == nullptr) return win::CB_ERR;
-            // The platform gives no size: the caller asked CB_GETLBTEXTLEN first.
-            const std::string& item = combo.items[static_cast<std::size_t>(index)];
-            std::memcpy(buffer, item.c_str(), item.size() + 1);
-            return static_cast<win::LRESULT>(item.size());
-        }
-        default:
-            return 0;
-    }
 }
 
 // --- menus and painting --------------------------------------------------------

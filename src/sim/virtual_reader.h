@@ -122,8 +122,7 @@ class VirtualReader final : public ScsiDevice {
     ScsiReply inquiry(const ScsiCommand& command);
     ScsiReply requestSense(const ScsiCommand& command);
     ScsiReply modeSense10(const ScsiCommand& command);
-    ScsiReply vendorCommand(const ScsiCommand& command);
-    ScsiReply writeFirmwareBlock(const ScsiCommand& command);
+    ScsiReply writeFirmwareBlock(const ScsiCommand& command, std::uint16_t number);
     ScsiReply startFormat(const ScsiCommand& command);
 
     platform::Clock& clock_;
