@@ -93,20 +93,6 @@ struct MachineEvent {
     std::vector<std::string> texts(std::string_view name) const;
 };
 
-// How a reader names itself, in INQUIRY and on the bus.
-struct DeviceIdentity {
-    ReaderIdentity inquiry;
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    std::uint16_t deviceRevision = 0;
-
-    bool operator==(const DeviceIdentity& other) const {
-        return inquiry.vendor == other.inquiry.vendor && inquiry.product == other.inquiry.product &&
-               inquiry.revision == other.inquiry.revision && vendorId == other.vendorId &&
-               productId == other.productId && deviceRevision == other.deviceRevision;
-    }
-};
-
 // A program file the machine can start, and the resource script that stands
 // for the resources the program carries itself.
 struct ProgramFile {
@@ -258,7 +244,6 @@ class Machine {
     SimRegistry& registry();
     SimVolumes& volumes();
     VirtualClock& clock();
-    std::size_t readerCount() const;
     VirtualReader& reader(std::size_t index);
     MachineSummary summary() const;
 

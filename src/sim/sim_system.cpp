@@ -257,8 +257,8 @@ win::BOOL SimSystem::CloseHandle(win::HANDLE handle) {
 win::DWORD SimSystem::GetLogicalDrives() {
     win::DWORD mask = 0;
     for (const auto& [letter, drive] : setup_.drives) {
-        const std::optional<char> drive = driveLetterOf(std::string_view(&letter, 1));
-        const int index = drive ? *drive - 'A' : kDriveCount;
+        const std::optional<char> upper = driveLetterOf(std::string_view(&letter, 1));
+        const int index = upper ? *upper - 'A' : kDriveCount;
         if (index < kDriveCount) mask |= win::DWORD{1} << index;
     }
     return mask;
@@ -331,8 +331,10 @@ win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess, w
     const win::HANDLE handle =
         openProgramFile(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
     if (watchFiles_ && path != nullptr) {
-        watchFiles_(path, handle != win::invalidHandleValue() ? hostPathFor(path) : std::nullopt,
-                    lastError_);
+        const Handle* opened = findHandle(handle, HandleKind::File);
+        watchFiles_(path, opened != nullptr ? hostPathFor(path) : std::nullopt, lastError_,
+                    opened != nullptr ? std::span<const std::uint8_t>(opened->content)
+                                      : std::span<const std::uint8_t>());
     }
     return handle;
 }

@@ -21,6 +21,18 @@ struct ReaderIdentity {
     std::string vendor;
     std::string product;
     std::string revision;
+
+    bool operator==(const ReaderIdentity&) const = default;
+};
+
+// How a reader names itself, in INQUIRY and on the bus.
+struct DeviceIdentity {
+    ReaderIdentity inquiry;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t deviceRevision = 0;
+
+    bool operator==(const DeviceIdentity&) const = default;
 };
 
 // One firmware block as the reader took it.

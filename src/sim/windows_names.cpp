@@ -62,6 +62,16 @@ bool wildcardMatch(std::string_view name, std::string_view pattern) {
     return p == pattern.size();
 }
 
+// Whether `path` begins with the components of `start`.
+bool startsWithComponents(const std::vector<std::string>& path,
+                          const std::vector<std::string>& start) {
+    return path.size() >= start.size() &&
+           std::equal(start.begin(), start.end(), path.begin(),
+                      [](const std::string& x, const std::string& y) {
+                          return firmware::sameWindowsName(x, y);
+                      });
+}
+
 }  // namespace
 
 bool sameName(std::string_view first, std::string_view second) {
@@ -98,12 +108,11 @@ std::vector<std::string> pathComponents(std::string_view path) {
 }
 
 bool samePath(std::string_view first, std::string_view second) {
-    const std::vector<std::string> a = pathComponents(first);
-    const std::vector<std::string> b = pathComponents(second);
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](const std::string& x, const std::string& y) {
-               return sameName(x, y);
-           });
+    return sameComponents(pathComponents(first), pathComponents(second));
+}
+
+bool sameComponents(const std::vector<std::string>& first, const std::vector<std::string>& second) {
+    return first.size() == second.size() && startsWithComponents(first, second);
 }
 
 std::vector<std::string> fullPathComponents(std::string_view path,
@@ -133,11 +142,7 @@ std::optional<std::filesystem::path> hostFileFor(const HostFolder& folder,
         return std::nullopt;
     const std::vector<std::string> wanted = fullPathComponents(windowsPath, currentDirectory);
     const std::vector<std::string> base = pathComponents(folder.windowsFolder);
-    if (wanted.size() <= base.size() ||
-        !std::equal(base.begin(), base.end(), wanted.begin(),
-                    [](const std::string& x, const std::string& y) { return sameName(x, y); })) {
-        return std::nullopt;
-    }
+    if (wanted.size() <= base.size() || !startsWithComponents(wanted, base)) return std::nullopt;
     const std::vector<std::string> inFolder(
         wanted.begin() + static_cast<std::ptrdiff_t>(base.size()), wanted.end());
     return firmware::findHostFile(folder.hostFolder, inFolder);

@@ -37,6 +37,7 @@ bool matchesFilePattern(std::string_view name, std::string_view pattern);
 std::vector<std::string> pathComponents(std::string_view path);
 // Whether two paths name the same place, component by component.
 bool samePath(std::string_view first, std::string_view second);
+bool sameComponents(const std::vector<std::string>& first, const std::vector<std::string>& second);
 // The components of a path as the process with this current directory reads
 // it: "C:\x" as it is, "\x" on the current drive, "x" below the current
 // directory.
