@@ -160,8 +160,7 @@ struct Machine::Impl {
 
 // The seams in front of the machine's own, each in the file of its concern.
 std::unique_ptr<platform::Clock> makeIncidentClock(Machine::Impl& machine, VirtualClock& clock);
-std::unique_ptr<platform::Volumes> makeFaultingVolumes(Machine::Impl& machine,
-                                                       SimVolumes& volumes);
+std::unique_ptr<platform::Volumes> makeFaultingVolumes(Machine::Impl& machine, SimVolumes& volumes);
 std::unique_ptr<UiObserver> makeProcessObserver(Machine::Impl& machine);
 
 // Texts the events share.

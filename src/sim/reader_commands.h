@@ -16,10 +16,10 @@ enum class ReaderCommand {
     RequestSense,
     Inquiry,
     ModeSense10,
-    BlockWrite,     // the vendor command with the block-write signature
-    Format,         // the vendor command with the format signature
-    VendorOther,    // the vendor operation code without a signature the reader knows
-    Unknown,        // an operation code the reader does not know (or no CDB at all)
+    BlockWrite,   // the vendor command with the block-write signature
+    Format,       // the vendor command with the format signature
+    VendorOther,  // the vendor operation code without a signature the reader knows
+    Unknown,      // an operation code the reader does not know (or no CDB at all)
 };
 
 struct DecodedCommand {

@@ -93,9 +93,8 @@ ControlAnswer comboBoxMessage(ComboBoxState& combo, win::UINT message, win::WPAR
             if (text == nullptr) return {win::CB_ERR, false};
             auto at = combo.items.end();
             if (combo.sorted) {
-                at = std::find_if(
-                    combo.items.begin(), combo.items.end(),
-                    [&](const std::string& each) { return nameLess(text, each); });
+                at = std::find_if(combo.items.begin(), combo.items.end(),
+                                  [&](const std::string& each) { return nameLess(text, each); });
             }
             const int added = static_cast<int>(at - combo.items.begin());
             combo.items.insert(at, text);

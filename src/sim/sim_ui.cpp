@@ -432,7 +432,8 @@ win::LRESULT SimUi::SendDlgItemMessageA(win::HWND dialog, int controlId, win::UI
     if (window == nullptr) return 0;
     if (auto bar = window->bars.find(controlId); bar != window->bars.end()) {
         const ControlAnswer answer = progressBarMessage(bar->second, message, wParam, lParam);
-        if (answer.changed) observer().progressChanged(window->templateId(), controlId, bar->second);
+        if (answer.changed)
+            observer().progressChanged(window->templateId(), controlId, bar->second);
         return answer.result;
     }
     if (auto combo = window->combos.find(controlId); combo != window->combos.end()) {

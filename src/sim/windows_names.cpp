@@ -79,9 +79,13 @@ bool sameName(std::string_view first, std::string_view second) {
 }
 
 bool nameLess(std::string_view first, std::string_view second) {
-    return std::lexicographical_compare(
-        first.begin(), first.end(), second.begin(), second.end(),
-        [](char a, char b) { return lowerAscii(a) < lowerAscii(b); });
+    return std::lexicographical_compare(first.begin(), first.end(), second.begin(), second.end(),
+                                        [](char a, char b) {
+                                            // Bytes above 0x7F sort after the letters, as unsigned
+                                            // bytes do.
+                                            return static_cast<unsigned char>(lowerAscii(a)) <
+                                                   static_cast<unsigned char>(lowerAscii(b));
+                                        });
 }
 
 bool nameStartsWith(std::string_view name, std::string_view prefix) {
