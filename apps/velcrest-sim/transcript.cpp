@@ -14,6 +14,7 @@ namespace simrun {
 namespace {
 
 using sim::EventKind;
+namespace field = sim::field;
 using sim::MachineEvent;
 
 constexpr int kBarWidth = 20;
@@ -96,23 +97,26 @@ std::string joined(const std::vector<std::string>& parts, const std::string& sep
 }
 
 std::string registryValueText(const MachineEvent& event) {
-    const std::string type = event.text("type");
+    const std::string type = event.get(field::kType);
     if (type == "REG_SZ" || type == "REG_EXPAND_SZ") {
-        return type + " " + quoted(event.text("data")) +
-               (event.flag("terminated") ? "" : " (without its terminating zero)");
+        return type + " " + quoted(event.get(field::kDataText)) +
+               (event.get(field::kTerminated) ? "" : " (without its terminating zero)");
     }
-    if (type == "REG_MULTI_SZ") return type + " [" + joined(event.texts("data"), ", ") + "]";
-    if (type == "REG_DWORD") return type + " " + std::to_string(event.number("data"));
-    return type + " " + event.text("data");
+    if (type == "REG_MULTI_SZ")
+        return type + " [" + joined(event.get(field::kDataTexts), ", ") + "]";
+    // A REG_DWORD of another size than four bytes is shown by its bytes.
+    if (event.has(field::kDataNumber))
+        return type + " " + std::to_string(event.get(field::kDataNumber));
+    return type + " " + event.get(field::kDataText);
 }
 
 std::string dialogText(const MachineEvent& event, const std::string& what) {
-    std::string text = what + " " + std::to_string(event.number("template")) + " " +
-                       quoted(event.text("caption")) + "\n";
-    for (const std::string& line : event.texts("texts")) text += kIndent + ("| " + line) + "\n";
-    const std::vector<std::string> choices = event.texts("choices");
-    if (!choices.empty()) {
-        const auto selected = event.number("selected");
+    std::string text = what + " " + std::to_string(event.get(field::kTemplate)) + " " +
+                       quoted(event.get(field::kCaption)) + "\n";
+    for (const std::string& line : event.get(field::kTexts)) text += kIndent + ("| " + line) + "\n";
+    if (event.has(field::kChoices)) {
+        const std::vector<std::string>& choices = event.get(field::kChoices);
+        const auto selected = event.get(field::kSelected);
         std::vector<std::string> shown;
         for (std::size_t i = 0; i < choices.size(); ++i) {
             shown.push_back(std::to_string(i + 1) + ". " + choices[i] +
@@ -121,75 +125,78 @@ std::string dialogText(const MachineEvent& event, const std::string& what) {
         text += kIndent + ("| choices: " + joined(shown, ", ")) + "\n";
     }
     std::vector<std::string> buttons;
-    for (const std::string& button : event.texts("buttons")) buttons.push_back("[" + button + "]");
+    for (const std::string& button : event.get(field::kButtons))
+        buttons.push_back("[" + button + "]");
     if (!buttons.empty()) text += kIndent + ("| " + joined(buttons, " ")) + "\n";
-    if (event.find("note") != nullptr) text += kIndent + ("| (" + event.text("note") + ")") + "\n";
+    if (event.has(field::kNote)) text += kIndent + ("| (" + event.get(field::kNote) + ")") + "\n";
     return text;
 }
 
 std::string progressText(const MachineEvent& event) {
-    const int percent = static_cast<int>(event.number("percent"));
+    const int percent = static_cast<int>(event.get(field::kPercent));
     const int filled = percent * kBarWidth / kFullPercent;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
     std::array<char, 96> text{};
     std::snprintf(text.data(), text.size(), "progress [%s] %3d %%  (%lld of %lld)", bar.c_str(),
-                  percent, static_cast<long long>(event.number("position") - event.number("low")),
-                  static_cast<long long>(event.number("high") - event.number("low")));
+                  percent,
+                  static_cast<long long>(event.get(field::kPosition) - event.get(field::kLow)),
+                  static_cast<long long>(event.get(field::kHigh) - event.get(field::kLow)));
     return text.data();
 }
 
 std::string faultText(const MachineEvent& event) {
-    std::string text = "fault: " + event.text("command");
-    if (event.find("block") != nullptr)
-        text += " of block " + std::to_string(event.number("block"));
-    if (event.find("operation") != nullptr) text += " " + hex(event.number("operation"));
-    text += " on " + event.text("drive") + " (#" + std::to_string(event.number("occurrence")) + ")";
-    if (event.find("fails") != nullptr) {
-        text += " fails with error " + std::to_string(event.number("fails"));
+    std::string text = "fault: " + event.get(field::kCommand);
+    if (event.has(field::kBlock)) text += " of block " + std::to_string(event.get(field::kBlock));
+    if (event.has(field::kOperation)) text += " " + hex(event.get(field::kOperation));
+    text += " on " + event.get(field::kDrive) + " (#" +
+            std::to_string(event.get(field::kOccurrence)) + ")";
+    if (event.has(field::kFails)) {
+        text += " fails with error " + std::to_string(event.get(field::kFails));
     } else {
-        text += " is answered CHECK CONDITION, sense " + event.text("sense");
+        text += " is answered CHECK CONDITION, sense " + event.get(field::kSense);
     }
     return text;
 }
 
 std::string incidentText(const MachineEvent& event) {
-    const std::string what = event.text("do");
-    const std::string drive = event.text("drive");
+    const std::string what = event.get(field::kDo);
+    const std::string drive = event.has(field::kDrive) ? event.get(field::kDrive) : std::string();
     if (what == "pullMedium") return "incident: the medium is pulled out of " + drive;
     if (what == "insertMedium") return "incident: a medium goes into " + drive;
     if (what == "writeProtect") {
         return "incident: the write-protect byte of " + drive + " becomes " +
-               hex(event.number("bits")) +
-               (event.find("problem") != nullptr ? " (" + event.text("problem") + ")" : "");
+               hex(event.get(field::kBits)) +
+               (event.has(field::kProblem) ? " (" + event.get(field::kProblem) + ")" : "");
     }
     if (what == "querySuspend") return "incident: Windows asks whether it may suspend";
     if (what == "quit") return "incident: a quit message arrives";
-    if (what == "start") return "incident: the user starts " + event.text("program");
+    if (what == "start") return "incident: the user starts " + event.get(field::kProgram);
     return "incident: " + what;
 }
 
 std::string readerText(const MachineEvent& event) {
     std::string text =
-        "reader on " + event.text("drive") + " comes up as " + event.text("identity");
-    if (event.flag("changed")) {
-        text += "\n" + std::string(kIndent) + "| was " + event.text("before");
-        text += "\n" + std::string(kIndent) + "| Windows records " + event.text("storageKey");
-        text += "\n" + std::string(kIndent) + "| and " + event.text("usbKey");
+        "reader on " + event.get(field::kDrive) + " comes up as " + event.get(field::kIdentity);
+    if (event.get(field::kChanged)) {
+        text += "\n" + std::string(kIndent) + "| was " + event.get(field::kBefore);
+        text += "\n" + std::string(kIndent) + "| Windows records " + event.get(field::kStorageKey);
+        text += "\n" + std::string(kIndent) + "| and " + event.get(field::kUsbKey);
     }
-    if (event.text("firmware").rfind("incomplete", 0) == 0)
-        text += "\n" + std::string(kIndent) + "| firmware " + event.text("firmware") +
+    if (event.has(field::kFirmware) && event.get(field::kFirmware).rfind("incomplete", 0) == 0)
+        text += "\n" + std::string(kIndent) + "| firmware " + event.get(field::kFirmware) +
                 ": the old firmware stays";
     return text;
 }
 
 std::string runOnceText(const MachineEvent& event) {
-    std::string text = "Windows runs run-once " + quoted(event.text("name")) + ": " +
-                       event.text("command") + " (removed " + event.text("removed") + " it runs)";
-    const std::string starts = event.text("starts");
+    std::string text = "Windows runs run-once " + quoted(event.get(field::kName)) + ": " +
+                       event.get(field::kCommand) + " (removed " + event.get(field::kRemoved) +
+                       " it runs)";
+    const std::string starts = event.get(field::kStarts);
     if (starts.empty()) return text + "\n" + kIndent + "| nothing by that name exists";
     text += "\n" + std::string(kIndent) + "| starts " + starts;
-    if (event.find("program") == nullptr) text += ", which is not a program of this package";
+    if (!event.has(field::kProgram)) text += ", which is not a program of this package";
     return text;
 }
 
@@ -207,37 +214,40 @@ std::string loadResultText(std::int64_t result) {
 }
 
 std::string firmwareLoadText(const MachineEvent& event) {
-    std::string text = "loads firmware file " + quoted(event.text("file")) + ": result " +
-                       loadResultText(event.number("result"));
-    if (event.flag("holdsData")) {
-        text +=
-            ", data " + hex(event.number("lowAddress")) + " to " + hex(event.number("highAddress"));
+    std::string text = "loads firmware file " + quoted(event.get(field::kFile)) + ": result " +
+                       loadResultText(event.get(field::kResult));
+    if (event.get(field::kHoldsData)) {
+        text += ", data " + hex(event.get(field::kLowAddress)) + " to " +
+                hex(event.get(field::kHighAddress));
     } else {
         text += ", no data";
     }
-    if (event.find("recordLine") != nullptr) {
+    if (event.has(field::kRecordLine)) {
         text += "\n" + std::string(kIndent) + "| the load ended at line " +
-                std::to_string(event.number("recordLine")) + ", an " + event.text("recordType") +
-                " record at address " + hex(event.number("recordAddress"));
+                std::to_string(event.get(field::kRecordLine)) + ", an " +
+                event.get(field::kRecordType) + " record at address " +
+                hex(event.get(field::kRecordAddress));
     }
-    if (event.find("row") != nullptr) {
+    if (event.has(field::kRow)) {
         std::vector<std::string> fields;
-        for (const std::string& field : event.texts("rowFields")) fields.push_back(quoted(field));
-        text += "\n" + std::string(kIndent) + "| row " + std::to_string(event.number("row")) +
-                " of the table (the reader on " + event.text("drive") + "): " + joined(fields, " ");
+        for (const std::string& field : event.get(field::kRowFields))
+            fields.push_back(quoted(field));
+        text += "\n" + std::string(kIndent) + "| row " + std::to_string(event.get(field::kRow)) +
+                " of the table (the reader on " + event.get(field::kDrive) +
+                "): " + joined(fields, " ");
     }
     return text;
 }
 
 std::string firmwareHeaderText(const MachineEvent& event) {
-    return event.text("drive") + " takes the header: header name " +
-           quoted(event.text("headerName")) +
-           (event.flag("scrambled") ? ", blocks scrambled" : ", blocks not scrambled") + "\n" +
-           kIndent + "| product " + hex(event.number("productId")) + " " +
-           quoted(event.text("productName")) + ", image " + hex(event.number("imageStart")) +
-           " + " + hex(event.number("imageLength")) + " bytes, checksum " +
-           hex(event.number("imageChecksum")) + ", " + std::to_string(event.number("blocks")) +
-           " data blocks to follow";
+    return event.get(field::kDrive) + " takes the header: header name " +
+           quoted(event.get(field::kHeaderName)) +
+           (event.get(field::kScrambled) ? ", blocks scrambled" : ", blocks not scrambled") + "\n" +
+           kIndent + "| product " + hex(event.get(field::kProductId)) + " " +
+           quoted(event.get(field::kProductName)) + ", image " +
+           hex(event.get(field::kImageStart)) + " + " + hex(event.get(field::kImageLength)) +
+           " bytes, checksum " + hex(event.get(field::kImageChecksum)) + ", " +
+           std::to_string(event.get(field::kBlocks)) + " data blocks to follow";
 }
 
 std::string hiddenOutputText(std::int64_t lines) {
@@ -247,9 +257,9 @@ std::string hiddenOutputText(std::int64_t lines) {
 }
 
 std::string volumeText(const MachineEvent& event, const std::string& what) {
-    const std::string drive = event.text("drive");
-    if (event.flag("succeeded")) return what + " " + drive;
-    return what + " " + drive + " fails with error " + std::to_string(event.number("error"));
+    const std::string drive = event.get(field::kDrive);
+    if (event.get(field::kSucceeded)) return what + " " + drive;
+    return what + " " + drive + " fails with error " + std::to_string(event.get(field::kError));
 }
 
 // The text of one event, without the time and program columns; empty for the
@@ -257,61 +267,64 @@ std::string volumeText(const MachineEvent& event, const std::string& what) {
 std::string body(const MachineEvent& event) {
     switch (event.kind) {
         case EventKind::ProcessStarted:
-            return "starts, current directory " + event.text("directory");
+            return "starts, current directory " + event.get(field::kDirectory);
         case EventKind::ProcessEnded:
-            return (event.flag("killed") ? std::string("is ended where it stands")
-                                         : std::string("ends")) +
-                   hiddenOutputText(event.number("outputLines"));
+            return (event.get(field::kKilled) ? std::string("is ended where it stands")
+                                              : std::string("ends")) +
+                   hiddenOutputText(event.get(field::kOutputLines));
         case EventKind::LibraryLoaded:
-            return "loads " + event.text("library") + " (" + event.text("script") + ")";
+            return "loads " + event.get(field::kLibrary) + " (" + event.get(field::kScript) + ")";
         case EventKind::LibraryMissing:
-            return "no " + event.text("library") + ": " + event.text("reason");
+            return "no " + event.get(field::kLibrary) + ": " + event.get(field::kReason);
         case EventKind::DialogShown:
             return dialogText(event, "dialog");
         case EventKind::DialogAnswered: {
-            const std::string button = event.text("button");
-            return "  the user: " + event.text("answer") +
+            const std::string button =
+                event.has(field::kButton) ? event.get(field::kButton) : std::string();
+            return "  the user: " + event.get(field::kAnswer) +
                    (button.empty() ? "" : " (" + button + ")");
         }
         case EventKind::AnswerRefused:
-            return "  the user tries " + event.text("answer") + ": " + event.text("reason");
+            return "  the user tries " + event.get(field::kAnswer) + ": " +
+                   event.get(field::kReason);
         case EventKind::DialogClosed:
-            return "  dialog " + std::to_string(event.number("template")) + " ends with " +
-                   std::to_string(event.number("result"));
+            return "  dialog " + std::to_string(event.get(field::kTemplate)) + " ends with " +
+                   std::to_string(event.get(field::kResult));
         case EventKind::TemplateMissing:
-            return (event.flag("modal") ? "dialog " : "window ") +
-                   std::to_string(event.number("template")) +
+            return (event.get(field::kModal) ? "dialog " : "window ") +
+                   std::to_string(event.get(field::kTemplate)) +
                    " cannot be shown: no such template in the resources";
         case EventKind::WindowCreated:
             return dialogText(event, "window");
         case EventKind::WindowDestroyed:
-            return "window " + std::to_string(event.number("template")) + " closes";
+            return "window " + std::to_string(event.get(field::kTemplate)) + " closes";
         case EventKind::Progress:
             return progressText(event);
         case EventKind::SuspendQuery:
             return std::string("Windows asks to suspend: ") +
-                   (event.flag("refused") ? "refused" : "allowed");
+                   (event.get(field::kRefused) ? "refused" : "allowed");
         case EventKind::QuitPosted:
             return "posts a quit message";
         case EventKind::LoopGuard:
-            return "LOOP GUARD: " + event.text("reason") + "; the scenario is stopped";
+            return "LOOP GUARD: " + event.get(field::kReason) + "; the scenario is stopped";
         case EventKind::RegistryKeyCreated:
-            return "registry: creates HKLM\\" + event.text("key");
+            return "registry: creates HKLM\\" + event.get(field::kKey);
         case EventKind::RegistryValueSet:
-            return "registry: sets HKLM\\" + event.text("key") + " " + quoted(event.text("name")) +
-                   " = " + registryValueText(event);
+            return "registry: sets HKLM\\" + event.get(field::kKey) + " " +
+                   quoted(event.get(field::kName)) + " = " + registryValueText(event);
         case EventKind::RegistryKeyDeleted:
-            return "registry: deletes HKLM\\" + event.text("key");
+            return "registry: deletes HKLM\\" + event.get(field::kKey);
         case EventKind::FaultFired:
             return faultText(event);
         case EventKind::Incident:
             return incidentText(event);
         case EventKind::MediumFormatted:
-            return "the medium in " + event.text("drive") + " has been formatted";
+            return "the medium in " + event.get(field::kDrive) + " has been formatted";
         case EventKind::PowerOff:
-            return event.flag("restart") ? std::string("== Windows restarts")
-                                         : "== Windows switches the machine off (ExitWindowsEx " +
-                                               hex(event.number("flags")) + ")";
+            return event.get(field::kRestart)
+                       ? std::string("== Windows restarts")
+                       : "== Windows switches the machine off (ExitWindowsEx " +
+                             hex(event.get(field::kFlags)) + ")";
         case EventKind::PowerOn:
             return "== the machine is switched on";
         case EventKind::ReaderEnumerated:
@@ -321,26 +334,27 @@ std::string body(const MachineEvent& event) {
         case EventKind::RunOnce:
             return runOnceText(event);
         case EventKind::ProgramOutput:
-            if (event.number("line") > kShownOutputLines) return std::string();
-            return "standard output: " + event.text("text");
+            if (event.has(field::kLine) && event.get(field::kLine) > kShownOutputLines)
+                return std::string();
+            return "standard output: " + event.get(field::kText);
         case EventKind::FileOpened:
-            return event.find("error") != nullptr
-                       ? "cannot open " + event.text("path") + " (error " +
-                             std::to_string(event.number("error")) + ")"
-                       : "opens " + event.text("path");
+            return event.has(field::kError)
+                       ? "cannot open " + event.get(field::kPath) + " (error " +
+                             std::to_string(event.get(field::kError)) + ")"
+                       : "opens " + event.get(field::kPath);
         case EventKind::FirmwareLoaded:
             return firmwareLoadText(event);
         case EventKind::FirmwareHeader:
             return firmwareHeaderText(event);
         case EventKind::VolumeOpened:
-            return event.flag("opened")
+            return event.get(field::kOpened)
                        ? std::string()
-                       : "cannot open the volume " + event.text("drive") + " (error " +
-                             std::to_string(event.number("error")) + ")";
+                       : "cannot open the volume " + event.get(field::kDrive) + " (error " +
+                             std::to_string(event.get(field::kError)) + ")";
         case EventKind::VolumeClosed:
-            return event.find("afterRefusal") != nullptr
-                       ? "releases the volume " + event.text("drive") + " after " +
-                             event.text("afterRefusal") + "; closing the handle drops its lock"
+            return event.has(field::kAfterRefusal)
+                       ? "releases the volume " + event.get(field::kDrive) + " after " +
+                             event.get(field::kAfterRefusal) + "; closing the handle drops its lock"
                        : std::string();
         case EventKind::VolumeLocked:
             return volumeText(event, "locks the volume");
@@ -465,8 +479,8 @@ std::string eventJson(const MachineEvent& event) {
     line["event"] = eventName(event.kind);
     line["time"] = event.timeMs;
     line["program"] = event.program;
-    for (const sim::EventField& field : event.fields) {
-        std::visit([&](const auto& value) { line[field.name] = value; }, field.value);
+    for (const sim::EventField& entry : event.fields) {
+        std::visit([&](const auto& value) { line[std::string(entry.name)] = value; }, entry.value);
     }
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

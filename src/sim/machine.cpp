@@ -39,19 +39,19 @@ std::vector<std::string> multiStrings(const std::vector<win::BYTE>& data) {
 
 // A registry value as a person reads it in a transcript.
 std::vector<EventField> valueFields(win::DWORD type, const std::vector<win::BYTE>& data) {
-    std::vector<EventField> fields{{"type", registryTypeName(type)},
-                                   {"bytes", static_cast<std::int64_t>(data.size())}};
+    std::vector<EventField> fields{{field::kType, registryTypeName(type)},
+                                   {field::kBytes, static_cast<std::int64_t>(data.size())}};
     if (type == win::REG_SZ || type == win::REG_EXPAND_SZ) {
-        fields.push_back({"data", textUpToZero(data)});
-        fields.push_back({"terminated", !data.empty() && data.back() == 0});
+        fields.push_back({field::kDataText, textUpToZero(data)});
+        fields.push_back({field::kTerminated, !data.empty() && data.back() == 0});
     } else if (type == win::REG_MULTI_SZ) {
-        fields.push_back({"data", multiStrings(data)});
+        fields.push_back({field::kDataTexts, multiStrings(data)});
     } else if (type == win::REG_DWORD && data.size() == sizeof(win::DWORD)) {
         win::DWORD number = 0;
         std::memcpy(&number, data.data(), sizeof number);
-        fields.push_back({"data", static_cast<std::int64_t>(number)});
+        fields.push_back({field::kDataNumber, static_cast<std::int64_t>(number)});
     } else {
-        fields.push_back({"data", hexBytes(data)});
+        fields.push_back({field::kDataText, hexBytes(data)});
     }
     return fields;
 }
@@ -141,11 +141,11 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
     layRegistry();
     for (const RegistryFault& fault : scenario.registryFaults) registry.injectFault(fault);
     registry.setObserver([this](const RegistryEvent& change) {
-        std::vector<EventField> fields{{"key", change.keyPath}};
+        std::vector<EventField> fields{{field::kKey, change.keyPath}};
         EventKind kind = EventKind::RegistryKeyCreated;
         if (change.kind == RegistryEvent::Kind::ValueSet) {
             kind = EventKind::RegistryValueSet;
-            fields.push_back({"name", change.valueName});
+            fields.push_back({field::kName, change.valueName});
             for (EventField& field : valueFields(change.type, change.data)) fields.push_back(field);
         } else if (change.kind == RegistryEvent::Kind::KeyDeleted) {
             kind = EventKind::RegistryKeyDeleted;
@@ -250,12 +250,13 @@ win::HMODULE Machine::Impl::loadLibrary(SimUi& ui, std::set<win::HMODULE>& loade
     std::string problem;
     const std::shared_ptr<const ResourceScript> resources = script(fileName, problem);
     if (resources == nullptr) {
-        record(EventKind::LibraryMissing, {{"library", name}, {"reason", problem}});
+        record(EventKind::LibraryMissing, {{field::kLibrary, name}, {field::kReason, problem}});
         return nullptr;
     }
     const win::HMODULE module = ui.addModule(resources);
     loaded.insert(module);
-    record(EventKind::LibraryLoaded, {{"library", name}, {"script", resources->sourceName}});
+    record(EventKind::LibraryLoaded,
+           {{field::kLibrary, name}, {field::kScript, resources->sourceName}});
     return module;
 }
 
@@ -346,7 +347,7 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
         programFile, std::move(system), std::move(ui), std::move(observer), m.registry, *m.volumes,
         *m.clock, [&m](std::string_view text) { m.programWrote(text); })));
     m.outputLines.push_back(0);
-    m.record(EventKind::ProcessStarted, {{"directory", m.setup.currentDirectory}});
+    m.record(EventKind::ProcessStarted, {{field::kDirectory, m.setup.currentDirectory}});
 
     const auto program =
         std::find_if(m.programs.begin(), m.programs.end(),
@@ -359,7 +360,7 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
             uiOfProcess->setProgramResources(own);
         } else {
             m.record(EventKind::LibraryMissing,
-                     {{"library", program->resourceScript}, {"reason", problem}});
+                     {{field::kLibrary, program->resourceScript}, {field::kReason, problem}});
         }
     }
     m.fireDueTimeIncidents();
@@ -373,12 +374,13 @@ void Machine::endProcess(bool killed) {
     const bool switchOff = process.system().powerOffRequested();
     const win::UINT flags = process.system().powerOffFlags();
     m.flushOutput();
-    m.record(EventKind::ProcessEnded,
-             {{"killed", killed},
-              {"outputLines", m.outputLines.empty() ? std::int64_t{0} : m.outputLines.back()},
-              {"handles", static_cast<std::int64_t>(process.system().openHandleCount())},
-              {"sids", static_cast<std::int64_t>(process.system().liveSidCount())},
-              {"librariesFreed", static_cast<std::int64_t>(process.system().librariesFreed())}});
+    m.record(
+        EventKind::ProcessEnded,
+        {{field::kKilled, killed},
+         {field::kOutputLines, m.outputLines.empty() ? std::int64_t{0} : m.outputLines.back()},
+         {field::kHandles, static_cast<std::int64_t>(process.system().openHandleCount())},
+         {field::kSids, static_cast<std::int64_t>(process.system().liveSidCount())},
+         {field::kLibrariesFreed, static_cast<std::int64_t>(process.system().librariesFreed())}});
     m.processes.pop_back();
     if (!m.outputLines.empty()) m.outputLines.pop_back();
     m.noteFormats();

@@ -71,15 +71,15 @@ class FaultingVolumes final : public platform::Volumes {
             handle = volumes_.CreateFileA(path, desiredAccess, shareMode, creationDisposition,
                                           flagsAndAttributes);
         }
-        std::vector<EventField> fields{{"drive", volumeText(letter)},
-                                       {"path", std::string(path != nullptr ? path : "")}};
+        std::vector<EventField> fields{{field::kDrive, volumeText(letter)},
+                                       {field::kPath, std::string(path != nullptr ? path : "")}};
         if (handle != win::invalidHandleValue()) {
             letters_[handle] = letter;
             machine_.releasedAfterRefusal.erase(letter);
-            fields.push_back({"opened", true});
+            fields.push_back({field::kOpened, true});
         } else {
-            fields.push_back({"opened", false});
-            fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+            fields.push_back({field::kOpened, false});
+            fields.push_back({field::kError, static_cast<std::int64_t>(GetLastError())});
         }
         machine_.record(EventKind::VolumeOpened, std::move(fields));
         return handle;
@@ -134,10 +134,10 @@ class FaultingVolumes final : public platform::Volumes {
     win::BOOL CloseHandle(win::HANDLE handle) override {
         const auto known = letters_.find(handle);
         if (known != letters_.end()) {
-            std::vector<EventField> fields{{"drive", driveText(known->second)}};
+            std::vector<EventField> fields{{field::kDrive, driveText(known->second)}};
             const auto refused = refusedOn_.find(handle);
             if (refused != refusedOn_.end()) {
-                fields.push_back({"afterRefusal", refused->second});
+                fields.push_back({field::kAfterRefusal, refused->second});
                 machine_.releasedAfterRefusal[known->second] = refused->second;
                 refusedOn_.erase(refused);
             }
@@ -187,8 +187,10 @@ class FaultingVolumes final : public platform::Volumes {
               win::DWORD answerSize) {
         const bool delivered = result != win::FALSE;
         if (call.call == DeviceCall::Lock || call.call == DeviceCall::Unlock) {
-            std::vector<EventField> fields{{"drive", volumeText(letter)}, {"succeeded", delivered}};
-            if (!delivered) fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+            std::vector<EventField> fields{{field::kDrive, volumeText(letter)},
+                                           {field::kSucceeded, delivered}};
+            if (!delivered)
+                fields.push_back({field::kError, static_cast<std::int64_t>(GetLastError())});
             machine_.record(
                 call.call == DeviceCall::Lock ? EventKind::VolumeLocked : EventKind::VolumeUnlocked,
                 std::move(fields));
@@ -196,27 +198,27 @@ class FaultingVolumes final : public platform::Volumes {
         }
         const std::size_t cdbLength = std::min<std::size_t>(asked.CdbLength, sizeof asked.Cdb);
         std::vector<EventField> fields{
-            {"drive", volumeText(letter)},
-            {"command", std::string(deviceCallName(call.call))},
-            {"cdb", hexBytes(std::vector<win::BYTE>(asked.Cdb, asked.Cdb + cdbLength))},
-            {"direction", std::string(directionName(asked.DataIn))},
-            {"length", static_cast<std::int64_t>(asked.DataTransferLength)}};
-        if (call.block) fields.push_back({"block", std::int64_t{*call.block}});
+            {field::kDrive, volumeText(letter)},
+            {field::kCommand, std::string(deviceCallName(call.call))},
+            {field::kCdb, hexBytes(std::vector<win::BYTE>(asked.Cdb, asked.Cdb + cdbLength))},
+            {field::kDirection, std::string(directionName(asked.DataIn))},
+            {field::kLength, static_cast<std::int64_t>(asked.DataTransferLength)}};
+        if (call.block) fields.push_back({field::kBlock, std::int64_t{*call.block}});
         bool accepted = false;
         if (!delivered) {
-            fields.push_back({"delivered", false});
-            fields.push_back({"error", static_cast<std::int64_t>(GetLastError())});
+            fields.push_back({field::kDelivered, false});
+            fields.push_back({field::kError, static_cast<std::int64_t>(GetLastError())});
         } else {
             win::SCSI_PASS_THROUGH_DIRECT sptd;
             std::memcpy(&sptd, answer, sizeof sptd);
-            fields.push_back({"delivered", true});
-            fields.push_back({"status", std::int64_t{sptd.ScsiStatus}});
+            fields.push_back({field::kDelivered, true});
+            fields.push_back({field::kStatus, std::int64_t{sptd.ScsiStatus}});
             accepted = sptd.ScsiStatus == kScsiStatusGood;
             const std::size_t senseEnd = std::size_t{sptd.SenseInfoOffset} + kAscqByte + 1;
             if (!accepted && sptd.SenseInfoLength > kAscqByte && senseEnd <= answerSize) {
                 const auto* sense = static_cast<const std::uint8_t*>(answer) + sptd.SenseInfoOffset;
-                fields.push_back({"sense", senseText(sense[kSenseKeyByte] & kSenseKeyMask,
-                                                     sense[kAscByte], sense[kAscqByte])});
+                fields.push_back({field::kSense, senseText(sense[kSenseKeyByte] & kSenseKeyMask,
+                                                           sense[kAscByte], sense[kAscqByte])});
             }
         }
         machine_.record(EventKind::PassThrough, std::move(fields));
@@ -291,18 +293,18 @@ const CommandFault* Machine::Impl::faultFor(char letter, const Classified& call)
         const bool due = seen >= fault.occurrence &&
                          (fault.times == kForever || seen < fault.occurrence + fault.times);
         if (!due) continue;
-        std::vector<EventField> fields{{"command", std::string(deviceCallName(call.call))},
-                                       {"drive", driveText(letter)},
-                                       {"occurrence", std::int64_t{seen}}};
-        if (call.block) fields.push_back({"block", std::int64_t{*call.block}});
+        std::vector<EventField> fields{{field::kCommand, std::string(deviceCallName(call.call))},
+                                       {field::kDrive, driveText(letter)},
+                                       {field::kOccurrence, std::int64_t{seen}}};
+        if (call.block) fields.push_back({field::kBlock, std::int64_t{*call.block}});
         if (call.call == DeviceCall::Operation)
-            fields.push_back({"operation", std::int64_t{call.operationCode}});
+            fields.push_back({field::kOperation, std::int64_t{call.operationCode}});
         if (fault.failCall) {
-            fields.push_back({"fails", static_cast<std::int64_t>(fault.error)});
+            fields.push_back({field::kFails, static_cast<std::int64_t>(fault.error)});
         } else if (!fault.withSense) {
-            fields.push_back({"sense", std::string("none")});
+            fields.push_back({field::kSense, std::string("none")});
         } else {
-            fields.push_back({"sense", senseText(fault.senseKey, fault.asc, fault.ascq)});
+            fields.push_back({field::kSense, senseText(fault.senseKey, fault.asc, fault.ascq)});
         }
         record(EventKind::FaultFired, std::move(fields));
         return &fault;

@@ -46,13 +46,13 @@ void Machine::Impl::fire(std::size_t index) {
     if (state.fired) return;
     state.fired = true;
     const Incident& incident = scenario.incidents[index];
-    std::vector<EventField> fields{{"do", std::string(incidentName(incident.kind))}};
+    std::vector<EventField> fields{{field::kDo, std::string(incidentName(incident.kind))}};
     ReaderState* reader = readerOn(incident.drive);
     switch (incident.kind) {
         case IncidentKind::PullMedium:
         case IncidentKind::InsertMedium: {
             const bool present = incident.kind == IncidentKind::InsertMedium;
-            fields.push_back({"drive", driveText(incident.drive)});
+            fields.push_back({field::kDrive, driveText(incident.drive)});
             if (reader != nullptr) {
                 if (present) {
                     reader->device->insertMedium();
@@ -66,12 +66,12 @@ void Machine::Impl::fire(std::size_t index) {
             break;
         }
         case IncidentKind::SetWriteProtect:
-            fields.push_back({"drive", driveText(incident.drive)});
-            fields.push_back({"bits", std::int64_t{incident.bits}});
+            fields.push_back({field::kDrive, driveText(incident.drive)});
+            fields.push_back({field::kBits, std::int64_t{incident.bits}});
             if (reader != nullptr) {
                 reader->device->setDeviceSpecificParameter(incident.bits);
             } else {
-                fields.push_back({"problem", std::string("no reader on this drive")});
+                fields.push_back({field::kProblem, std::string("no reader on this drive")});
             }
             record(EventKind::Incident, std::move(fields));
             break;
@@ -84,7 +84,7 @@ void Machine::Impl::fire(std::size_t index) {
             if (!processes.empty()) processes.back()->ui().postMessage(nullptr, win::WM_QUIT, 0, 0);
             break;
         case IncidentKind::StartProgram:
-            fields.push_back({"program", incident.program});
+            fields.push_back({field::kProgram, incident.program});
             record(EventKind::Incident, std::move(fields));
             if (starter) starter(incident.program);
             break;

@@ -40,38 +40,39 @@ class ProcessObserver final : public UiObserver {
             note += "no command has reached " + driveText(letter) + " since " + refusal +
                     " and its volume was released";
         }
-        if (!note.empty()) fields.push_back({"note", note});
+        if (!note.empty()) fields.push_back({field::kNote, note});
         machine_.record(EventKind::DialogShown, std::move(fields));
         machine_.dialogShown(dialog.templateId);
         machine_.fireDueTimeIncidents();
     }
     void dialogAnswered(int templateId, const UserAction& action) override {
-        std::vector<EventField> fields{{"template", std::int64_t{templateId}},
-                                       {"answer", action.describe()}};
+        std::vector<EventField> fields{{field::kTemplate, std::int64_t{templateId}},
+                                       {field::kAnswer, action.describe()}};
         if (const std::optional<std::string> label = buttonLabel(templateId, action))
-            fields.push_back({"button", *label});
+            fields.push_back({field::kButton, *label});
         machine_.record(EventKind::DialogAnswered, std::move(fields));
     }
     void answerRefused(int templateId, const UserAction& action,
                        const std::string& reason) override {
-        machine_.record(EventKind::AnswerRefused, {{"template", std::int64_t{templateId}},
-                                                   {"answer", action.describe()},
-                                                   {"reason", reason}});
+        machine_.record(EventKind::AnswerRefused, {{field::kTemplate, std::int64_t{templateId}},
+                                                   {field::kAnswer, action.describe()},
+                                                   {field::kReason, reason}});
     }
     void dialogClosed(int templateId, win::INT_PTR result) override {
-        machine_.record(EventKind::DialogClosed, {{"template", std::int64_t{templateId}},
-                                                  {"result", static_cast<std::int64_t>(result)}});
+        machine_.record(EventKind::DialogClosed,
+                        {{field::kTemplate, std::int64_t{templateId}},
+                         {field::kResult, static_cast<std::int64_t>(result)}});
     }
     void templateMissing(int templateId, bool modal) override {
         machine_.record(EventKind::TemplateMissing,
-                        {{"template", std::int64_t{templateId}}, {"modal", modal}});
+                        {{field::kTemplate, std::int64_t{templateId}}, {field::kModal, modal}});
     }
     void modelessCreated(const DialogView& dialog) override {
         nextMark_[dialog.templateId] = 0;
         machine_.record(EventKind::WindowCreated, viewFields(dialog));
     }
     void modelessDestroyed(int templateId) override {
-        machine_.record(EventKind::WindowDestroyed, {{"template", std::int64_t{templateId}}});
+        machine_.record(EventKind::WindowDestroyed, {{field::kTemplate, std::int64_t{templateId}}});
     }
     // Only the moments the bar passes 0, 25, 50, 75 and 100 % are told: a
     // flash moves it hundreds of times.
@@ -83,21 +84,21 @@ class ProcessObserver final : public UiObserver {
         int& mark = nextMark_[templateId];
         if (mark > kFullPercent || percent < mark) return;
         mark = (percent / kProgressMarkStep + 1) * kProgressMarkStep;
-        machine_.record(EventKind::Progress, {{"template", std::int64_t{templateId}},
-                                              {"control", std::int64_t{controlId}},
-                                              {"position", std::int64_t{bar.position}},
-                                              {"low", std::int64_t{bar.low}},
-                                              {"high", std::int64_t{bar.high}},
-                                              {"percent", std::int64_t{percent}}});
+        machine_.record(EventKind::Progress, {{field::kTemplate, std::int64_t{templateId}},
+                                              {field::kControl, std::int64_t{controlId}},
+                                              {field::kPosition, std::int64_t{bar.position}},
+                                              {field::kLow, std::int64_t{bar.low}},
+                                              {field::kHigh, std::int64_t{bar.high}},
+                                              {field::kPercent, std::int64_t{percent}}});
     }
     void suspendQuery(bool refused) override {
-        machine_.record(EventKind::SuspendQuery, {{"refused", refused}});
+        machine_.record(EventKind::SuspendQuery, {{field::kRefused, refused}});
     }
     void quitPosted(int exitCode) override {
-        machine_.record(EventKind::QuitPosted, {{"exitCode", std::int64_t{exitCode}}});
+        machine_.record(EventKind::QuitPosted, {{field::kExitCode, std::int64_t{exitCode}}});
     }
     void loopGuardStopped(const std::string& reason) override {
-        machine_.record(EventKind::LoopGuard, {{"reason", reason}});
+        machine_.record(EventKind::LoopGuard, {{field::kReason, reason}});
     }
 
   private:
@@ -120,14 +121,14 @@ class ProcessObserver final : public UiObserver {
             buttons.push_back(std::to_string(button.id) + " " + withoutMnemonics(button.text) +
                               (button.isDefault ? " (default)" : ""));
         }
-        std::vector<EventField> fields{{"template", std::int64_t{dialog.templateId}},
-                                       {"caption", withoutMnemonics(dialog.caption)},
-                                       {"texts", dialog.texts},
-                                       {"buttons", buttons},
-                                       {"modal", dialog.modal}};
+        std::vector<EventField> fields{{field::kTemplate, std::int64_t{dialog.templateId}},
+                                       {field::kCaption, withoutMnemonics(dialog.caption)},
+                                       {field::kTexts, dialog.texts},
+                                       {field::kButtons, buttons},
+                                       {field::kModal, dialog.modal}};
         if (!dialog.comboItems.empty()) {
-            fields.push_back({"choices", dialog.comboItems});
-            fields.push_back({"selected", std::int64_t{dialog.comboSelection}});
+            fields.push_back({field::kChoices, dialog.comboItems});
+            fields.push_back({field::kSelected, std::int64_t{dialog.comboSelection}});
         }
         return fields;
     }
@@ -155,8 +156,8 @@ void Machine::Impl::programWrote(std::string_view text) {
 // Each line counted within its process, so that a transcript can show the
 // first few and say how many more there were.
 void Machine::Impl::outputLine(std::string text) {
-    std::vector<EventField> fields{{"text", std::move(text)}};
-    if (!outputLines.empty()) fields.push_back({"line", ++outputLines.back()});
+    std::vector<EventField> fields{{field::kText, std::move(text)}};
+    if (!outputLines.empty()) fields.push_back({field::kLine, ++outputLines.back()});
     record(EventKind::ProgramOutput, std::move(fields));
 }
 
@@ -170,11 +171,11 @@ void Machine::Impl::flushOutput() {
 void Machine::Impl::fileOpened(const std::string& windowsPath,
                                const std::optional<std::string>& hostPath, win::DWORD error,
                                std::span<const std::uint8_t> content) {
-    std::vector<EventField> fields{{"path", windowsPath}};
+    std::vector<EventField> fields{{field::kPath, windowsPath}};
     if (hostPath) {
-        fields.push_back({"file", std::filesystem::path(*hostPath).filename().string()});
+        fields.push_back({field::kFile, std::filesystem::path(*hostPath).filename().string()});
     } else {
-        fields.push_back({"error", static_cast<std::int64_t>(error)});
+        fields.push_back({field::kError, static_cast<std::int64_t>(error)});
     }
     record(EventKind::FileOpened, std::move(fields));
     if (hostPath &&
@@ -200,18 +201,20 @@ void Machine::Impl::firmwareFileOpened(const std::string& windowsPath, const std
     const firmware::LoadOutcome outcome = firmware::loadFirmwareImage(source, *image, silent);
     firmware::chainedDecoderState() = programDecoder;
 
-    std::vector<EventField> fields{{"path", windowsPath},
-                                   {"file", std::filesystem::path(hostPath).filename().string()},
-                                   {"result", std::int64_t{outcome.result}},
-                                   {"holdsData", image->holdsData()}};
+    std::vector<EventField> fields{
+        {field::kPath, windowsPath},
+        {field::kFile, std::filesystem::path(hostPath).filename().string()},
+        {field::kResult, std::int64_t{outcome.result}},
+        {field::kHoldsData, image->holdsData()}};
     if (outcome.endingRecord) {
-        fields.push_back({"recordLine", static_cast<std::int64_t>(outcome.endingRecord->line)});
-        fields.push_back({"recordType", std::string("S") + outcome.endingRecord->type});
-        fields.push_back({"recordAddress", std::int64_t{outcome.endingRecord->address}});
+        fields.push_back(
+            {field::kRecordLine, static_cast<std::int64_t>(outcome.endingRecord->line)});
+        fields.push_back({field::kRecordType, std::string("S") + outcome.endingRecord->type});
+        fields.push_back({field::kRecordAddress, std::int64_t{outcome.endingRecord->address}});
     }
     if (image->holdsData()) {
-        fields.push_back({"lowAddress", std::int64_t{image->imageLowAddress}});
-        fields.push_back({"highAddress", std::int64_t{image->imageHighAddress}});
+        fields.push_back({field::kLowAddress, std::int64_t{image->imageLowAddress}});
+        fields.push_back({field::kHighAddress, std::int64_t{image->imageHighAddress}});
     }
     // The row that led the program here: the first reader whose row names this file.
     for (const ReaderState& reader : readers) {
@@ -220,9 +223,9 @@ void Machine::Impl::firmwareFileOpened(const std::string& windowsPath, const std
         const std::optional<std::string> named =
             processes.back()->system().hostPathFor(match->row.firmwareFileName);
         if (named != hostPath) continue;
-        fields.push_back({"drive", driveText(reader.letter)});
-        fields.push_back({"row", static_cast<std::int64_t>(match->line)});
-        fields.push_back({"rowFields", rowFields(match->row)});
+        fields.push_back({field::kDrive, driveText(reader.letter)});
+        fields.push_back({field::kRow, static_cast<std::int64_t>(match->line)});
+        fields.push_back({field::kRowFields, rowFields(match->row)});
         break;
     }
     record(EventKind::FirmwareLoaded, std::move(fields));
@@ -236,18 +239,19 @@ void Machine::Impl::headerTaken(char letter) {
     const firmware::HeaderBlockFields& header = reception.header;
     const auto& nameBytes = header.headerNameBytes;
     const firmware::HeaderProductName& product = header.headerProductName;
-    record(EventKind::FirmwareHeader,
-           {{"drive", driveText(letter)},
-            {"headerName", trimmedRight(std::string(
-                               nameBytes.begin(),
-                               std::find(nameBytes.begin(), nameBytes.end(), std::uint8_t{0})))},
-            {"scrambled", reception.scrambled},
-            {"productId", std::int64_t{header.headerProductId}},
-            {"productName", trimmedRight(std::string(product.begin(), product.end()))},
-            {"imageStart", std::int64_t{header.imageStart}},
-            {"imageLength", std::int64_t{header.imageLength}},
-            {"imageChecksum", std::int64_t{header.imageChecksum}},
-            {"blocks", std::int64_t{reception.blocksExpected}}});
+    record(
+        EventKind::FirmwareHeader,
+        {{field::kDrive, driveText(letter)},
+         {field::kHeaderName,
+          trimmedRight(std::string(
+              nameBytes.begin(), std::find(nameBytes.begin(), nameBytes.end(), std::uint8_t{0})))},
+         {field::kScrambled, reception.scrambled},
+         {field::kProductId, std::int64_t{header.headerProductId}},
+         {field::kProductName, trimmedRight(std::string(product.begin(), product.end()))},
+         {field::kImageStart, std::int64_t{header.imageStart}},
+         {field::kImageLength, std::int64_t{header.imageLength}},
+         {field::kImageChecksum, std::int64_t{header.imageChecksum}},
+         {field::kBlocks, std::int64_t{reception.blocksExpected}}});
 }
 
 // The row of the package's table for a reader of this identity, as the

@@ -91,7 +91,8 @@ UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
 void Machine::Impl::switchOff(win::UINT flags) {
     if ((flags & (win::EWX_POWEROFF | kEwxShutdown | kEwxReboot)) == 0) return;
     const bool reboot = (flags & kEwxReboot) != 0;
-    record(EventKind::PowerOff, {{"flags", static_cast<std::int64_t>(flags)}, {"restart", reboot}});
+    record(EventKind::PowerOff,
+           {{field::kFlags, static_cast<std::int64_t>(flags)}, {field::kRestart, reboot}});
     poweredOff = true;
 }
 
@@ -101,8 +102,8 @@ void Machine::Impl::noteFormats() {
         if (completed <= reader.knownFormats) continue;
         reader.knownFormats = completed;
         setup.drives[reader.letter].files.clear();
-        record(EventKind::MediumFormatted,
-               {{"drive", driveText(reader.letter)}, {"formats", std::int64_t{completed}}});
+        record(EventKind::MediumFormatted, {{field::kDrive, driveText(reader.letter)},
+                                            {field::kFormats, std::int64_t{completed}}});
     }
 }
 
@@ -117,11 +118,11 @@ std::optional<std::uint16_t> Machine::Impl::promisedRevision(const DeviceIdentit
 void Machine::Impl::enumerate(ReaderState& reader) {
     const FirmwareReception firmwareIn = reader.device->firmwareReception();
     const std::vector<std::uint8_t> stream = reader.device->getReceivedStream();
-    std::vector<EventField> fields{{"drive", driveText(reader.letter)}};
+    std::vector<EventField> fields{{field::kDrive, driveText(reader.letter)}};
     const bool fresh = firmwareIn.headerReceived && stream != reader.consumedStream;
     if (fresh && !firmwareIn.written()) {
         // The reader did not take the image: its boot code keeps the old firmware.
-        fields.push_back({"firmware", "not taken: " + firmwareIn.failureReason});
+        fields.push_back({field::kFirmware, "not taken: " + firmwareIn.failureReason});
     }
     DeviceIdentity next = reader.current;
     if (fresh && firmwareIn.written()) {
@@ -136,19 +137,20 @@ void Machine::Impl::enumerate(ReaderState& reader) {
         next.inquiry.revision = becomes.inquiryRevision.value_or(
             next.deviceRevision != reader.current.deviceRevision ? bcdRevision(next.deviceRevision)
                                                                  : reader.current.inquiry.revision);
-        fields.push_back({"firmware", std::string("new")});
+        fields.push_back({field::kFirmware, std::string("new")});
     }
     const bool changed = next != reader.current;
-    fields.push_back({"changed", changed});
-    fields.push_back({"before", identityText(reader.current)});
+    fields.push_back({field::kChanged, changed});
+    fields.push_back({field::kBefore, identityText(reader.current)});
     if (changed) {
         reader.current = next;
         reader.device->setIdentity(next.inquiry);
         const UsbStorageRecords laid = usbRecords().attach(usbDevice(reader));
-        fields.push_back({"storageKey", laid.storageKeyPath + "\\" + laid.storageInstanceName});
-        fields.push_back({"usbKey", laid.usbKeyPath + "\\" + laid.usbInstanceName});
+        fields.push_back(
+            {field::kStorageKey, laid.storageKeyPath + "\\" + laid.storageInstanceName});
+        fields.push_back({field::kUsbKey, laid.usbKeyPath + "\\" + laid.usbInstanceName});
     }
-    fields.push_back({"identity", identityText(reader.current)});
+    fields.push_back({field::kIdentity, identityText(reader.current)});
     record(EventKind::ReaderEnumerated, std::move(fields));
 }
 
@@ -167,7 +169,7 @@ void Machine::powerOn() {
 
 void Machine::restart() {
     Impl& m = *impl_;
-    m.record(EventKind::PowerOff, {{"flags", std::int64_t{0}}, {"restart", true}});
+    m.record(EventKind::PowerOff, {{field::kFlags, std::int64_t{0}}, {field::kRestart, true}});
     m.poweredOff = true;
     powerOn();
 }
@@ -182,11 +184,12 @@ void Machine::logOn(const std::function<void(const std::string&)>& start) {
         const bool removeAfter = !name.empty() && name.front() == kRunAfterPrefix;
         if (!removeAfter) m.registry.deleteValue(kRunOnceKeyPath, name);
         const ResolvedCommand resolved = resolveCommandLine(command);
-        std::vector<EventField> fields{{"name", name},
-                                       {"command", command},
-                                       {"removed", std::string(removeAfter ? "after" : "before")},
-                                       {"starts", resolved.windowsPath}};
-        if (resolved.programFile) fields.push_back({"program", *resolved.programFile});
+        std::vector<EventField> fields{
+            {field::kName, name},
+            {field::kCommand, command},
+            {field::kRemoved, std::string(removeAfter ? "after" : "before")},
+            {field::kStarts, resolved.windowsPath}};
+        if (resolved.programFile) fields.push_back({field::kProgram, *resolved.programFile});
         m.record(EventKind::RunOnce, std::move(fields));
         if (resolved.programFile) start(*resolved.programFile);
         if (removeAfter) m.registry.deleteValue(kRunOnceKeyPath, name);

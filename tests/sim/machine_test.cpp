@@ -198,9 +198,9 @@ TEST(MachinePowerCycle, AnIncompleteImageLeavesTheReaderAsItWas) {
     EXPECT_FALSE(machine.registry().keyExists(kUsbKeyOf1002));
     const auto enumerated = eventsOf(machine, sim::EventKind::ReaderEnumerated);
     ASSERT_EQ(enumerated.size(), 1u);
-    EXPECT_FALSE(enumerated[0]->flag("changed"));
-    EXPECT_EQ(enumerated[0]->text("firmware").rfind("not taken: only ", 0), 0u)
-        << enumerated[0]->text("firmware");
+    EXPECT_FALSE(enumerated[0]->get(sim::field::kChanged));
+    EXPECT_EQ(enumerated[0]->get(sim::field::kFirmware).rfind("not taken: only ", 0), 0u)
+        << enumerated[0]->get(sim::field::kFirmware);
 }
 
 TEST(MachinePowerCycle, ASecondPowerCycleWithoutANewFlashChangesNothing) {
@@ -218,8 +218,8 @@ TEST(MachinePowerCycle, ASecondPowerCycleWithoutANewFlashChangesNothing) {
     EXPECT_EQ(machine.summary().readers[0].after, afterFirst);
     const auto enumerated = eventsOf(machine, sim::EventKind::ReaderEnumerated);
     ASSERT_EQ(enumerated.size(), 2u);
-    EXPECT_TRUE(enumerated[0]->flag("changed"));
-    EXPECT_FALSE(enumerated[1]->flag("changed"));
+    EXPECT_TRUE(enumerated[0]->get(sim::field::kChanged));
+    EXPECT_FALSE(enumerated[1]->get(sim::field::kChanged));
 }
 
 TEST(MachineLogOn, RunOnceValuesAreRemovedBeforeTheirProgramStartsUnlessNamedWithBang) {
@@ -428,7 +428,7 @@ TEST(MachinePowerCycle, AReaderKeepsItsFirmwareWhenTheClaimedRangeNeverArrived) 
     EXPECT_EQ(machine.reader(0).identity().revision, "1.00");
     const auto enumerated = eventsOf(machine, sim::EventKind::ReaderEnumerated);
     ASSERT_FALSE(enumerated.empty());
-    EXPECT_EQ(enumerated.back()->text("firmware"),
+    EXPECT_EQ(enumerated.back()->get(sim::field::kFirmware),
               "not taken: the header claims 0x12000-0x13fff but the blocks carry 0x10000-0x11fff");
 }
 
@@ -732,9 +732,9 @@ TEST_F(MachineLibraries, AMissingOrUnreadableLibraryLoadsNothing) {
     EXPECT_EQ(process.system().LoadLibraryA("FORMAT_ENG.dll"), nullptr);
     const auto missing = eventsOf(machine, sim::EventKind::LibraryMissing);
     ASSERT_EQ(missing.size(), 2u);
-    EXPECT_NE(missing[0]->text("reason").find("KELDRA_ENG.rc:3"), std::string::npos)
-        << missing[0]->text("reason");
-    EXPECT_NE(missing[1]->text("reason").find("no FORMAT_ENG.rc"), std::string::npos);
+    EXPECT_NE(missing[0]->get(sim::field::kReason).find("KELDRA_ENG.rc:3"), std::string::npos)
+        << missing[0]->get(sim::field::kReason);
+    EXPECT_NE(missing[1]->get(sim::field::kReason).find("no FORMAT_ENG.rc"), std::string::npos);
 }
 
 }  // namespace
