@@ -181,7 +181,7 @@ bool powerCycle(ReaderState& state) {
 RoadReader::RoadReader(platform::Clock& clock, ReaderState state)
     : clock_(clock),
       state_(std::move(state)),
-      reader_(clock, sim::ReaderIdentity{state_.vendor, state_.product, state_.revision}),
+      reader_(clock, state_.identity.inquiry),
       volumes_(clock),
       protectedChecksLeft_(state_.writeProtectedChecks) {
     if (!state_.mediumPresent) reader_.removeMedium();
