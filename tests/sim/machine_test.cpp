@@ -721,6 +721,39 @@ TEST_F(MachineLibraries, TheProgramFolderComesFirstThenTheLibraryFolder) {
     EXPECT_EQ(process.system().FreeLibrary(own), win::FALSE) << "freed once only";
 }
 
+// A library name is read as CreateFileA reads a path; only a bare name is
+// also looked for among the libraries every machine has.
+TEST_F(MachineLibraries, ALibraryPathLeadsWhereTheFileSystemLeads) {
+    writeLibrary("keldra_eng.rc",
+                 "147 DIALOGEX 0, 0, 100, 40\nCAPTION \"Own\"\nBEGIN\n"
+                 "    DEFPUSHBUTTON \"OK\", 1, 10, 10, 40, 14\nEND\n");
+    sim::Scenario scenario = demoMachine();
+    scenario.machine.programFolder = folder_;
+    sim::Machine machine(scenario);
+    sim::MachineProcess& process = machine.startProcess("Velcrest.exe");
+    struct Case {
+        const char* name;
+        bool loads;
+    };
+    const Case cases[] = {
+        {"KELDRA_ENG.dll", true},
+        {".\\lang\\..\\keldra_eng.DLL", true},
+        {"c:\\program files\\KAVO\\Velcrest\\KELDRA_ENG.dll", true},
+        {"C:\\Elsewhere\\KELDRA_ENG.dll", false},
+        {"..\\KELDRA_ENG.dll", false},
+        {"FORMAT_ENG.dll", true},
+        {"C:\\Elsewhere\\FORMAT_ENG.dll", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const win::HMODULE module = process.system().LoadLibraryA(c.name);
+        EXPECT_EQ(module != nullptr, c.loads);
+        if (module != nullptr) {
+            EXPECT_EQ(process.system().FreeLibrary(module), win::TRUE);
+        }
+    }
+}
+
 TEST_F(MachineLibraries, AMissingOrUnreadableLibraryLoadsNothing) {
     writeLibrary("KELDRA_ENG.rc", "147 DIALOGEX 0, 0, 100, 40\nBEGIN\n    BOGUS\nEND\n");
     sim::Scenario scenario = demoMachine();
