@@ -161,4 +161,7 @@ bool registryNamesEqual(std::string_view a, std::string_view b);
 // "type N" for one without a name.
 std::string registryTypeName(win::DWORD type);
 
+// One value as the dump shows it: its quoted name, its type and its data.
+std::string registryValueText(const RegistryValue& value);
+
 }  // namespace sim
