@@ -1,10 +1,8 @@
 #include "program_table.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "format/format_app.h"
 #include "shell/language_library.h"
+#include "sim/windows_names.h"
 #include "update/update_app.h"
 
 namespace simrun {
@@ -23,13 +21,6 @@ void runFormatProgram(const platform::Services& services) {
     app.ExitInstance();
 }
 
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 }  // namespace
 
 const std::vector<ProgramEntry>& programTable() {
@@ -46,7 +37,7 @@ const std::vector<ProgramEntry>& programTable() {
 
 const ProgramEntry* findProgram(std::string_view fileName) {
     for (const ProgramEntry& entry : programTable()) {
-        if (sameName(entry.file.fileName, fileName)) return &entry;
+        if (sim::sameName(entry.file.fileName, fileName)) return &entry;
     }
     return nullptr;
 }

@@ -1,15 +1,15 @@
 #include "received_stream.h"
 
-#include <cctype>
 #include <fstream>
+
+#include "sim/windows_names.h"
 
 namespace simrun {
 
 std::optional<char> driveLetterOf(std::string_view text) {
-    if (text.size() == 2 && text[1] == ':') text.remove_suffix(1);
-    if (text.size() != 1 || std::isalpha(static_cast<unsigned char>(text[0])) == 0)
-        return std::nullopt;
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    constexpr std::size_t kLongestDrive = 2;  // "E:"
+    if (text.size() > kLongestDrive) return std::nullopt;
+    return sim::driveLetterOf(text);
 }
 
 const sim::ReaderSummary* streamReader(const RunResult& result, std::optional<char> drive) {

@@ -83,10 +83,10 @@ class ScenarioRunner {
         for (const sim::MachineEvent& event : result.events) {
             if (event.kind == sim::EventKind::DialogShown) {
                 result.summary.dialogs.push_back(
-                    ShownDialog{event.program, static_cast<int>(event.number("template")),
-                                event.text("caption")});
+                    ShownDialog{event.program, static_cast<int>(event.get(sim::field::kTemplate)),
+                                event.get(sim::field::kCaption)});
             } else if (event.kind == sim::EventKind::LoopGuard) {
-                result.summary.loopGuardReason = event.text("reason");
+                result.summary.loopGuardReason = event.get(sim::field::kReason);
             }
         }
         for (const ShownDialog& dialog : result.summary.dialogs) {

@@ -3,17 +3,16 @@
 #include <array>
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "firmware/srecord_reader.h"
-#include "format/format_templates.h"
-#include "program_table.h"
+#include "transcript_text.h"
 
 namespace simrun {
 
 namespace {
 
 using sim::EventKind;
+namespace field = sim::field;
 using sim::MachineEvent;
 
 constexpr int kBarWidth = 20;
@@ -40,6 +39,284 @@ std::string lead(const MachineEvent& event) {
                   static_cast<unsigned long long>(event.timeMs), programColumn(event).c_str());
     return text.data();
 }
+
+std::string hex(std::int64_t value) {
+    std::array<char, 24> text{};
+    std::snprintf(text.data(), text.size(), "0x%02llX", static_cast<unsigned long long>(value));
+    return text.data();
+}
+
+std::string registryValueText(const MachineEvent& event) {
+    const std::string type = event.get(field::kType);
+    if (type == "REG_SZ" || type == "REG_EXPAND_SZ") {
+        return type + " " + quoted(event.get(field::kDataText)) +
+               (event.get(field::kTerminated) ? "" : " (without its terminating zero)");
+    }
+    if (type == "REG_MULTI_SZ")
+        return type + " [" + joined(event.get(field::kDataTexts), ", ") + "]";
+    // A REG_DWORD of another size than four bytes is shown by its bytes.
+    if (event.has(field::kDataNumber))
+        return type + " " + std::to_string(event.get(field::kDataNumber));
+    return type + " " + event.get(field::kDataText);
+}
+
+std::string dialogText(const MachineEvent& event, const std::string& what) {
+    std::string text = what + " " + std::to_string(event.get(field::kTemplate)) + " " +
+                       quoted(event.get(field::kCaption)) + "\n";
+    for (const std::string& line : event.get(field::kTexts)) text += kIndent + ("| " + line) + "\n";
+    if (event.has(field::kChoices)) {
+        const std::vector<std::string>& choices = event.get(field::kChoices);
+        const auto selected = event.get(field::kSelected);
+        std::vector<std::string> shown;
+        for (std::size_t i = 0; i < choices.size(); ++i) {
+            shown.push_back(std::to_string(i + 1) + ". " + choices[i] +
+                            (static_cast<std::int64_t>(i) == selected ? " (selected)" : ""));
+        }
+        text += kIndent + ("| choices: " + joined(shown, ", ")) + "\n";
+    }
+    std::vector<std::string> buttons;
+    for (const std::string& button : event.get(field::kButtons))
+        buttons.push_back("[" + button + "]");
+    if (!buttons.empty()) text += kIndent + ("| " + joined(buttons, " ")) + "\n";
+    if (event.has(field::kNote)) text += kIndent + ("| (" + event.get(field::kNote) + ")") + "\n";
+    return text;
+}
+
+std::string progressText(const MachineEvent& event) {
+    const int percent = static_cast<int>(event.get(field::kPercent));
+    const int filled = percent * kBarWidth / kFullPercent;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    std::array<char, 96> text{};
+    std::snprintf(text.data(), text.size(), "progress [%s] %3d %%  (%lld of %lld)", bar.c_str(),
+                  percent,
+                  static_cast<long long>(event.get(field::kPosition) - event.get(field::kLow)),
+                  static_cast<long long>(event.get(field::kHigh) - event.get(field::kLow)));
+    return text.data();
+}
+
+std::string faultText(const MachineEvent& event) {
+    std::string text = "fault: " + event.get(field::kCommand);
+    if (event.has(field::kBlock)) text += " of block " + std::to_string(event.get(field::kBlock));
+    if (event.has(field::kOperation)) text += " " + hex(event.get(field::kOperation));
+    text += " on " + event.get(field::kDrive) + " (#" +
+            std::to_string(event.get(field::kOccurrence)) + ")";
+    if (event.has(field::kFails)) {
+        text += " fails with error " + std::to_string(event.get(field::kFails));
+    } else {
+        text += " is answered CHECK CONDITION, sense " + event.get(field::kSense);
+    }
+    return text;
+}
+
+std::string incidentText(const MachineEvent& event) {
+    const std::string what = event.get(field::kDo);
+    const std::string drive = event.has(field::kDrive) ? event.get(field::kDrive) : std::string();
+    if (what == "pullMedium") return "incident: the medium is pulled out of " + drive;
+    if (what == "insertMedium") return "incident: a medium goes into " + drive;
+    if (what == "writeProtect") {
+        return "incident: the write-protect byte of " + drive + " becomes " +
+               hex(event.get(field::kBits)) +
+               (event.has(field::kProblem) ? " (" + event.get(field::kProblem) + ")" : "");
+    }
+    if (what == "querySuspend") return "incident: Windows asks whether it may suspend";
+    if (what == "quit") return "incident: a quit message arrives";
+    if (what == "start") return "incident: the user starts " + event.get(field::kProgram);
+    return "incident: " + what;
+}
+
+std::string readerText(const MachineEvent& event) {
+    std::string text =
+        "reader on " + event.get(field::kDrive) + " comes up as " + event.get(field::kIdentity);
+    if (event.get(field::kChanged)) {
+        text += "\n" + std::string(kIndent) + "| was " + event.get(field::kBefore);
+        text += "\n" + std::string(kIndent) + "| Windows records " + event.get(field::kStorageKey);
+        text += "\n" + std::string(kIndent) + "| and " + event.get(field::kUsbKey);
+    }
+    if (event.has(field::kFirmware) && event.get(field::kFirmware).rfind("incomplete", 0) == 0)
+        text += "\n" + std::string(kIndent) + "| firmware " + event.get(field::kFirmware) +
+                ": the old firmware stays";
+    return text;
+}
+
+std::string runOnceText(const MachineEvent& event) {
+    std::string text = "Windows runs run-once " + quoted(event.get(field::kName)) + ": " +
+                       event.get(field::kCommand) + " (removed " + event.get(field::kRemoved) +
+                       " it runs)";
+    const std::string starts = event.get(field::kStarts);
+    if (starts.empty()) return text + "\n" + kIndent + "| nothing by that name exists";
+    text += "\n" + std::string(kIndent) + "| starts " + starts;
+    if (!event.has(field::kProgram)) text += ", which is not a program of this package";
+    return text;
+}
+
+std::string loadResultText(std::int64_t result) {
+    switch (result) {
+        case firmware::kLoadOk:
+            return "0 (loaded)";
+        case firmware::kLoadChecksumError:
+            return "1 (a record is cut short or its checksum is wrong)";
+        case firmware::kLoadAddressOutOfRange:
+            return "2 (a record lies outside the addresses a reader takes)";
+        default:
+            return std::to_string(result);
+    }
+}
+
+std::string firmwareLoadText(const MachineEvent& event) {
+    std::string text = "loads firmware file " + quoted(event.get(field::kFile)) + ": result " +
+                       loadResultText(event.get(field::kResult));
+    if (event.get(field::kHoldsData)) {
+        text += ", data " + hex(event.get(field::kLowAddress)) + " to " +
+                hex(event.get(field::kHighAddress));
+    } else {
+        text += ", no data";
+    }
+    if (event.has(field::kRecordLine)) {
+        text += "\n" + std::string(kIndent) + "| the load ended at line " +
+                std::to_string(event.get(field::kRecordLine)) + ", an " +
+                event.get(field::kRecordType) + " record at address " +
+                hex(event.get(field::kRecordAddress));
+    }
+    if (event.has(field::kRow)) {
+        std::vector<std::string> fields;
+        for (const std::string& field : event.get(field::kRowFields))
+            fields.push_back(quoted(field));
+        text += "\n" + std::string(kIndent) + "| row " + std::to_string(event.get(field::kRow)) +
+                " of the table (the reader on " + event.get(field::kDrive) +
+                "): " + joined(fields, " ");
+    }
+    return text;
+}
+
+std::string firmwareHeaderText(const MachineEvent& event) {
+    return event.get(field::kDrive) + " takes the header: header name " +
+           quoted(event.get(field::kHeaderName)) +
+           (event.get(field::kScrambled) ? ", blocks scrambled" : ", blocks not scrambled") + "\n" +
+           kIndent + "| product " + hex(event.get(field::kProductId)) + " " +
+           quoted(event.get(field::kProductName)) + ", image " +
+           hex(event.get(field::kImageStart)) + " + " + hex(event.get(field::kImageLength)) +
+           " bytes, checksum " + hex(event.get(field::kImageChecksum)) + ", " +
+           std::to_string(event.get(field::kBlocks)) + " data blocks to follow";
+}
+
+std::string hiddenOutputText(std::int64_t lines) {
+    if (lines <= kShownOutputLines) return std::string();
+    return " (its other " + std::to_string(lines - kShownOutputLines) +
+           " lines on standard output are not shown here; --json has each)";
+}
+
+std::string volumeText(const MachineEvent& event, const std::string& what) {
+    const std::string drive = event.get(field::kDrive);
+    if (event.get(field::kSucceeded)) return what + " " + drive;
+    return what + " " + drive + " fails with error " + std::to_string(event.get(field::kError));
+}
+
+// The text of one event, without the time and program columns; empty for the
+// events the text transcript leaves to --json.
+std::string body(const MachineEvent& event) {
+    switch (event.kind) {
+        case EventKind::ProcessStarted:
+            return "starts, current directory " + event.get(field::kDirectory);
+        case EventKind::ProcessEnded:
+            return (event.get(field::kKilled) ? std::string("is ended where it stands")
+                                              : std::string("ends")) +
+                   hiddenOutputText(event.get(field::kOutputLines));
+        case EventKind::LibraryLoaded:
+            return "loads " + event.get(field::kLibrary) + " (" + event.get(field::kScript) + ")";
+        case EventKind::LibraryMissing:
+            return "no " + event.get(field::kLibrary) + ": " + event.get(field::kReason);
+        case EventKind::DialogShown:
+            return dialogText(event, "dialog");
+        case EventKind::DialogAnswered: {
+            const std::string button =
+                event.has(field::kButton) ? event.get(field::kButton) : std::string();
+            return "  the user: " + event.get(field::kAnswer) +
+                   (button.empty() ? "" : " (" + button + ")");
+        }
+        case EventKind::AnswerRefused:
+            return "  the user tries " + event.get(field::kAnswer) + ": " +
+                   event.get(field::kReason);
+        case EventKind::DialogClosed:
+            return "  dialog " + std::to_string(event.get(field::kTemplate)) + " ends with " +
+                   std::to_string(event.get(field::kResult));
+        case EventKind::TemplateMissing:
+            return (event.get(field::kModal) ? "dialog " : "window ") +
+                   std::to_string(event.get(field::kTemplate)) +
+                   " cannot be shown: no such template in the resources";
+        case EventKind::WindowCreated:
+            return dialogText(event, "window");
+        case EventKind::WindowDestroyed:
+            return "window " + std::to_string(event.get(field::kTemplate)) + " closes";
+        case EventKind::Progress:
+            return progressText(event);
+        case EventKind::SuspendQuery:
+            return std::string("Windows asks to suspend: ") +
+                   (event.get(field::kRefused) ? "refused" : "allowed");
+        case EventKind::QuitPosted:
+            return "posts a quit message";
+        case EventKind::LoopGuard:
+            return "LOOP GUARD: " + event.get(field::kReason) + "; the scenario is stopped";
+        case EventKind::RegistryKeyCreated:
+            return "registry: creates HKLM\\" + event.get(field::kKey);
+        case EventKind::RegistryValueSet:
+            return "registry: sets HKLM\\" + event.get(field::kKey) + " " +
+                   quoted(event.get(field::kName)) + " = " + registryValueText(event);
+        case EventKind::RegistryKeyDeleted:
+            return "registry: deletes HKLM\\" + event.get(field::kKey);
+        case EventKind::FaultFired:
+            return faultText(event);
+        case EventKind::Incident:
+            return incidentText(event);
+        case EventKind::MediumFormatted:
+            return "the medium in " + event.get(field::kDrive) + " has been formatted";
+        case EventKind::PowerOff:
+            return event.get(field::kRestart)
+                       ? std::string("== Windows restarts")
+                       : "== Windows switches the machine off (ExitWindowsEx " +
+                             hex(event.get(field::kFlags)) + ")";
+        case EventKind::PowerOn:
+            return "== the machine is switched on";
+        case EventKind::ReaderEnumerated:
+            return readerText(event);
+        case EventKind::LogOn:
+            return "== the user logs on";
+        case EventKind::RunOnce:
+            return runOnceText(event);
+        case EventKind::ProgramOutput:
+            if (event.has(field::kLine) && event.get(field::kLine) > kShownOutputLines)
+                return std::string();
+            return "standard output: " + event.get(field::kText);
+        case EventKind::FileOpened:
+            return event.has(field::kError)
+                       ? "cannot open " + event.get(field::kPath) + " (error " +
+                             std::to_string(event.get(field::kError)) + ")"
+                       : "opens " + event.get(field::kPath);
+        case EventKind::FirmwareLoaded:
+            return firmwareLoadText(event);
+        case EventKind::FirmwareHeader:
+            return firmwareHeaderText(event);
+        case EventKind::VolumeOpened:
+            return event.get(field::kOpened)
+                       ? std::string()
+                       : "cannot open the volume " + event.get(field::kDrive) + " (error " +
+                             std::to_string(event.get(field::kError)) + ")";
+        case EventKind::VolumeClosed:
+            return event.has(field::kAfterRefusal)
+                       ? "releases the volume " + event.get(field::kDrive) + " after " +
+                             event.get(field::kAfterRefusal) + "; closing the handle drops its lock"
+                       : std::string();
+        case EventKind::VolumeLocked:
+            return volumeText(event, "locks the volume");
+        case EventKind::VolumeUnlocked:
+            return volumeText(event, "unlocks the volume");
+        case EventKind::PassThrough:
+            return std::string();
+    }
+    return eventName(event.kind);
+}
+
+}  // namespace
 
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr unsigned char kDelete = 0x7F;
@@ -80,12 +357,6 @@ std::string quoted(const std::string& text) {
     return result;
 }
 
-std::string hex(std::int64_t value) {
-    std::array<char, 24> text{};
-    std::snprintf(text.data(), text.size(), "0x%02llX", static_cast<unsigned long long>(value));
-    return text.data();
-}
-
 std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
     std::string text;
     for (const std::string& part : parts) {
@@ -95,305 +366,6 @@ std::string joined(const std::vector<std::string>& parts, const std::string& sep
     return text;
 }
 
-std::string registryValueText(const MachineEvent& event) {
-    const std::string type = event.text("type");
-    if (type == "REG_SZ" || type == "REG_EXPAND_SZ") {
-        return type + " " + quoted(event.text("data")) +
-               (event.flag("terminated") ? "" : " (without its terminating zero)");
-    }
-    if (type == "REG_MULTI_SZ") return type + " [" + joined(event.texts("data"), ", ") + "]";
-    if (type == "REG_DWORD") return type + " " + std::to_string(event.number("data"));
-    return type + " " + event.text("data");
-}
-
-std::string dialogText(const MachineEvent& event, const std::string& what) {
-    std::string text = what + " " + std::to_string(event.number("template")) + " " +
-                       quoted(event.text("caption")) + "\n";
-    for (const std::string& line : event.texts("texts")) text += kIndent + ("| " + line) + "\n";
-    const std::vector<std::string> choices = event.texts("choices");
-    if (!choices.empty()) {
-        const auto selected = event.number("selected");
-        std::vector<std::string> shown;
-        for (std::size_t i = 0; i < choices.size(); ++i) {
-            shown.push_back(std::to_string(i + 1) + ". " + choices[i] +
-                            (static_cast<std::int64_t>(i) == selected ? " (selected)" : ""));
-        }
-        text += kIndent + ("| choices: " + joined(shown, ", ")) + "\n";
-    }
-    std::vector<std::string> buttons;
-    for (const std::string& button : event.texts("buttons")) buttons.push_back("[" + button + "]");
-    if (!buttons.empty()) text += kIndent + ("| " + joined(buttons, " ")) + "\n";
-    if (event.find("note") != nullptr) text += kIndent + ("| (" + event.text("note") + ")") + "\n";
-    return text;
-}
-
-std::string progressText(const MachineEvent& event) {
-    const int percent = static_cast<int>(event.number("percent"));
-    const int filled = percent * kBarWidth / kFullPercent;
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
-    std::array<char, 96> text{};
-    std::snprintf(text.data(), text.size(), "progress [%s] %3d %%  (%lld of %lld)", bar.c_str(),
-                  percent, static_cast<long long>(event.number("position") - event.number("low")),
-                  static_cast<long long>(event.number("high") - event.number("low")));
-    return text.data();
-}
-
-std::string faultText(const MachineEvent& event) {
-    std::string text = "fault: " + event.text("command");
-    if (event.find("block") != nullptr)
-        text += " of block " + std::to_string(event.number("block"));
-    if (event.find("operation") != nullptr) text += " " + hex(event.number("operation"));
-    text += " on " + event.text("drive") + " (#" + std::to_string(event.number("occurrence")) + ")";
-    if (event.find("fails") != nullptr) {
-        text += " fails with error " + std::to_string(event.number("fails"));
-    } else {
-        text += " is answered CHECK CONDITION, sense " + event.text("sense");
-    }
-    return text;
-}
-
-std::string incidentText(const MachineEvent& event) {
-    const std::string what = event.text("do");
-    const std::string drive = event.text("drive");
-    if (what == "pullMedium") return "incident: the medium is pulled out of " + drive;
-    if (what == "insertMedium") return "incident: a medium goes into " + drive;
-    if (what == "writeProtect") {
-        return "incident: the write-protect byte of " + drive + " becomes " +
-               hex(event.number("bits")) +
-               (event.find("problem") != nullptr ? " (" + event.text("problem") + ")" : "");
-    }
-    if (what == "querySuspend") return "incident: Windows asks whether it may suspend";
-    if (what == "quit") return "incident: a quit message arrives";
-    if (what == "start") return "incident: the user starts " + event.text("program");
-    return "incident: " + what;
-}
-
-std::string readerText(const MachineEvent& event) {
-    std::string text =
-        "reader on " + event.text("drive") + " comes up as " + event.text("identity");
-    if (event.flag("changed")) {
-        text += "\n" + std::string(kIndent) + "| was " + event.text("before");
-        text += "\n" + std::string(kIndent) + "| Windows records " + event.text("storageKey");
-        text += "\n" + std::string(kIndent) + "| and " + event.text("usbKey");
-    }
-    if (event.text("firmware").rfind("incomplete", 0) == 0)
-        text += "\n" + std::string(kIndent) + "| firmware " + event.text("firmware") +
-                ": the old firmware stays";
-    return text;
-}
-
-std::string runOnceText(const MachineEvent& event) {
-    std::string text = "Windows runs run-once " + quoted(event.text("name")) + ": " +
-                       event.text("command") + " (removed " + event.text("removed") + " it runs)";
-    const std::string starts = event.text("starts");
-    if (starts.empty()) return text + "\n" + kIndent + "| nothing by that name exists";
-    text += "\n" + std::string(kIndent) + "| starts " + starts;
-    if (event.find("program") == nullptr) text += ", which is not a program of this package";
-    return text;
-}
-
-std::string loadResultText(std::int64_t result) {
-    switch (result) {
-        case firmware::kLoadOk:
-            return "0 (loaded)";
-        case firmware::kLoadChecksumError:
-            return "1 (a record is cut short or its checksum is wrong)";
-        case firmware::kLoadAddressOutOfRange:
-            return "2 (a record lies outside the addresses a reader takes)";
-        default:
-            return std::to_string(result);
-    }
-}
-
-std::string firmwareLoadText(const MachineEvent& event) {
-    std::string text = "loads firmware file " + quoted(event.text("file")) + ": result " +
-                       loadResultText(event.number("result"));
-    if (event.flag("holdsData")) {
-        text +=
-            ", data " + hex(event.number("lowAddress")) + " to " + hex(event.number("highAddress"));
-    } else {
-        text += ", no data";
-    }
-    if (event.find("recordLine") != nullptr) {
-        text += "\n" + std::string(kIndent) + "| the load ended at line " +
-                std::to_string(event.number("recordLine")) + ", an " + event.text("recordType") +
-                " record at address " + hex(event.number("recordAddress"));
-    }
-    if (event.find("row") != nullptr) {
-        std::vector<std::string> fields;
-        for (const std::string& field : event.texts("rowFields")) fields.push_back(quoted(field));
-        text += "\n" + std::string(kIndent) + "| row " + std::to_string(event.number("row")) +
-                " of the table (the reader on " + event.text("drive") + "): " + joined(fields, " ");
-    }
-    return text;
-}
-
-std::string firmwareHeaderText(const MachineEvent& event) {
-    return event.text("drive") + " takes the header: header name " +
-           quoted(event.text("headerName")) +
-           (event.flag("scrambled") ? ", blocks scrambled" : ", blocks not scrambled") + "\n" +
-           kIndent + "| product " + hex(event.number("productId")) + " " +
-           quoted(event.text("productName")) + ", image " + hex(event.number("imageStart")) +
-           " + " + hex(event.number("imageLength")) + " bytes, checksum " +
-           hex(event.number("imageChecksum")) + ", " + std::to_string(event.number("blocks")) +
-           " data blocks to follow";
-}
-
-std::string hiddenOutputText(std::int64_t lines) {
-    if (lines <= kShownOutputLines) return std::string();
-    return " (its other " + std::to_string(lines - kShownOutputLines) +
-           " lines on standard output are not shown here; --json has each)";
-}
-
-std::string volumeText(const MachineEvent& event, const std::string& what) {
-    const std::string drive = event.text("drive");
-    if (event.flag("succeeded")) return what + " " + drive;
-    return what + " " + drive + " fails with error " + std::to_string(event.number("error"));
-}
-
-// The text of one event, without the time and program columns; empty for the
-// events the text transcript leaves to --json.
-std::string body(const MachineEvent& event) {
-    switch (event.kind) {
-        case EventKind::ProcessStarted:
-            return "starts, current directory " + event.text("directory");
-        case EventKind::ProcessEnded:
-            return (event.flag("killed") ? std::string("is ended where it stands")
-                                         : std::string("ends")) +
-                   hiddenOutputText(event.number("outputLines"));
-        case EventKind::LibraryLoaded:
-            return "loads " + event.text("library") + " (" + event.text("script") + ")";
-        case EventKind::LibraryMissing:
-            return "no " + event.text("library") + ": " + event.text("reason");
-        case EventKind::DialogShown:
-            return dialogText(event, "dialog");
-        case EventKind::DialogAnswered: {
-            const std::string button = event.text("button");
-            return "  the user: " + event.text("answer") +
-                   (button.empty() ? "" : " (" + button + ")");
-        }
-        case EventKind::AnswerRefused:
-            return "  the user tries " + event.text("answer") + ": " + event.text("reason");
-        case EventKind::DialogClosed:
-            return "  dialog " + std::to_string(event.number("template")) + " ends with " +
-                   std::to_string(event.number("result"));
-        case EventKind::TemplateMissing:
-            return (event.flag("modal") ? "dialog " : "window ") +
-                   std::to_string(event.number("template")) +
-                   " cannot be shown: no such template in the resources";
-        case EventKind::WindowCreated:
-            return dialogText(event, "window");
-        case EventKind::WindowDestroyed:
-            return "window " + std::to_string(event.number("template")) + " closes";
-        case EventKind::Progress:
-            return progressText(event);
-        case EventKind::SuspendQuery:
-            return std::string("Windows asks to suspend: ") +
-                   (event.flag("refused") ? "refused" : "allowed");
-        case EventKind::QuitPosted:
-            return "posts a quit message";
-        case EventKind::LoopGuard:
-            return "LOOP GUARD: " + event.text("reason") + "; the scenario is stopped";
-        case EventKind::RegistryKeyCreated:
-            return "registry: creates HKLM\\" + event.text("key");
-        case EventKind::RegistryValueSet:
-            return "registry: sets HKLM\\" + event.text("key") + " " + quoted(event.text("name")) +
-                   " = " + registryValueText(event);
-        case EventKind::RegistryKeyDeleted:
-            return "registry: deletes HKLM\\" + event.text("key");
-        case EventKind::FaultFired:
-            return faultText(event);
-        case EventKind::Incident:
-            return incidentText(event);
-        case EventKind::MediumFormatted:
-            return "the medium in " + event.text("drive") + " has been formatted";
-        case EventKind::PowerOff:
-            return event.flag("restart") ? std::string("== Windows restarts")
-                                         : "== Windows switches the machine off (ExitWindowsEx " +
-                                               hex(event.number("flags")) + ")";
-        case EventKind::PowerOn:
-            return "== the machine is switched on";
-        case EventKind::ReaderEnumerated:
-            return readerText(event);
-        case EventKind::LogOn:
-            return "== the user logs on";
-        case EventKind::RunOnce:
-            return runOnceText(event);
-        case EventKind::ProgramOutput:
-            if (event.number("line") > kShownOutputLines) return std::string();
-            return "standard output: " + event.text("text");
-        case EventKind::FileOpened:
-            return event.find("error") != nullptr
-                       ? "cannot open " + event.text("path") + " (error " +
-                             std::to_string(event.number("error")) + ")"
-                       : "opens " + event.text("path");
-        case EventKind::FirmwareLoaded:
-            return firmwareLoadText(event);
-        case EventKind::FirmwareHeader:
-            return firmwareHeaderText(event);
-        case EventKind::VolumeOpened:
-            return event.flag("opened")
-                       ? std::string()
-                       : "cannot open the volume " + event.text("drive") + " (error " +
-                             std::to_string(event.number("error")) + ")";
-        case EventKind::VolumeClosed:
-            return event.find("afterRefusal") != nullptr
-                       ? "releases the volume " + event.text("drive") + " after " +
-                             event.text("afterRefusal") + "; closing the handle drops its lock"
-                       : std::string();
-        case EventKind::VolumeLocked:
-            return volumeText(event, "locks the volume");
-        case EventKind::VolumeUnlocked:
-            return volumeText(event, "unlocks the volume");
-        case EventKind::PassThrough:
-            return std::string();
-    }
-    return eventName(event.kind);
-}
-
-std::string identityLine(const sim::DeviceIdentity& identity) {
-    std::array<char, 32> usb{};
-    std::snprintf(usb.data(), usb.size(), "%04x:%04x rev %04x", unsigned{identity.vendorId},
-                  unsigned{identity.productId}, unsigned{identity.deviceRevision});
-    return quoted(identity.inquiry.vendor) + " " + quoted(identity.inquiry.product) + " " +
-           quoted(identity.inquiry.revision) + ", USB " + usb.data();
-}
-
-std::string firmwareLine(const sim::FirmwareReception& firmware) {
-    if (!firmware.headerReceived) return "not sent";
-    const std::string blocks = std::to_string(firmware.blocksReceived) + " of " +
-                               std::to_string(firmware.blocksExpected) + " blocks";
-    if (firmware.written()) {
-        return "written (header and " + blocks +
-               (firmware.checksumMatches ? ", checksum right)" : ")");
-    }
-    return "NOT written: " + firmware.failureReason;
-}
-
-std::string pairs(const std::vector<std::pair<std::string, std::string>>& values) {
-    std::vector<std::string> parts;
-    for (const auto& [name, data] : values) parts.push_back(name + "=" + quoted(data));
-    return joined(parts, " ");
-}
-
-nlohmann::ordered_json identityJson(const sim::DeviceIdentity& identity) {
-    std::array<char, 8> vid{};
-    std::array<char, 8> pid{};
-    std::array<char, 8> rev{};
-    std::snprintf(vid.data(), vid.size(), "%04x", unsigned{identity.vendorId});
-    std::snprintf(pid.data(), pid.size(), "%04x", unsigned{identity.productId});
-    std::snprintf(rev.data(), rev.size(), "%04x", unsigned{identity.deviceRevision});
-    return {{"vendor", identity.inquiry.vendor},
-            {"product", identity.inquiry.product},
-            {"revision", identity.inquiry.revision},
-            {"vid", vid.data()},
-            {"pid", pid.data()},
-            {"rev", rev.data()}};
-}
-
-}  // namespace
-
 std::string transcriptText(const MachineEvent& event) {
     const std::string what = body(event);
     if (what.empty()) return what;
@@ -402,129 +374,14 @@ std::string transcriptText(const MachineEvent& event) {
     return text;
 }
 
-std::string summaryText(const RunResult& result) {
-    const RunSummary& summary = result.summary;
-    const sim::MachineSummary& machine = summary.machine;
-    std::ostringstream out;
-    out << "\n== summary\n";
-    for (const sim::ReaderSummary& reader : machine.readers) {
-        out << "reader " << reader.letter << ":   firmware " << firmwareLine(reader.firmware)
-            << "\n";
-        out << "             before " << identityLine(reader.before) << "\n";
-        out << "             after  " << identityLine(reader.after) << "\n";
-        out << "             medium "
-            << (reader.formatsCompleted > 0
-                    ? "formatted (" + std::to_string(reader.formatsCompleted) + " format" +
-                          (reader.formatsCompleted > 1 ? "s)" : ")")
-                    : std::string("not formatted"))
-            << (reader.formatsAborted > 0
-                    ? ", " + std::to_string(reader.formatsAborted) + " format(s) cut short"
-                    : std::string())
-            << "\n";
-    }
-    if (machine.readers.empty()) out << "readers:     none\n";
-    if (summary.showed(kFormatProgramFile,
-                       format::templateNumber(format::FormatTemplate::NotFormatted))) {
-        out << "format:      not seen to finish; Ardlow told the user so (notice 154)\n";
-    }
-    out << "marker:      ";
-    if (machine.markerPresent) {
-        out << "left: " << pairs(machine.markerValues) << "\n";
-    } else {
-        out << (machine.markerWritten ? "written, then removed" : "never written") << "\n";
-    }
-    out << "run-once:    "
-        << (machine.runOnceValues.empty() ? std::string("none left")
-                                          : "left: " + pairs(machine.runOnceValues))
-        << "\n";
-    out << "closing:     "
-        << (summary.formatClosingNotice
-                ? summary.formatClosingNotice->program + " showed notice " +
-                      std::to_string(summary.formatClosingNotice->templateId) + " " +
-                      quoted(summary.formatClosingNotice->caption)
-                : std::string("the format program showed no closing notice"))
-        << "\n";
-    out << "power:       " << machine.powerCycles << " power cycle(s); the machine is "
-        << (machine.poweredOff ? "off" : "on") << " at the end\n";
-    std::string locked;
-    for (const char letter : machine.lockedVolumes)
-        locked += std::string(locked.empty() ? "" : ", ") + letter + ":";
-    out << "left open:   " << machine.openRegistryKeys << " registry key(s), "
-        << machine.openVolumeHandles
-        << " volume handle(s), locked volumes: " << (locked.empty() ? "none" : locked) << "\n";
-    out << "ended:       "
-        << (summary.stoppedByLoopGuard
-                ? "STOPPED by the loop guard (" + summary.loopGuardReason + ")"
-                : std::string("the scenario ran to its end"))
-        << "\n";
-    return out.str();
-}
-
 std::string eventJson(const MachineEvent& event) {
     nlohmann::ordered_json line;
     line["event"] = eventName(event.kind);
     line["time"] = event.timeMs;
     line["program"] = event.program;
-    for (const sim::EventField& field : event.fields) {
-        std::visit([&](const auto& value) { line[field.name] = value; }, field.value);
+    for (const sim::EventField& entry : event.fields) {
+        std::visit([&](const auto& value) { line[std::string(entry.name)] = value; }, entry.value);
     }
-    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-}
-
-std::string summaryJson(const RunResult& result) {
-    const RunSummary& summary = result.summary;
-    const sim::MachineSummary& machine = summary.machine;
-    nlohmann::ordered_json line;
-    line["event"] = "summary";
-    line["exitStatus"] = result.exitStatus;
-    line["stoppedByLoopGuard"] = summary.stoppedByLoopGuard;
-    if (summary.stoppedByLoopGuard) line["loopGuardReason"] = summary.loopGuardReason;
-    nlohmann::ordered_json readers = nlohmann::ordered_json::array();
-    for (const sim::ReaderSummary& reader : machine.readers) {
-        nlohmann::ordered_json entry;
-        entry["drive"] = std::string(1, reader.letter) + ":";
-        entry["before"] = identityJson(reader.before);
-        entry["after"] = identityJson(reader.after);
-        entry["firmwareWritten"] = reader.firmware.written();
-        entry["headerReceived"] = reader.firmware.headerReceived;
-        entry["blocksReceived"] = reader.firmware.blocksReceived;
-        entry["blocksExpected"] = reader.firmware.blocksExpected;
-        if (reader.firmware.checksumMatches) {
-            entry["checksumMatches"] = *reader.firmware.checksumMatches;
-        } else {
-            entry["checksumMatches"] = nullptr;
-        }
-        entry["formatsCompleted"] = reader.formatsCompleted;
-        entry["formatsAborted"] = reader.formatsAborted;
-        readers.push_back(entry);
-    }
-    line["readers"] = readers;
-    nlohmann::ordered_json marker;
-    marker["written"] = machine.markerWritten;
-    marker["present"] = machine.markerPresent;
-    marker["values"] = nlohmann::ordered_json::object();
-    for (const auto& [name, data] : machine.markerValues) marker["values"][name] = data;
-    line["marker"] = marker;
-    line["runOnce"] = nlohmann::ordered_json::object();
-    for (const auto& [name, data] : machine.runOnceValues) line["runOnce"][name] = data;
-    if (summary.formatClosingNotice) {
-        line["closingNotice"] = {{"program", summary.formatClosingNotice->program},
-                                 {"template", summary.formatClosingNotice->templateId},
-                                 {"caption", summary.formatClosingNotice->caption}};
-    } else {
-        line["closingNotice"] = nullptr;
-    }
-    line["powerCycles"] = machine.powerCycles;
-    line["poweredOff"] = machine.poweredOff;
-    line["openRegistryKeys"] = machine.openRegistryKeys;
-    line["openVolumeHandles"] = machine.openVolumeHandles;
-    nlohmann::ordered_json locked = nlohmann::ordered_json::array();
-    for (const char letter : machine.lockedVolumes) locked.push_back(std::string(1, letter) + ":");
-    line["lockedVolumes"] = locked;
-    nlohmann::ordered_json dialogs = nlohmann::ordered_json::array();
-    for (const ShownDialog& dialog : summary.dialogs)
-        dialogs.push_back({{"program", dialog.program}, {"template", dialog.templateId}});
-    line["dialogs"] = dialogs;
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 

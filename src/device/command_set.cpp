@@ -7,6 +7,8 @@ namespace device {
 
 namespace {
 
+// The simulated reader decodes these bytes from its own copy, written apart
+// from this one on purpose: each is the other's check, so keep them unshared.
 constexpr std::uint8_t kOpTestUnitReady = 0x00;
 constexpr std::uint8_t kOpRequestSense = 0x03;
 constexpr std::uint8_t kOpInquiry = 0x12;

@@ -15,6 +15,7 @@
 #include "firmware/flash_layout.h"
 #include "firmware/standard_output.h"
 #include "platform/services.h"
+#include "sim/machine_events.h"
 #include "sim/scenario.h"
 #include "sim/sim_registry.h"
 #include "sim/sim_system.h"
@@ -29,83 +30,6 @@ namespace sim {
 // Registry places the machine itself looks at.
 inline constexpr char kRunOnceKeyPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 inline constexpr char kMarkerKeyPath[] = "SOFTWARE\\Kavo Corporation\\Pendrel";
-
-// What the transcript tells, in the order it happened.
-enum class EventKind {
-    ProcessStarted,
-    ProcessEnded,
-    LibraryLoaded,
-    LibraryMissing,
-    DialogShown,
-    DialogAnswered,
-    AnswerRefused,
-    DialogClosed,
-    TemplateMissing,
-    WindowCreated,
-    WindowDestroyed,
-    Progress,
-    SuspendQuery,
-    QuitPosted,
-    LoopGuard,
-    RegistryKeyCreated,
-    RegistryValueSet,
-    RegistryKeyDeleted,
-    FaultFired,
-    Incident,
-    MediumFormatted,
-    PowerOff,
-    PowerOn,
-    ReaderEnumerated,
-    LogOn,
-    RunOnce,
-    ProgramOutput,   // a line the program wrote to its standard output
-    FileOpened,      // a file of the program folder opened, or not found
-    FirmwareLoaded,  // what the loader makes of the firmware file the program opened
-    FirmwareHeader,  // the header block a reader took: what it announces
-    VolumeOpened,
-    VolumeClosed,
-    VolumeLocked,
-    VolumeUnlocked,
-    PassThrough,  // one SCSI pass-through command and its answer
-};
-
-// The event's name in the JSON lines: "dialog", "registry-set", ...
-const char* eventName(EventKind kind);
-
-using EventValue = std::variant<std::string, std::int64_t, bool, std::vector<std::string>>;
-
-struct EventField {
-    std::string name;
-    EventValue value;
-};
-
-struct MachineEvent {
-    EventKind kind = EventKind::ProcessStarted;
-    std::uint64_t timeMs = 0;  // virtual time
-    std::string program;       // the program running, empty for the machine's own doings
-    std::vector<EventField> fields;
-
-    const EventValue* find(std::string_view name) const;
-    // The field as text or number; empty or 0 when it is missing or of another kind.
-    std::string text(std::string_view name) const;
-    std::int64_t number(std::string_view name) const;
-    bool flag(std::string_view name) const;
-    std::vector<std::string> texts(std::string_view name) const;
-};
-
-// How a reader names itself, in INQUIRY and on the bus.
-struct DeviceIdentity {
-    ReaderIdentity inquiry;
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    std::uint16_t deviceRevision = 0;
-
-    bool operator==(const DeviceIdentity& other) const {
-        return inquiry.vendor == other.inquiry.vendor && inquiry.product == other.inquiry.product &&
-               inquiry.revision == other.inquiry.revision && vendorId == other.vendorId &&
-               productId == other.productId && deviceRevision == other.deviceRevision;
-    }
-};
 
 // A program file the machine can start, and the resource script that stands
 // for the resources the program carries itself.
@@ -258,7 +182,6 @@ class Machine {
     SimRegistry& registry();
     SimVolumes& volumes();
     VirtualClock& clock();
-    std::size_t readerCount() const;
     VirtualReader& reader(std::size_t index);
     MachineSummary summary() const;
 

@@ -1,8 +1,6 @@
-#include <algorithm>
-#include <cstddef>
-#include <span>
+#include "sim/machine_events.h"
 
-#include "sim/machine.h"
+#include <stdexcept>
 
 // The transcript's events: plain data, apart from the machine itself.
 namespace sim {
@@ -92,28 +90,9 @@ const EventValue* MachineEvent::find(std::string_view name) const {
     return nullptr;
 }
 
-std::string MachineEvent::text(std::string_view name) const {
-    const EventValue* value = find(name);
-    const auto* held = value != nullptr ? std::get_if<std::string>(value) : nullptr;
-    return held != nullptr ? *held : std::string();
-}
-
-std::int64_t MachineEvent::number(std::string_view name) const {
-    const EventValue* value = find(name);
-    const auto* held = value != nullptr ? std::get_if<std::int64_t>(value) : nullptr;
-    return held != nullptr ? *held : 0;
-}
-
-bool MachineEvent::flag(std::string_view name) const {
-    const EventValue* value = find(name);
-    const auto* held = value != nullptr ? std::get_if<bool>(value) : nullptr;
-    return held != nullptr && *held;
-}
-
-std::vector<std::string> MachineEvent::texts(std::string_view name) const {
-    const EventValue* value = find(name);
-    const auto* held = value != nullptr ? std::get_if<std::vector<std::string>>(value) : nullptr;
-    return held != nullptr ? *held : std::vector<std::string>();
+void MachineEvent::missing(std::string_view name) const {
+    throw std::logic_error(std::string("a ") + eventName(kind) + " event carries no field \"" +
+                           std::string(name) + "\" of that type");
 }
 
 }  // namespace sim

@@ -13,10 +13,6 @@ inline constexpr std::uint8_t kOpRequestSense = 0x03;
 inline constexpr std::uint8_t kOpInquiry = 0x12;
 inline constexpr std::uint8_t kOpModeSense10 = 0x5A;
 inline constexpr std::uint8_t kOpVendor = 0xFA;
-// The vendor command's sub-code byte: the firmware block write or the format.
-inline constexpr std::size_t kVendorSubcodeByte = 2;
-inline constexpr std::uint8_t kVendorBlockWrite = 0xC0;
-inline constexpr std::uint8_t kVendorFormat = 0xA0;
 
 // SCSI status bytes.
 inline constexpr std::uint8_t kStatusGood = 0x00;

@@ -9,6 +9,7 @@
 
 #include "firmware/byte_source.h"
 #include "firmware/windows_file_name.h"
+#include "sim/windows_names.h"
 
 namespace sim {
 
@@ -50,14 +51,6 @@ std::vector<std::uint8_t> makeSid(const win::SID_IDENTIFIER_AUTHORITY& authority
 
 std::size_t sidLength(const void* sid) {
     return kSidHeaderSize + 4 * static_cast<const std::uint8_t*>(sid)[1];
-}
-
-bool isAbsolute(const std::string& path) {
-    return path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
-}
-
-bool matchesPattern(const std::string& name, const std::string& pattern) {
-    return pattern == "*.*" || pattern == "*" || firmware::sameWindowsName(name, pattern);
 }
 
 }  // namespace
@@ -290,16 +283,18 @@ win::BOOL SimSystem::CloseHandle(win::HANDLE handle) {
 win::DWORD SimSystem::GetLogicalDrives() {
     win::DWORD mask = 0;
     for (const auto& [letter, drive] : setup_.drives) {
-        const int index = std::toupper(static_cast<unsigned char>(letter)) - 'A';
-        if (index >= 0 && index < kDriveCount) mask |= win::DWORD{1} << index;
+        const std::optional<char> upper = driveLetterOf(std::string_view(&letter, 1));
+        const int index = upper ? *upper - 'A' : kDriveCount;
+        if (index < kDriveCount) mask |= win::DWORD{1} << index;
     }
     return mask;
 }
 
 const SimDrive* SimSystem::driveFor(const char* rootPath) const {
-    if (rootPath == nullptr || rootPath[0] == '\0' || rootPath[1] != ':') return nullptr;
-    const auto found = setup_.drives.find(
-        static_cast<char>(std::toupper(static_cast<unsigned char>(rootPath[0]))));
+    const std::optional<char> letter =
+        rootPath != nullptr ? driveLetterOf(rootPath) : std::optional<char>();
+    if (!letter || std::strlen(rootPath) < 2) return nullptr;
+    const auto found = setup_.drives.find(*letter);
     return found == setup_.drives.end() ? nullptr : &found->second;
 }
 
@@ -323,7 +318,7 @@ win::HANDLE SimSystem::FindFirstFileA(const char* pattern, win::WIN32_FIND_DATAA
     }
     const std::string filePattern = pattern + 3;
     for (const std::string& name : drive->files) {
-        if (!matchesPattern(name, filePattern)) continue;
+        if (!matchesFilePattern(name, filePattern)) continue;
         std::memset(found, 0, sizeof *found);
         found->dwFileAttributes = win::FILE_ATTRIBUTE_NORMAL;
         std::strncpy(found->cFileName, name.c_str(), sizeof found->cFileName - 1);
@@ -355,19 +350,8 @@ win::DWORD SimSystem::GetCurrentDirectoryA(win::DWORD bufferLength, char* buffer
 }
 
 std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath) const {
-    if (setup_.hostProgramFolder.empty()) return std::nullopt;
-    const std::string full =
-        isAbsolute(windowsPath) ? windowsPath : setup_.currentDirectory + "\\" + windowsPath;
-    const std::vector<std::string> wanted = firmware::windowsPathComponents(full);
-    const std::vector<std::string> folder =
-        firmware::windowsPathComponents(setup_.currentDirectory);
-    if (wanted.size() <= folder.size() ||
-        !std::equal(folder.begin(), folder.end(), wanted.begin(), firmware::sameWindowsName)) {
-        return std::nullopt;
-    }
-    const std::vector<std::string> inFolder(
-        wanted.begin() + static_cast<std::ptrdiff_t>(folder.size()), wanted.end());
-    const auto host = firmware::findHostFile(setup_.hostProgramFolder, inFolder);
+    const auto host = hostFileFor({setup_.currentDirectory, setup_.hostProgramFolder}, windowsPath,
+                                  setup_.currentDirectory);
     if (!host) return std::nullopt;
     return host->string();
 }
@@ -375,15 +359,10 @@ std::optional<std::string> SimSystem::hostPathFor(const std::string& windowsPath
 // A file given as bytes is named by the same rule as a host file: the whole
 // path, component by component, without regard to letter case.
 const std::vector<std::uint8_t>* SimSystem::programFileBytes(const std::string& windowsPath) const {
-    const auto fullPath = [this](const std::string& path) {
-        return firmware::windowsPathComponents(
-            isAbsolute(path) ? path : setup_.currentDirectory + "\\" + path);
-    };
-    const std::vector<std::string> wanted = fullPath(windowsPath);
+    const std::vector<std::string> wanted =
+        fullPathComponents(windowsPath, setup_.currentDirectory);
     for (const auto& [name, bytes] : setup_.programFiles) {
-        const std::vector<std::string> given = fullPath(name);
-        if (std::equal(given.begin(), given.end(), wanted.begin(), wanted.end(),
-                       firmware::sameWindowsName)) {
+        if (sameComponents(fullPathComponents(name, setup_.currentDirectory), wanted)) {
             return &bytes;
         }
     }
@@ -395,8 +374,10 @@ win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess, w
     const win::HANDLE handle =
         openProgramFile(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
     if (watchFiles_ && path != nullptr) {
-        watchFiles_(path, handle != win::invalidHandleValue() ? hostPathFor(path) : std::nullopt,
-                    lastError_);
+        const Handle* opened = findHandle(handle, HandleKind::File);
+        watchFiles_(path, opened != nullptr ? hostPathFor(path) : std::nullopt, lastError_,
+                    opened != nullptr ? std::span<const std::uint8_t>(opened->content)
+                                      : std::span<const std::uint8_t>());
     }
     return handle;
 }

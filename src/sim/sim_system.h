@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -102,10 +103,11 @@ class SimSystem final : public platform::System {
     using LibraryLoader = std::function<win::HMODULE(const std::string& fileName)>;
     using LibraryFreer = std::function<bool(win::HMODULE module)>;
     // Told of every file the program asks to open: the Windows path, the host
-    // file behind it (none when it names nothing there) and the error given.
-    using FileWatcher =
-        std::function<void(const std::string& windowsPath,
-                           const std::optional<std::string>& hostPath, win::DWORD error)>;
+    // file behind it (none when it names nothing there), the error given and
+    // the bytes the program will read (empty when it opened nothing).
+    using FileWatcher = std::function<void(
+        const std::string& windowsPath, const std::optional<std::string>& hostPath,
+        win::DWORD error, std::span<const std::uint8_t> content)>;
 
     SimSystem(const SystemSetup& setup, MutexTable& mutexes);
     ~SimSystem() override;

@@ -12,23 +12,10 @@
 
 #include "platform/ui.h"
 #include "sim/resource_script.h"
+#include "sim/sim_controls.h"
 #include "sim/user_script.h"
 
 namespace sim {
-
-// A progress bar's state, with the platform's defaults.
-struct ProgressBarState {
-    int low = 0;
-    int high = 100;
-    int position = 0;
-    int step = 10;
-};
-
-struct ComboBoxState {
-    std::vector<std::string> items;
-    int selection = -1;
-    bool sorted = false;  // CBS_SORT
-};
 
 struct MenuItem {
     win::UINT flags = 0;
@@ -194,10 +181,6 @@ class SimUi final : public platform::Ui {
     bool countAnswer();
     void stop(const std::string& reason);
     void postQuit(int exitCode);
-    win::LRESULT progressMessage(Window& window, int controlId, ProgressBarState& bar,
-                                 win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
-    win::LRESULT comboMessage(Window& window, int controlId, ComboBoxState& combo,
-                              win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
     DialogView makeView(const Window& window) const;
 
     UserScript* user_;

@@ -1,22 +1,18 @@
 #include "sim/sim_volumes.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <span>
 #include <string_view>
 #include <utility>
+
+#include "sim/windows_names.h"
 
 namespace sim {
 
 namespace {
 
 using win::SCSI_PASS_THROUGH_DIRECT;
-
-constexpr std::string_view kDevicePrefix = "\\\\.\\";
-constexpr std::size_t kDevicePathLength = kDevicePrefix.size() + 2;  // letter and colon
-constexpr std::size_t kDevicePathLetterIndex = kDevicePrefix.size();
-constexpr char kDriveColon = ':';
 
 // Handle values look like the platform's: small multiples of four.
 constexpr std::uintptr_t kFirstHandle = 0x100;
@@ -26,19 +22,14 @@ constexpr std::size_t kMaxCdbLength = sizeof(SCSI_PASS_THROUGH_DIRECT::Cdb);
 constexpr win::DWORD kRecordSize = sizeof(SCSI_PASS_THROUGH_DIRECT);
 constexpr win::DWORD kReadWrite = win::GENERIC_READ | win::GENERIC_WRITE;
 
+// A letter as the volumes file it; a letter that names no drive stays as it is.
 char driveLetter(char letter) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    return driveLetterOf(std::string_view(&letter, 1)).value_or(letter);
 }
 
 // The letter of a path of the form \\.\X:, or kAnyVolume for any other path.
 char letterOfPath(std::string_view path) {
-    if (path.size() != kDevicePathLength || !path.starts_with(kDevicePrefix) ||
-        path.back() != kDriveColon) {
-        return kAnyVolume;
-    }
-    const char letter = path[kDevicePathLetterIndex];
-    if (std::isalpha(static_cast<unsigned char>(letter)) == 0) return kAnyVolume;
-    return driveLetter(letter);
+    return volumeLetterOf(path).value_or(kAnyVolume);
 }
 
 bool validDirection(std::uint8_t direction) {

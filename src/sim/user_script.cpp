@@ -8,17 +8,11 @@
 #include <sstream>
 
 #include "sim/resource_script.h"
+#include "sim/windows_names.h"
 
 namespace sim {
 
 namespace {
-
-std::string lowered(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
-}
 
 std::optional<int> wholeNumber(std::string_view text) {
     int value = 0;
@@ -102,7 +96,7 @@ std::string UserAction::describe() const {
 }
 
 std::optional<UserAction> parseUserAction(std::string_view text) {
-    std::istringstream words{lowered(text)};
+    std::istringstream words{nameKey(text)};
     std::string first;
     std::string second;
     std::string extra;

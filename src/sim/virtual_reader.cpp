@@ -6,13 +6,11 @@
 #include <span>
 #include <utility>
 
+#include "sim/reader_commands.h"
+
 namespace sim {
 
 namespace {
-
-constexpr std::size_t kCdb6Length = 6;
-constexpr std::size_t kCdb10Length = 10;
-constexpr std::size_t kCdb12Length = 12;
 
 constexpr unsigned kByteBits = 8;
 constexpr unsigned kByteMask = 0xFF;
@@ -61,14 +59,6 @@ constexpr std::size_t kAllocationLengthLow10 = 8;
 constexpr std::size_t kAllocationLengthHigh6 = 3;
 constexpr std::size_t kAllocationLengthLow6 = 4;
 
-// The vendor commands: FA 00, then the signature, then parameters.
-constexpr std::size_t kVendorSignatureStart = 2;
-constexpr std::array<std::uint8_t, 5> kBlockWriteSignature = {0xC0, 0x55, 0x44, 0x4D, 0x53};
-constexpr std::array<std::uint8_t, 6> kFormatSignature = {0xA0, 0x4D, 0x47, 0x66, 0x6D, 0x74};
-constexpr std::size_t kBlockNumberHighByte = 7;
-constexpr std::size_t kBlockNumberLowByte = 8;
-constexpr std::size_t kBlockWriteReservedStart = 9;
-constexpr std::size_t kFormatReservedStart = 8;
 constexpr std::uint8_t kAscFormatFailed = 0x31;
 constexpr std::uint8_t kAscqFormatFailed = 0x01;
 
@@ -78,12 +68,6 @@ ScsiReply illegalRequest(std::uint8_t asc) {
 
 ScsiReply invalidField() {
     return illegalRequest(kAscInvalidFieldInCdb);
-}
-
-std::size_t cdbLengthFor(std::uint8_t operationCode) {
-    if (operationCode == kOpModeSense10) return kCdb10Length;
-    if (operationCode == kOpVendor) return kCdb12Length;
-    return kCdb6Length;
 }
 
 std::uint16_t bigEndian16(std::span<const std::uint8_t> cdb, std::size_t high, std::size_t low) {
@@ -113,19 +97,6 @@ ScsiReply sendIn(const ScsiCommand& command, std::span<const std::uint8_t> reply
     const std::size_t length = std::min({reply.size(), allocationLength, command.data.size()});
     std::copy_n(reply.begin(), length, command.data.begin());
     return goodReply(static_cast<std::uint32_t>(length));
-}
-
-template <std::size_t N>
-bool matches(std::span<const std::uint8_t> cdb, std::size_t start,
-             const std::array<std::uint8_t, N>& expected) {
-    return std::equal(expected.begin(), expected.end(),
-                      cdb.begin() + static_cast<std::ptrdiff_t>(start));
-}
-
-bool zeroFrom(std::span<const std::uint8_t> cdb, std::size_t start, std::size_t end) {
-    return std::all_of(cdb.begin() + static_cast<std::ptrdiff_t>(start),
-                       cdb.begin() + static_cast<std::ptrdiff_t>(end),
-                       [](std::uint8_t byte) { return byte == 0; });
 }
 
 }  // namespace
@@ -207,27 +178,27 @@ std::optional<ScsiReply> VirtualReader::takeUnitAttention() {
 }
 
 ScsiReply VirtualReader::execute(const ScsiCommand& command) {
-    if (command.cdb.empty()) return illegalRequest(kAscInvalidOperationCode);
-    const std::uint8_t operationCode = command.cdb[0];
-    const bool known = operationCode == kOpTestUnitReady || operationCode == kOpRequestSense ||
-                       operationCode == kOpInquiry || operationCode == kOpModeSense10 ||
-                       operationCode == kOpVendor;
-    if (!known) return illegalRequest(kAscInvalidOperationCode);
-    if (command.cdb.size() < cdbLengthFor(operationCode)) return invalidField();
+    const DecodedCommand decoded = decodeCommand(command.cdb);
+    if (decoded.command == ReaderCommand::Unknown) return illegalRequest(kAscInvalidOperationCode);
+    if (command.cdb.size() < cdbLengthFor(decoded.operationCode)) return invalidField();
 
     // INQUIRY and REQUEST SENSE answer past a pending unit attention; every
     // other command reports it first.
-    if (operationCode == kOpInquiry) return inquiry(command);
-    if (operationCode == kOpRequestSense) return requestSense(command);
+    if (decoded.command == ReaderCommand::Inquiry) return inquiry(command);
+    if (decoded.command == ReaderCommand::RequestSense) return requestSense(command);
     if (std::optional<ScsiReply> attention = takeUnitAttention()) return std::move(*attention);
 
-    switch (operationCode) {
-        case kOpTestUnitReady:
+    switch (decoded.command) {
+        case ReaderCommand::TestUnitReady:
             return testUnitReady();
-        case kOpModeSense10:
+        case ReaderCommand::ModeSense10:
             return modeSense10(command);
+        case ReaderCommand::BlockWrite:
+            return writeFirmwareBlock(command, *decoded.block);
+        case ReaderCommand::Format:
+            return startFormat(command);
         default:
-            return vendorCommand(command);
+            return invalidField();
     }
 }
 
@@ -308,28 +279,12 @@ ScsiReply VirtualReader::modeSense10(const ScsiCommand& command) {
                   bigEndian16(command.cdb, kAllocationLengthHigh10, kAllocationLengthLow10));
 }
 
-ScsiReply VirtualReader::vendorCommand(const ScsiCommand& command) {
-    const std::span<const std::uint8_t> cdb = command.cdb;
-    if (cdb.size() != kCdb12Length || cdb[1] != 0) return invalidField();
-    if (matches(cdb, kVendorSignatureStart, kBlockWriteSignature) &&
-        zeroFrom(cdb, kBlockWriteReservedStart, kCdb12Length)) {
-        return writeFirmwareBlock(command);
-    }
-    if (matches(cdb, kVendorSignatureStart, kFormatSignature) &&
-        zeroFrom(cdb, kFormatReservedStart, kCdb12Length)) {
-        return startFormat(command);
-    }
-    return invalidField();
-}
-
-ScsiReply VirtualReader::writeFirmwareBlock(const ScsiCommand& command) {
+ScsiReply VirtualReader::writeFirmwareBlock(const ScsiCommand& command, std::uint16_t number) {
     if (command.direction != win::SCSI_IOCTL_DATA_OUT || command.data.size() != kReaderBlockSize) {
         return invalidField();
     }
     if (formatInProgress())
         return checkCondition(kSenseNotReady, kAscNotReady, kAscqFormatInProgress);
-    const std::uint16_t number =
-        bigEndian16(command.cdb, kBlockNumberHighByte, kBlockNumberLowByte);
     if (refusedBlocks_.contains(number))
         return checkCondition(kSenseMediumError, kAscWriteError, 0);
 

@@ -21,6 +21,18 @@ struct ReaderIdentity {
     std::string vendor;
     std::string product;
     std::string revision;
+
+    bool operator==(const ReaderIdentity&) const = default;
+};
+
+// How a reader names itself, in INQUIRY and on the bus.
+struct DeviceIdentity {
+    ReaderIdentity inquiry;
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t deviceRevision = 0;
+
+    bool operator==(const DeviceIdentity&) const = default;
 };
 
 // One firmware block as the reader took it.
@@ -122,8 +134,7 @@ class VirtualReader final : public ScsiDevice {
     ScsiReply inquiry(const ScsiCommand& command);
     ScsiReply requestSense(const ScsiCommand& command);
     ScsiReply modeSense10(const ScsiCommand& command);
-    ScsiReply vendorCommand(const ScsiCommand& command);
-    ScsiReply writeFirmwareBlock(const ScsiCommand& command);
+    ScsiReply writeFirmwareBlock(const ScsiCommand& command, std::uint16_t number);
     ScsiReply startFormat(const ScsiCommand& command);
 
     platform::Clock& clock_;

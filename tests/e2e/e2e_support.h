@@ -82,8 +82,8 @@ inline std::vector<std::int64_t> resultsOf(const simrun::RunResult& result,
     std::vector<std::int64_t> results;
     for (const sim::MachineEvent& event : result.events) {
         if (event.kind == sim::EventKind::DialogClosed && event.program == program &&
-            event.number("template") == templateId)
-            results.push_back(event.number("result"));
+            event.get(sim::field::kTemplate) == templateId)
+            results.push_back(event.get(sim::field::kResult));
     }
     return results;
 }
@@ -93,9 +93,9 @@ inline std::optional<std::string> lastWrite(const simrun::RunResult& result, std
                                             std::string_view name) {
     std::optional<std::string> data;
     for (const sim::MachineEvent& event : result.events) {
-        if (event.kind == sim::EventKind::RegistryValueSet && event.text("key") == key &&
-            event.text("name") == name)
-            data = event.text("data");
+        if (event.kind == sim::EventKind::RegistryValueSet && event.get(sim::field::kKey) == key &&
+            event.get(sim::field::kName) == name)
+            data = event.get(sim::field::kDataText);
     }
     return data;
 }

@@ -157,7 +157,7 @@ std::vector<int> startOfUpdate(std::vector<int> rest) {
 std::vector<bool> suspendAnswers(const simrun::RunResult& r) {
     std::vector<bool> refused;
     for (const sim::MachineEvent& e : r.events) {
-        if (e.kind == sim::EventKind::SuspendQuery) refused.push_back(e.flag("refused"));
+        if (e.kind == sim::EventKind::SuspendQuery) refused.push_back(e.get(sim::field::kRefused));
     }
     return refused;
 }
@@ -283,7 +283,8 @@ const EdgeCase kStartUp[] = {
          EXPECT_TRUE(dialogsOf(r, kUpdate).empty());
          std::vector<std::int64_t> missing;
          for (const sim::MachineEvent& e : r.events) {
-             if (e.kind == sim::EventKind::TemplateMissing) missing.push_back(e.number("template"));
+             if (e.kind == sim::EventKind::TemplateMissing)
+                 missing.push_back(e.get(sim::field::kTemplate));
          }
          EXPECT_EQ(missing, (std::vector<std::int64_t>{id(UT::StartNotice), id(UT::MainDialog)}))
              << "the start notice is passed, the main dialog fails to open";
@@ -304,7 +305,8 @@ const EdgeCase kStartUp[] = {
      [](const simrun::RunResult& r) {
          bool german = false;
          for (const sim::MachineEvent& e : r.events) {
-             if (e.kind == sim::EventKind::LibraryLoaded && e.text("library") == "KELDRA_GER.dll")
+             if (e.kind == sim::EventKind::LibraryLoaded &&
+                 e.get(sim::field::kLibrary) == "KELDRA_GER.dll")
                  german = true;
          }
          EXPECT_TRUE(german);
@@ -534,7 +536,7 @@ const EdgeCase kFlash[] = {
          EXPECT_EQ(lastWrite(r, sim::kMarkerKeyPath, "product"), kDemoProduct);
          for (const sim::MachineEvent& e : r.events) {
              if (e.kind == sim::EventKind::RunOnce) {
-                 EXPECT_EQ(e.text("program"), kFormat) << e.text("starts");
+                 EXPECT_EQ(e.get(sim::field::kProgram), kFormat) << e.get(sim::field::kStarts);
              }
          }
      }},
@@ -710,7 +712,7 @@ const EdgeCase kFormatProcedure[] = {
          std::vector<std::int64_t> positions;
          for (const sim::MachineEvent& e : r.events) {
              if (e.kind == sim::EventKind::Progress && e.program == kFormat)
-                 positions.push_back(e.number("position"));
+                 positions.push_back(e.get(sim::field::kPosition));
          }
          EXPECT_EQ(positions, std::vector<std::int64_t>{0}) << "the bar never moved";
          EXPECT_EQ(countEvents(r, sim::EventKind::WindowDestroyed, kFormat), 1u);
@@ -722,7 +724,7 @@ const EdgeCase kFormatProcedure[] = {
          std::vector<std::int64_t> positions;
          for (const sim::MachineEvent& e : r.events) {
              if (e.kind == sim::EventKind::Progress && e.program == kFormat)
-                 positions.push_back(e.number("position"));
+                 positions.push_back(e.get(sim::field::kPosition));
          }
          EXPECT_NE(std::find(positions.begin(), positions.end(), kHalfWay), positions.end());
      }},

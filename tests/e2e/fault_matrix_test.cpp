@@ -201,7 +201,7 @@ bool neverMade(const FaultCase& c) {
 bool firedOn(const simrun::RunResult& result, std::string_view program, sim::DeviceCall call) {
     return std::any_of(result.events.begin(), result.events.end(), [&](const sim::MachineEvent& e) {
         return e.kind == sim::EventKind::FaultFired && e.program == program &&
-               e.text("command") == sim::deviceCallName(call);
+               e.get(sim::field::kCommand) == sim::deviceCallName(call);
     });
 }
 

@@ -68,7 +68,7 @@ std::size_t aboutBoxesShown(const sim::Machine& machine) {
     return static_cast<std::size_t>(std::count_if(
         machine.events().begin(), machine.events().end(), [](const sim::MachineEvent& e) {
             return e.kind == sim::EventKind::DialogShown && e.program == kUpdate &&
-                   e.number("template") == id(UT::AboutBox);
+                   e.get(sim::field::kTemplate) == id(UT::AboutBox);
         }));
 }
 

@@ -103,7 +103,7 @@ TEST(Demonstration, RunsTheWholeRoadFromTheUpdateToTheFormattedMedium) {
     std::vector<std::int64_t> flashMarks;
     for (const sim::MachineEvent& event : result.events) {
         if (event.kind == sim::EventKind::Progress && event.program == "Velcrest.exe")
-            flashMarks.push_back(event.number("percent"));
+            flashMarks.push_back(event.get(sim::field::kPercent));
     }
     EXPECT_EQ(flashMarks, (std::vector<std::int64_t>{0, 25, 50, 75, 100}));
 }
@@ -266,7 +266,7 @@ TEST(ScenarioRun, TheLoopGuardEndsAProgramThatWouldAskForEver) {
         result.events.rbegin(), result.events.rend(),
         [](const sim::MachineEvent& e) { return e.kind == sim::EventKind::ProcessEnded; });
     ASSERT_NE(ended, result.events.rend());
-    EXPECT_TRUE(ended->flag("killed"));
+    EXPECT_TRUE(ended->get(sim::field::kKilled));
 }
 
 TEST(ScenarioRun, ASecondInstanceStartedDuringTheUpdateShowsNothing) {
@@ -337,27 +337,31 @@ TEST(Rehearsal, ShowsTheRowTheLoadTheHeaderAndWhyEveryLaterBlockWasRefused) {
     const auto loads = eventsOf(result, sim::EventKind::FirmwareLoaded);
     ASSERT_EQ(loads.size(), 1u);
     EXPECT_EQ(loads[0]->program, "Velcrest.exe");
-    EXPECT_EQ(loads[0]->number("result"), firmware::kLoadOk);
-    EXPECT_EQ(loads[0]->number("row"), 1);
+    EXPECT_EQ(loads[0]->get(sim::field::kResult), firmware::kLoadOk);
+    EXPECT_EQ(loads[0]->get(sim::field::kRow), 1);
     EXPECT_EQ(
-        loads[0]->texts("rowFields"),
+        loads[0]->get(sim::field::kRowFields),
         (std::vector<std::string>{"0d9f", "1001", "1002", "TKW-5 CardRW", "TKW-5 CardRW", "0100",
                                   "VA-DE-LO Firmware Update R01", "0200", "tkw5crw-0200.s37"}));
 
     const auto headers = eventsOf(result, sim::EventKind::FirmwareHeader);
     ASSERT_EQ(headers.size(), 1u);
-    EXPECT_EQ(headers[0]->text("headerName"), "VA-DE-LO Firmware Update R01");
-    EXPECT_TRUE(headers[0]->flag("scrambled"));
-    EXPECT_EQ(headers[0]->number("blocks"), 96);
+    EXPECT_EQ(headers[0]->get(sim::field::kHeaderName), "VA-DE-LO Firmware Update R01");
+    EXPECT_TRUE(headers[0]->get(sim::field::kScrambled));
+    EXPECT_EQ(headers[0]->get(sim::field::kBlocks), 96);
 
     std::vector<std::int64_t> blocksSent;
     for (const sim::MachineEvent* command : eventsOf(result, sim::EventKind::PassThrough)) {
-        if (command->text("command") != "writeBlock") continue;
-        blocksSent.push_back(command->number("block"));
-        EXPECT_EQ(command->text("cdb").substr(0, 8), "fa 00 c0");
-        EXPECT_EQ(command->text("direction"), "out");
-        EXPECT_EQ(command->number("length"), 512);
-        EXPECT_EQ(command->text("sense"), command->number("block") == 20 ? "03/0C/00" : "");
+        if (command->get(sim::field::kCommand) != "writeBlock") continue;
+        blocksSent.push_back(command->get(sim::field::kBlock));
+        EXPECT_EQ(command->get(sim::field::kCdb).substr(0, 8), "fa 00 c0");
+        EXPECT_EQ(command->get(sim::field::kDirection), "out");
+        EXPECT_EQ(command->get(sim::field::kLength), 512);
+        if (command->get(sim::field::kBlock) == 20) {
+            EXPECT_EQ(command->get(sim::field::kSense), "03/0C/00");
+        } else {
+            EXPECT_FALSE(command->has(sim::field::kSense)) << "an accepted block has no sense";
+        }
     }
     ASSERT_EQ(blocksSent.size(), 21u) << "the header and blocks 1 to 20 reach the reader";
     EXPECT_EQ(blocksSent.back(), 20);
@@ -365,17 +369,17 @@ TEST(Rehearsal, ShowsTheRowTheLoadTheHeaderAndWhyEveryLaterBlockWasRefused) {
 
     std::size_t releases = 0;
     for (const sim::MachineEvent* closed : eventsOf(result, sim::EventKind::VolumeClosed)) {
-        if (closed->find("afterRefusal") == nullptr) continue;
+        if (!closed->has(sim::field::kAfterRefusal)) continue;
         ++releases;
-        EXPECT_EQ(closed->text("afterRefusal"), "block 20 was refused");
+        EXPECT_EQ(closed->get(sim::field::kAfterRefusal), "block 20 was refused");
     }
     EXPECT_EQ(releases, 1u);
 
     std::size_t notices = 0;
     for (const sim::MachineEvent* dialog : eventsOf(result, sim::EventKind::DialogShown)) {
-        if (dialog->number("template") != id(UT::FlashFailure)) continue;
+        if (dialog->get(sim::field::kTemplate) != id(UT::FlashFailure)) continue;
         ++notices;
-        EXPECT_EQ(dialog->text("note"),
+        EXPECT_EQ(dialog->get(sim::field::kNote),
                   "no command has reached E: since block 20 was refused and its volume was "
                   "released");
     }

@@ -37,8 +37,8 @@ std::filesystem::path packageForProduct(const std::string& product) {
 std::vector<std::string> diskKeysAfterPowerOn(const simrun::RunResult& result) {
     std::vector<std::string> keys;
     for (const sim::MachineEvent& event : result.events) {
-        if (event.kind == sim::EventKind::ReaderEnumerated && event.flag("changed"))
-            keys.push_back(event.text("storageKey"));
+        if (event.kind == sim::EventKind::ReaderEnumerated && event.get(sim::field::kChanged))
+            keys.push_back(event.get(sim::field::kStorageKey));
     }
     return keys;
 }

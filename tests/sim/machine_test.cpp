@@ -187,9 +187,9 @@ TEST(MachinePowerCycle, AnIncompleteImageLeavesTheReaderAsItWas) {
     EXPECT_FALSE(machine.registry().keyExists(kUsbKeyOf1002));
     const auto enumerated = eventsOf(machine, sim::EventKind::ReaderEnumerated);
     ASSERT_EQ(enumerated.size(), 1u);
-    EXPECT_FALSE(enumerated[0]->flag("changed"));
-    EXPECT_EQ(enumerated[0]->text("firmware").rfind("not taken: only ", 0), 0u)
-        << enumerated[0]->text("firmware");
+    EXPECT_FALSE(enumerated[0]->get(sim::field::kChanged));
+    EXPECT_EQ(enumerated[0]->get(sim::field::kFirmware).rfind("not taken: only ", 0), 0u)
+        << enumerated[0]->get(sim::field::kFirmware);
 }
 
 TEST(MachinePowerCycle, ASecondPowerCycleWithoutANewFlashChangesNothing) {
@@ -207,8 +207,8 @@ TEST(MachinePowerCycle, ASecondPowerCycleWithoutANewFlashChangesNothing) {
     EXPECT_EQ(machine.summary().readers[0].after, afterFirst);
     const auto enumerated = eventsOf(machine, sim::EventKind::ReaderEnumerated);
     ASSERT_EQ(enumerated.size(), 2u);
-    EXPECT_TRUE(enumerated[0]->flag("changed"));
-    EXPECT_FALSE(enumerated[1]->flag("changed"));
+    EXPECT_TRUE(enumerated[0]->get(sim::field::kChanged));
+    EXPECT_FALSE(enumerated[1]->get(sim::field::kChanged));
 }
 
 TEST(MachineLogOn, RunOnceValuesAreRemovedBeforeTheirProgramStartsUnlessNamedWithBang) {
@@ -323,6 +323,24 @@ INSTANTIATE_TEST_SUITE_P(
                                       {},
                                       "C:\\Program Files\\Kavo\\Velcr",
                                       "",
+                                      std::nullopt},
+                      CommandLineCase{"DotAndDotDotReadAsTheFileSystemReadsThem",
+                                      kProgramFolder,
+                                      {},
+                                      "\"C:\\Program Files\\.\\Kavo\\x\\..\\Velcrest\\Ardlow.exe\"",
+                                      "C:\\Program Files\\.\\Kavo\\x\\..\\Velcrest\\Ardlow.exe",
+                                      "Ardlow.exe"},
+                      CommandLineCase{"DotDotStopsAtTheDrivesRoot",
+                                      kProgramFolder,
+                                      {},
+                                      "\"C:\\..\\..\\Program Files\\Kavo\\Velcrest\\Ardlow.exe\"",
+                                      "C:\\..\\..\\Program Files\\Kavo\\Velcrest\\Ardlow.exe",
+                                      "Ardlow.exe"},
+                      CommandLineCase{"DotDotLeavesTheProgramFolder",
+                                      kProgramFolder,
+                                      {},
+                                      "\"C:\\Program Files\\Kavo\\Velcrest\\..\\Ardlow.exe\"",
+                                      "",
                                       std::nullopt}),
     NameOfCase{});
 
@@ -399,7 +417,7 @@ TEST(MachinePowerCycle, AReaderKeepsItsFirmwareWhenTheClaimedRangeNeverArrived) 
     EXPECT_EQ(machine.reader(0).identity().revision, "1.00");
     const auto enumerated = eventsOf(machine, sim::EventKind::ReaderEnumerated);
     ASSERT_FALSE(enumerated.empty());
-    EXPECT_EQ(enumerated.back()->text("firmware"),
+    EXPECT_EQ(enumerated.back()->get(sim::field::kFirmware),
               "not taken: the header claims 0x12000-0x13fff but the blocks carry 0x10000-0x11fff");
 }
 
@@ -692,6 +710,39 @@ TEST_F(MachineLibraries, TheProgramFolderComesFirstThenTheLibraryFolder) {
     EXPECT_EQ(process.system().FreeLibrary(own), win::FALSE) << "freed once only";
 }
 
+// A library name is read as CreateFileA reads a path; only a bare name is
+// also looked for among the libraries every machine has.
+TEST_F(MachineLibraries, ALibraryPathLeadsWhereTheFileSystemLeads) {
+    writeLibrary("keldra_eng.rc",
+                 "147 DIALOGEX 0, 0, 100, 40\nCAPTION \"Own\"\nBEGIN\n"
+                 "    DEFPUSHBUTTON \"OK\", 1, 10, 10, 40, 14\nEND\n");
+    sim::Scenario scenario = demoMachine();
+    scenario.machine.programFolder = folder_;
+    sim::Machine machine(scenario);
+    sim::MachineProcess& process = machine.startProcess("Velcrest.exe");
+    struct Case {
+        const char* name;
+        bool loads;
+    };
+    const Case cases[] = {
+        {"KELDRA_ENG.dll", true},
+        {".\\lang\\..\\keldra_eng.DLL", true},
+        {"c:\\program files\\KAVO\\Velcrest\\KELDRA_ENG.dll", true},
+        {"C:\\Elsewhere\\KELDRA_ENG.dll", false},
+        {"..\\KELDRA_ENG.dll", false},
+        {"FORMAT_ENG.dll", true},
+        {"C:\\Elsewhere\\FORMAT_ENG.dll", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const win::HMODULE module = process.system().LoadLibraryA(c.name);
+        EXPECT_EQ(module != nullptr, c.loads);
+        if (module != nullptr) {
+            EXPECT_EQ(process.system().FreeLibrary(module), win::TRUE);
+        }
+    }
+}
+
 TEST_F(MachineLibraries, AMissingOrUnreadableLibraryLoadsNothing) {
     writeLibrary("KELDRA_ENG.rc", "147 DIALOGEX 0, 0, 100, 40\nBEGIN\n    BOGUS\nEND\n");
     sim::Scenario scenario = demoMachine();
@@ -703,9 +754,9 @@ TEST_F(MachineLibraries, AMissingOrUnreadableLibraryLoadsNothing) {
     EXPECT_EQ(process.system().LoadLibraryA("FORMAT_ENG.dll"), nullptr);
     const auto missing = eventsOf(machine, sim::EventKind::LibraryMissing);
     ASSERT_EQ(missing.size(), 2u);
-    EXPECT_NE(missing[0]->text("reason").find("KELDRA_ENG.rc:3"), std::string::npos)
-        << missing[0]->text("reason");
-    EXPECT_NE(missing[1]->text("reason").find("no FORMAT_ENG.rc"), std::string::npos);
+    EXPECT_NE(missing[0]->get(sim::field::kReason).find("KELDRA_ENG.rc:3"), std::string::npos)
+        << missing[0]->get(sim::field::kReason);
+    EXPECT_NE(missing[1]->get(sim::field::kReason).find("no FORMAT_ENG.rc"), std::string::npos);
 }
 
 }  // namespace

@@ -133,6 +133,10 @@ TEST_F(SimSystemTest, FileProbeOnADriveRoot) {
     ASSERT_NE(search, win::invalidHandleValue());
     EXPECT_STREQ(found.cFileName, "DCIM");
     EXPECT_EQ(system.FindClose(search), win::TRUE);
+    const win::HANDLE photos = system.FindFirstFileA("e:\\*.JPG", &found);
+    ASSERT_NE(photos, win::invalidHandleValue());
+    EXPECT_STREQ(found.cFileName, "photo.jpg");
+    EXPECT_EQ(system.FindClose(photos), win::TRUE);
 
     struct Case {
         const char* pattern;

@@ -118,8 +118,7 @@ int writeStream(const char* statePath, const char* outPath) {
     road::ReaderState state;
     if (!load(statePath, state)) return kFailed;
     win32::WinClock clock;
-    sim::VirtualReader reader(clock,
-                              sim::ReaderIdentity{state.vendor, state.product, state.revision});
+    sim::VirtualReader reader(clock, state.identity.inquiry);
     reader.restoreReceivedBlocks(state.received);
     const std::vector<std::uint8_t> stream = reader.getReceivedStream();
     std::ofstream out(outPath, std::ios::binary | std::ios::trunc);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "firmware/flash_layout.h"
+#include "sim/reader_commands.h"
 #include "sim/virtual_reader.h"
 
 namespace road {
@@ -68,13 +69,13 @@ bool readLine(const std::string& key, const std::string& value, ReaderState& sta
         state.letter = value[0];
         return true;
     }
-    if (key == "vendor") return state.vendor = value, true;
-    if (key == "product") return state.product = value, true;
-    if (key == "revision") return state.revision = value, true;
+    if (key == "vendor") return state.identity.inquiry.vendor = value, true;
+    if (key == "product") return state.identity.inquiry.product = value, true;
+    if (key == "revision") return state.identity.inquiry.revision = value, true;
     if (key == "becomesRevision") return state.becomesRevision = value, true;
-    if (key == "vendorId") return numberOf(value, state.vendorId, kHexBase);
-    if (key == "productId") return numberOf(value, state.productId, kHexBase);
-    if (key == "deviceRevision") return numberOf(value, state.deviceRevision, kHexBase);
+    if (key == "vendorId") return numberOf(value, state.identity.vendorId, kHexBase);
+    if (key == "productId") return numberOf(value, state.identity.productId, kHexBase);
+    if (key == "deviceRevision") return numberOf(value, state.identity.deviceRevision, kHexBase);
     if (key == "becomesDeviceRevision")
         return numberOf(value, state.becomesDeviceRevision, kHexBase);
     if (key == "mediumPresent") return numberOf(value, state.mediumPresent, kDecimalBase);
@@ -131,12 +132,12 @@ bool loadState(const std::string& path, ReaderState& state, std::string& error) 
 bool saveState(const std::string& path, const ReaderState& state) {
     std::ostringstream out;
     out << "letter " << state.letter << '\n'
-        << "vendor " << state.vendor << '\n'
-        << "product " << state.product << '\n'
-        << "revision " << state.revision << '\n'
-        << "vendorId " << fourHex(state.vendorId) << '\n'
-        << "productId " << fourHex(state.productId) << '\n'
-        << "deviceRevision " << fourHex(state.deviceRevision) << '\n'
+        << "vendor " << state.identity.inquiry.vendor << '\n'
+        << "product " << state.identity.inquiry.product << '\n'
+        << "revision " << state.identity.inquiry.revision << '\n'
+        << "vendorId " << fourHex(state.identity.vendorId) << '\n'
+        << "productId " << fourHex(state.identity.productId) << '\n'
+        << "deviceRevision " << fourHex(state.identity.deviceRevision) << '\n'
         << "becomesDeviceRevision " << fourHex(state.becomesDeviceRevision) << '\n'
         << "becomesRevision " << state.becomesRevision << '\n'
         << "mediumPresent " << (state.mediumPresent ? 1 : 0) << '\n'
@@ -156,12 +157,12 @@ bool saveState(const std::string& path, const ReaderState& state) {
 sim::UsbStorageDevice usbDeviceOf(const ReaderState& state) {
     sim::UsbStorageDevice device;
     device.driveLetter = state.letter;
-    device.vendor = trimmedRight(state.vendor);
-    device.product = trimmedRight(state.product);
-    device.revision = trimmedRight(state.revision);
-    device.vendorId = state.vendorId;
-    device.productId = state.productId;
-    device.deviceRevision = state.deviceRevision;
+    device.vendor = trimmedRight(state.identity.inquiry.vendor);
+    device.product = trimmedRight(state.identity.inquiry.product);
+    device.revision = trimmedRight(state.identity.inquiry.revision);
+    device.vendorId = state.identity.vendorId;
+    device.productId = state.identity.productId;
+    device.deviceRevision = state.identity.deviceRevision;
     return device;
 }
 
@@ -169,10 +170,10 @@ bool powerCycle(ReaderState& state) {
     const sim::FirmwareReception reception = sim::receptionOf(state.received);
     if (!reception.written()) return false;
     const firmware::HeaderProductName& name = reception.header.headerProductName;
-    state.productId = reception.header.headerProductId;
-    state.product = trimmedRight(std::string(name.begin(), name.end()));
-    state.deviceRevision = state.becomesDeviceRevision;
-    state.revision = state.becomesRevision;
+    state.identity.productId = reception.header.headerProductId;
+    state.identity.inquiry.product = trimmedRight(std::string(name.begin(), name.end()));
+    state.identity.deviceRevision = state.becomesDeviceRevision;
+    state.identity.inquiry.revision = state.becomesRevision;
     state.received.clear();
     return true;
 }
@@ -180,7 +181,7 @@ bool powerCycle(ReaderState& state) {
 RoadReader::RoadReader(platform::Clock& clock, ReaderState state)
     : clock_(clock),
       state_(std::move(state)),
-      reader_(clock, sim::ReaderIdentity{state_.vendor, state_.product, state_.revision}),
+      reader_(clock, state_.identity.inquiry),
       volumes_(clock),
       protectedChecksLeft_(state_.writeProtectedChecks) {
     if (!state_.mediumPresent) reader_.removeMedium();
@@ -194,12 +195,10 @@ RoadReader::RoadReader(platform::Clock& clock, ReaderState state)
 
 void RoadReader::beforeCommand(const sim::ScsiCommand& command) {
     if (command.cdb.empty()) return;
-    const std::uint8_t operation = command.cdb[0];
-    const bool blockWrite = operation == sim::kOpVendor &&
-                            command.cdb.size() > sim::kVendorSubcodeByte &&
-                            command.cdb[sim::kVendorSubcodeByte] == sim::kVendorBlockWrite;
+    const sim::ReaderCommand decoded = sim::decodeCommand(command.cdb).command;
+    const bool blockWrite = decoded == sim::ReaderCommand::BlockWrite;
     if (blockWrite && state_.blockDelayMs > 0) clock_.Sleep(state_.blockDelayMs);
-    if (operation == sim::kOpRequestSense && reader_.formatInProgress() &&
+    if (decoded == sim::ReaderCommand::RequestSense && reader_.formatInProgress() &&
         ++formatPolls_ == state_.pullAtFormatPoll) {
         reader_.removeMedium();
     }
@@ -209,8 +208,8 @@ sim::ScsiReply RoadReader::execute(const sim::ScsiCommand& command) {
     beforeCommand(command);
     sim::ScsiReply reply = reader_.execute(command);
     // The user moves the switch while the notice about it is up.
-    if (!command.cdb.empty() && command.cdb[0] == sim::kOpModeSense10 && protectedChecksLeft_ > 0 &&
-        --protectedChecksLeft_ == 0) {
+    if (sim::decodeCommand(command.cdb).command == sim::ReaderCommand::ModeSense10 &&
+        protectedChecksLeft_ > 0 && --protectedChecksLeft_ == 0) {
         reader_.setWriteProtected(false);
     }
     return reply;

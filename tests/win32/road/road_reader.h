@@ -23,12 +23,7 @@ inline constexpr char kStateVariable[] = "VELCREST_ROAD_READER";
 
 struct ReaderState {
     char letter = 'E';
-    std::string vendor;
-    std::string product;
-    std::string revision;
-    std::uint16_t vendorId = 0;
-    std::uint16_t productId = 0;
-    std::uint16_t deviceRevision = 0;
+    sim::DeviceIdentity identity;
     // What a written firmware turns the reader into besides what its header
     // says: the USB release and the INQUIRY revision that go with it.
     std::uint16_t becomesDeviceRevision = 0;
