@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "sim/resource_script_lexer.h"
+#include "sim/windows_names.h"
 
 // What a read resource script answers: its dialogs, controls and strings.
 
@@ -11,11 +12,9 @@ namespace sim {
 
 namespace {
 
-using script_tokens::equalsIgnoringCase;
-
 bool containsWord(const std::vector<std::string>& words, std::string_view word) {
     return std::any_of(words.begin(), words.end(),
-                       [&](const std::string& each) { return equalsIgnoringCase(each, word); });
+                       [&](const std::string& each) { return sameName(each, word); });
 }
 
 }  // namespace

@@ -20,14 +20,6 @@ bool isDigit(char c) {
 
 }  // namespace
 
-bool equalsIgnoringCase(std::string_view left, std::string_view right) {
-    return left.size() == right.size() &&
-           std::equal(left.begin(), left.end(), right.begin(), [](char a, char b) {
-               return std::toupper(static_cast<unsigned char>(a)) ==
-                      std::toupper(static_cast<unsigned char>(b));
-           });
-}
-
 std::string quoted(const Token& token) {
     switch (token.kind) {
         case TokenKind::End:

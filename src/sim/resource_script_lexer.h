@@ -19,9 +19,6 @@ struct Token {
     int line = 0;
 };
 
-// Resource words are compared as the resource compiler compares them.
-bool equalsIgnoringCase(std::string_view left, std::string_view right);
-
 // How a message names a token: "'BEGIN'", "the string \"OK\"", ...
 std::string quoted(const Token& token);
 

@@ -5,6 +5,7 @@
 #include "firmware/byte_source.h"
 #include "sim/resource_script.h"
 #include "sim/resource_script_lexer.h"
+#include "sim/windows_names.h"
 
 // The parser of resource statements: dialogs and their controls, string
 // tables, icons, LANGUAGE and the directives. One class, as every statement
@@ -14,7 +15,6 @@ namespace sim {
 
 namespace {
 
-using script_tokens::equalsIgnoringCase;
 using script_tokens::Lexer;
 using script_tokens::quoted;
 using script_tokens::Token;
@@ -63,7 +63,7 @@ class Parser {
     }
 
     bool isWord(std::string_view word) const {
-        return token_.kind == TokenKind::Word && equalsIgnoringCase(token_.text, word);
+        return token_.kind == TokenKind::Word && sameName(token_.text, word);
     }
     bool isPunct(char c) const {
         return token_.kind == TokenKind::Punct && token_.text.size() == 1 && token_.text[0] == c;
