@@ -1,6 +1,8 @@
 #include "sim/scenario_machine_json.h"
 
 #include <cctype>
+#include <cstdint>
+#include <string>
 
 namespace sim::scenario_json {
 
@@ -149,14 +151,18 @@ bool sizeQueryFails(const ScenarioMachine& m) {
     return m.faults.token == TokenFault::SizeQuery;
 }
 
-// ERROR_INSUFFICIENT_BUFFER is the size query's normal answer: as its
-// failure it would fail nothing.
+// Error 0 is success; ERROR_INSUFFICIENT_BUFFER is the size query's normal
+// answer: as its failure either would fail nothing.
+constexpr std::int64_t kLowestError = 1;
+
 bool sizeQueryError(JsonReader& json, const Json& value, const std::string& path,
                     ScenarioMachine& out) {
     win::DWORD error = 0;
-    if (!json.number(value, path, error, 1, highest<win::DWORD>())) return false;
-    if (error == static_cast<win::DWORD>(win::ERROR_INSUFFICIENT_BUFFER)) {
-        return json.fail(path, "122 is the size query's normal answer, not a failure");
+    if (!json.number(value, path, error, kLowestError, highest<win::DWORD>())) return false;
+    const auto normalAnswer = static_cast<win::DWORD>(win::ERROR_INSUFFICIENT_BUFFER);
+    if (error == normalAnswer) {
+        return json.fail(path, std::to_string(normalAnswer) +
+                                   " is the size query's normal answer, not a failure");
     }
     out.faults.sizeQueryError = error;
     return true;
