@@ -270,10 +270,11 @@ TEST_F(SimVolumesTest, NextCallFaultsAreUsedOnceEachInOrder) {
     volumes.CloseHandle(handle);
 }
 
-TEST_F(SimVolumesTest, OperationFaultsHitOnlyTheirCommandAndVolume) {
+TEST_F(SimVolumesTest, CommandFaultsHitOnlyTheirCommandAndVolume) {
     sim::VirtualReader second{clock, sim::ReaderIdentity{"Kavo", "TKW-5", "1.00"}};
     volumes.attach('F', second);
-    volumes.injectForOperation(0x00, sim::InjectedFault::callFails(), 2, 'e');
+    volumes.injectForCommand(sim::ReaderCommand::TestUnitReady, sim::InjectedFault::callFails(), 2,
+                             'e');
     const win::HANDLE onE = open();
     const win::HANDLE onF = open("\\\\.\\F:");
 
