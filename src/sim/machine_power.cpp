@@ -74,14 +74,7 @@ std::string identityText(const DeviceIdentity& identity) {
 }  // namespace
 
 UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
-    UsbStorageDevice device;
-    device.driveLetter = reader.letter;
-    device.vendor = reader.current.inquiry.vendor;
-    device.product = reader.current.inquiry.product;
-    device.revision = reader.current.inquiry.revision;
-    device.vendorId = reader.current.vendorId;
-    device.productId = reader.current.productId;
-    device.deviceRevision = reader.current.deviceRevision;
+    UsbStorageDevice device = usbStorageDeviceOf(reader.letter, reader.current);
     device.hubPort = reader.hubPort;
     device.serialNumber = reader.serialNumber;
     return device;
