@@ -322,13 +322,7 @@ std::vector<const sim::MachineEvent*> eventsOf(const simrun::RunResult& result,
 // with its old firmware and why the new one was not taken.
 TEST(Rehearsal, ARestartAfterARefusedImageSaysTheOldFirmwareStays) {
     sim::Scenario scenario = simrun::demoScenario();
-    sim::CommandFault refused;
-    refused.call = sim::DeviceCall::WriteBlock;
-    refused.block = 20;
-    refused.failCall = false;
-    refused.senseKey = 0x03;
-    refused.asc = 0x0C;
-    scenario.faults = {refused};
+    scenario.faults = {e2e::refusedBlock(20)};
     scenario.run.ifNotPoweredOff = sim::IfNotPoweredOff::Restart;
     const simrun::RunResult result = simrun::runScenario(scenario);
 
@@ -347,13 +341,7 @@ TEST(Rehearsal, ARestartAfterARefusedImageSaysTheOldFirmwareStays) {
 // later notice says why its block never got there.
 TEST(Rehearsal, ShowsTheRowTheLoadTheHeaderAndWhyEveryLaterBlockWasRefused) {
     sim::Scenario scenario = simrun::demoScenario();
-    sim::CommandFault refused;
-    refused.call = sim::DeviceCall::WriteBlock;
-    refused.block = 20;
-    refused.failCall = false;
-    refused.senseKey = 0x03;
-    refused.asc = 0x0C;
-    scenario.faults = {refused};
+    scenario.faults = {e2e::refusedBlock(20)};
     scenario.user.programs["Velcrest.exe"].defaults[id(UT::FlashFailure)] =
         sim::UserAction::cancel();
     const simrun::RunResult result = simrun::runScenario(scenario);
