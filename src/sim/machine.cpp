@@ -267,18 +267,13 @@ MachineProcess::MachineProcess(std::string program, std::unique_ptr<SimSystem> s
                                platform::Registry& registry, platform::Volumes& volumes,
                                platform::Clock& clock, firmware::OutputWriter output)
     : program_(std::move(program)),
-      outerDecoder_(firmware::chainedDecoderState()),
       system_(std::move(system)),
       observer_(std::move(observer)),
       ui_(std::move(ui)),
       services_{*ui_, *system_, registry, volumes, clock},
-      output_(std::move(output)) {
-    firmware::resetChainedDecoder();
-}
+      output_(std::move(output)) {}
 
-MachineProcess::~MachineProcess() {
-    firmware::chainedDecoderState() = outerDecoder_;
-}
+MachineProcess::~MachineProcess() = default;
 
 Machine::Machine(Scenario scenario) : impl_(std::make_unique<Impl>(std::move(scenario))) {}
 
