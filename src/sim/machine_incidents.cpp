@@ -1,5 +1,3 @@
-#include <memory>
-
 #include "sim/machine_impl.h"
 #include "sim/windows_names.h"
 
