@@ -80,7 +80,6 @@ std::string textUpToZero(const std::vector<win::BYTE>& data) {
 // --- building the machine ---------------------------------------------------------
 
 Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
-    clock = makeIncidentClock(*this, virtualClock);
     volumes = makeFaultingVolumes(*this, simVolumes);
     const ScenarioMachine& m = scenario.machine;
 
@@ -165,6 +164,7 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
     }
     incidentStates.resize(scenario.incidents.size());
     faultSeen.resize(scenario.faults.size());
+    scheduleIncidents();
 }
 
 // The records of a machine that has been in use for a while: the base
@@ -340,7 +340,7 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
     });
     m.processes.push_back(std::unique_ptr<MachineProcess>(new MachineProcess(
         programFile, std::move(system), std::move(ui), std::move(observer), m.registry, *m.volumes,
-        *m.clock, [&m](std::string_view text) { m.programWrote(text); })));
+        m.virtualClock, [&m](std::string_view text) { m.programWrote(text); })));
     m.outputLines.push_back(0);
     m.record(EventKind::ProcessStarted, {{field::kDirectory, m.setup.currentDirectory}});
 
@@ -358,7 +358,7 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
                      {{field::kLibrary, program->resourceScript}, {field::kReason, problem}});
         }
     }
-    m.fireDueTimeIncidents();
+    m.virtualClock.runDue();
     return *m.processes.back();
 }
 
