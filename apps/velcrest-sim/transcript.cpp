@@ -133,9 +133,12 @@ std::string readerText(const MachineEvent& event) {
         text += "\n" + std::string(kIndent) + "| Windows records " + event.get(field::kStorageKey);
         text += "\n" + std::string(kIndent) + "| and " + event.get(field::kUsbKey);
     }
-    if (event.has(field::kFirmware) && event.get(field::kFirmware).rfind("incomplete", 0) == 0)
-        text += "\n" + std::string(kIndent) + "| firmware " + event.get(field::kFirmware) +
-                ": the old firmware stays";
+    if (event.has(field::kFirmware) &&
+        event.get(field::kFirmware).starts_with(sim::kFirmwareNotTaken)) {
+        text += "\n" + std::string(kIndent) + "| the new firmware was not taken (" +
+                event.get(field::kFirmware).substr(sim::kFirmwareNotTaken.size()) +
+                "): the old firmware stays";
+    }
     return text;
 }
 

@@ -80,7 +80,6 @@ std::string textUpToZero(const std::vector<win::BYTE>& data) {
 // --- building the machine ---------------------------------------------------------
 
 Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
-    clock = makeIncidentClock(*this, virtualClock);
     volumes = makeFaultingVolumes(*this, simVolumes);
     const ScenarioMachine& m = scenario.machine;
 
@@ -166,6 +165,7 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
     }
     incidentStates.resize(scenario.incidents.size());
     faultSeen.resize(scenario.faults.size());
+    scheduleIncidents();
 }
 
 // The records of a machine that has been in use for a while: the base
@@ -268,18 +268,13 @@ MachineProcess::MachineProcess(std::string program, std::unique_ptr<SimSystem> s
                                platform::Registry& registry, platform::Volumes& volumes,
                                platform::Clock& clock, firmware::OutputWriter output)
     : program_(std::move(program)),
-      outerDecoder_(firmware::chainedDecoderState()),
       system_(std::move(system)),
       observer_(std::move(observer)),
       ui_(std::move(ui)),
       services_{*ui_, *system_, registry, volumes, clock},
-      output_(std::move(output)) {
-    firmware::resetChainedDecoder();
-}
+      output_(std::move(output)) {}
 
-MachineProcess::~MachineProcess() {
-    firmware::chainedDecoderState() = outerDecoder_;
-}
+MachineProcess::~MachineProcess() = default;
 
 Machine::Machine(Scenario scenario) : impl_(std::make_unique<Impl>(std::move(scenario))) {}
 
@@ -344,7 +339,7 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
     });
     m.processes.push_back(std::unique_ptr<MachineProcess>(new MachineProcess(
         programFile, std::move(system), std::move(ui), std::move(observer), m.registry, *m.volumes,
-        *m.clock, [&m](std::string_view text) { m.programWrote(text); })));
+        m.virtualClock, [&m](std::string_view text) { m.programWrote(text); })));
     m.outputLines.push_back(0);
     m.record(EventKind::ProcessStarted, {{field::kDirectory, m.setup.currentDirectory}});
 
@@ -362,7 +357,7 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
                      {{field::kLibrary, program->resourceScript}, {field::kReason, problem}});
         }
     }
-    m.fireDueTimeIncidents();
+    m.virtualClock.runDue();
     return *m.processes.back();
 }
 

@@ -87,7 +87,6 @@ class ProcessDecoderState {
 // windows and message queue, on the machine's registry, volumes and clock.
 class MachineProcess {
   public:
-    // The process's end gives the outer process its decoder back.
     ~MachineProcess();
     MachineProcess(const MachineProcess&) = delete;
     MachineProcess& operator=(const MachineProcess&) = delete;
@@ -106,10 +105,6 @@ class MachineProcess {
 
     ProcessDecoderState decoder_;
     std::string program_;
-    // Each process starts with a fresh file decoder, as a new process does;
-    // the one it interrupted (a program started while another is open) is
-    // kept for when it ends.
-    firmware::ChainedDecoderState outerDecoder_;
     std::unique_ptr<SimSystem> system_;
     std::unique_ptr<UiObserver> observer_;
     std::unique_ptr<SimUi> ui_;

@@ -69,6 +69,11 @@ using NumberField = Field<std::int64_t>;
 using FlagField = Field<bool>;
 using TextsField = Field<std::vector<std::string>>;
 
+// What a reader's enumeration says of an image it received since the last
+// one: taken, or not taken with the reader's reason after the prefix.
+inline constexpr std::string_view kFirmwareTaken = "new";
+inline constexpr std::string_view kFirmwareNotTaken = "not taken: ";
+
 namespace field {
 inline constexpr TextField kAfterRefusal{"afterRefusal"};
 inline constexpr TextField kAnswer{"answer"};

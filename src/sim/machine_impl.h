@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "firmware/firmware_table.h"
+#include "sim/command_hooks.h"
 #include "sim/machine.h"
 #include "sim/reader_commands.h"
 #include "sim/resource_script.h"
@@ -83,8 +84,7 @@ struct Machine::Impl {
     SystemSetup setup;
     MutexTable mutexes;
     SimRegistry registry;
-    VirtualClock virtualClock;
-    std::unique_ptr<platform::Clock> clock;  // the virtual clock with the incidents in front
+    VirtualClock virtualClock;  // the time incidents are on its timetable
     SimVolumes simVolumes{virtualClock};
     std::unique_ptr<platform::Volumes> volumes;  // the volumes with the faults in front
     std::vector<ReaderState> readers;
@@ -102,6 +102,8 @@ struct Machine::Impl {
     LoopGuardLimits limits;
 
     std::vector<IncidentState> incidentStates;
+    // The command and poll incidents, run before the command faults are looked at.
+    CommandHooks<Classified> commandHooks;
     std::vector<int> faultSeen;
     std::map<char, int> pollsSinceFormat;  // only drives that got a format command
 
@@ -122,9 +124,9 @@ struct Machine::Impl {
 
     // Incidents (machine_incidents.cpp).
     bool programMatches(const std::optional<std::string>& wanted) const;
+    void scheduleIncidents();
     void fire(std::size_t index);
-    void fireDueTimeIncidents();
-    std::optional<std::uint64_t> nextTimeIncident(std::uint64_t until) const;
+    bool isPoll(char letter, const Classified& call) const;
     void dialogShown(int templateId);
     void commandComing(char letter, const Classified& call);
 
@@ -159,7 +161,6 @@ struct Machine::Impl {
 };
 
 // The seams in front of the machine's own, each in the file of its concern.
-std::unique_ptr<platform::Clock> makeIncidentClock(Machine::Impl& machine, VirtualClock& clock);
 std::unique_ptr<platform::Volumes> makeFaultingVolumes(Machine::Impl& machine, SimVolumes& volumes);
 std::unique_ptr<UiObserver> makeProcessObserver(Machine::Impl& machine);
 

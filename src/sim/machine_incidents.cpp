@@ -1,41 +1,9 @@
-#include <memory>
-
 #include "sim/machine_impl.h"
 #include "sim/windows_names.h"
 
 // The scenario's incidents: at a moment of virtual time, at a dialog, at a
 // command or a poll of a running format.
 namespace sim {
-
-namespace {
-
-// Sleep advances virtual time, and whatever the scenario set for a moment on
-// the way happens at that moment.
-class MachineClock final : public platform::Clock {
-  public:
-    MachineClock(Machine::Impl& machine, VirtualClock& clock) : machine_(machine), clock_(clock) {}
-
-    void Sleep(win::DWORD milliseconds) override {
-        const std::uint64_t target = clock_.now() + milliseconds;
-        while (const std::optional<std::uint64_t> next = machine_.nextTimeIncident(target)) {
-            if (*next > clock_.now()) clock_.advance(*next - clock_.now());
-            machine_.fireDueTimeIncidents();
-        }
-        clock_.Sleep(static_cast<win::DWORD>(target > clock_.now() ? target - clock_.now() : 0));
-        machine_.fireDueTimeIncidents();
-    }
-    win::DWORD GetTickCount() override { return clock_.GetTickCount(); }
-
-  private:
-    Machine::Impl& machine_;
-    VirtualClock& clock_;
-};
-
-}  // namespace
-
-std::unique_ptr<platform::Clock> makeIncidentClock(Machine::Impl& machine, VirtualClock& clock) {
-    return std::make_unique<MachineClock>(machine, clock);
-}
 
 bool Machine::Impl::programMatches(const std::optional<std::string>& wanted) const {
     return !wanted || sameName(*wanted, currentProgram());
@@ -91,23 +59,6 @@ void Machine::Impl::fire(std::size_t index) {
     }
 }
 
-void Machine::Impl::fireDueTimeIncidents() {
-    for (std::size_t i = 0; i < scenario.incidents.size(); ++i) {
-        const Trigger& at = scenario.incidents[i].at;
-        if (at.kind == TriggerKind::Time && at.timeMs <= virtualClock.now()) fire(i);
-    }
-}
-
-std::optional<std::uint64_t> Machine::Impl::nextTimeIncident(std::uint64_t until) const {
-    std::optional<std::uint64_t> next;
-    for (std::size_t i = 0; i < scenario.incidents.size(); ++i) {
-        const Trigger& at = scenario.incidents[i].at;
-        if (at.kind != TriggerKind::Time || incidentStates[i].fired || at.timeMs > until) continue;
-        if (!next || at.timeMs < *next) next = at.timeMs;
-    }
-    return next;
-}
-
 void Machine::Impl::dialogShown(int templateId) {
     for (std::size_t i = 0; i < scenario.incidents.size(); ++i) {
         const Trigger& at = scenario.incidents[i].at;
@@ -118,21 +69,52 @@ void Machine::Impl::dialogShown(int templateId) {
     }
 }
 
+bool Machine::Impl::isPoll(char letter, const Classified& call) const {
+    return call.call == DeviceCall::RequestSense && pollsSinceFormat.count(letter) != 0;
+}
+
 void Machine::Impl::commandComing(char letter, const Classified& call) {
-    fireDueTimeIncidents();
-    const bool isPoll =
-        call.call == DeviceCall::RequestSense && pollsSinceFormat.count(letter) != 0;
+    virtualClock.runDue();
     if (call.call == DeviceCall::Format) pollsSinceFormat[letter] = 0;
-    if (isPoll) ++pollsSinceFormat[letter];
+    if (isPoll(letter, call)) ++pollsSinceFormat[letter];
+    commandHooks.coming(letter, call);
+}
+
+// Each incident waits where its trigger says: time incidents on the virtual
+// clock's timetable, command and poll incidents among the command hooks, in
+// the scenario's order, so that two due at once happen in that order.
+void Machine::Impl::scheduleIncidents() {
     for (std::size_t i = 0; i < scenario.incidents.size(); ++i) {
         const Trigger& at = scenario.incidents[i].at;
-        const bool driveMatches = !at.drive || *at.drive == letter;
-        if (at.kind == TriggerKind::Poll && isPoll && driveMatches &&
-            pollsSinceFormat[letter] == at.occurrence) {
-            fire(i);
-        } else if (at.kind == TriggerKind::Command && driveMatches && programMatches(at.program) &&
-                   callMatches(at.call, at.operationCode, call)) {
-            if (++incidentStates[i].seen == at.occurrence) fire(i);
+        const auto fireThis = [this, i] { fire(i); };
+        const auto driveMatches = [drive = at.drive](char letter) {
+            return !drive || *drive == letter;
+        };
+        switch (at.kind) {
+            case TriggerKind::Time:
+                virtualClock.at(at.timeMs, fireThis);
+                break;
+            case TriggerKind::Command:
+                commandHooks.before(
+                    [this, at, driveMatches](char letter, const Classified& call) {
+                        return driveMatches(letter) && programMatches(at.program) &&
+                               callMatches(at.call, at.operationCode, call);
+                    },
+                    at.occurrence, fireThis);
+                break;
+            case TriggerKind::Poll:
+                // The count of polls starts again with each format, so the
+                // hook waits for the first poll that is the wanted one.
+                commandHooks.before(
+                    [this, occurrence = at.occurrence, driveMatches](char letter,
+                                                                     const Classified& call) {
+                        return isPoll(letter, call) && driveMatches(letter) &&
+                               pollsSinceFormat.at(letter) == occurrence;
+                    },
+                    1, fireThis);
+                break;
+            case TriggerKind::Dialog:
+                break;  // counted as the dialogs open (dialogShown)
         }
     }
 }

@@ -43,7 +43,7 @@ class ProcessObserver final : public UiObserver {
         if (!note.empty()) fields.push_back({field::kNote, note});
         machine_.record(EventKind::DialogShown, std::move(fields));
         machine_.dialogShown(dialog.templateId);
-        machine_.fireDueTimeIncidents();
+        machine_.virtualClock.runDue();
     }
     void dialogAnswered(int templateId, const UserAction& action) override {
         std::vector<EventField> fields{{field::kTemplate, std::int64_t{templateId}},

@@ -74,14 +74,7 @@ std::string identityText(const DeviceIdentity& identity) {
 }  // namespace
 
 UsbStorageDevice Machine::Impl::usbDevice(const ReaderState& reader) const {
-    UsbStorageDevice device;
-    device.driveLetter = reader.letter;
-    device.vendor = reader.current.inquiry.vendor;
-    device.product = reader.current.inquiry.product;
-    device.revision = reader.current.inquiry.revision;
-    device.vendorId = reader.current.vendorId;
-    device.productId = reader.current.productId;
-    device.deviceRevision = reader.current.deviceRevision;
+    UsbStorageDevice device = usbStorageDeviceOf(reader.letter, reader.current);
     device.hubPort = reader.hubPort;
     device.serialNumber = reader.serialNumber;
     return device;
@@ -122,7 +115,8 @@ void Machine::Impl::enumerate(ReaderState& reader) {
     const bool fresh = firmwareIn.headerReceived && stream != reader.consumedStream;
     if (fresh && !firmwareIn.written()) {
         // The reader did not take the image: its boot code keeps the old firmware.
-        fields.push_back({field::kFirmware, "not taken: " + firmwareIn.failureReason});
+        fields.push_back(
+            {field::kFirmware, std::string(kFirmwareNotTaken) + firmwareIn.failureReason});
     }
     DeviceIdentity next = reader.current;
     if (fresh && firmwareIn.written()) {
@@ -137,7 +131,7 @@ void Machine::Impl::enumerate(ReaderState& reader) {
         next.inquiry.revision = becomes.inquiryRevision.value_or(
             next.deviceRevision != reader.current.deviceRevision ? bcdRevision(next.deviceRevision)
                                                                  : reader.current.inquiry.revision);
-        fields.push_back({field::kFirmware, std::string("new")});
+        fields.push_back({field::kFirmware, std::string(kFirmwareTaken)});
     }
     const bool changed = next != reader.current;
     fields.push_back({field::kChanged, changed});

@@ -1,8 +1,9 @@
 #include "sim/scenario_fields.h"
 
 #include <array>
-#include <cctype>
 #include <charconv>
+
+#include "sim/windows_names.h"
 
 namespace sim::scenario_json {
 
@@ -101,11 +102,11 @@ bool JsonReader::letter(const Json& value, const std::string& path, char& out) {
     const char* expected = "expected a drive letter from \"A\" to \"Z\"";
     if (!value.is_string()) return fail(path, expected);
     const std::string& written = value.get_ref<const std::string&>();
-    const bool withColon = written.size() == 2 && written[1] == ':';
-    if ((written.size() != 1 && !withColon) ||
-        std::isalpha(static_cast<unsigned char>(written[0])) == 0)
-        return fail(path, expected);
-    out = static_cast<char>(std::toupper(static_cast<unsigned char>(written[0])));
+    constexpr std::size_t kLetterAndColon = 2;
+    const std::optional<char> drive =
+        written.size() <= kLetterAndColon ? driveLetterOf(written) : std::nullopt;
+    if (!drive) return fail(path, expected);
+    out = *drive;
     return true;
 }
 

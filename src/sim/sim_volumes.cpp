@@ -155,27 +155,37 @@ void SimVolumes::injectNext(InjectedFault fault) {
     nextFaults_.push_back(std::move(fault));
 }
 
-void SimVolumes::injectForOperation(std::uint8_t operationCode, InjectedFault fault, int times,
-                                    char letter) {
-    OperationFault entry;
-    entry.operationCode = operationCode;
+void SimVolumes::injectForCommand(ReaderCommand command, InjectedFault fault, int times,
+                                  char letter) {
+    CommandInjection entry;
+    entry.command = command;
     entry.letter = letter == kAnyVolume ? kAnyVolume : driveLetter(letter);
     entry.fault = std::move(fault);
     entry.remaining = times;
-    operationFaults_.push_back(std::move(entry));
+    commandFaults_.push_back(std::move(entry));
 }
 
-bool SimVolumes::takeFault(std::uint8_t operationCode, char letter, InjectedFault& fault) {
+void SimVolumes::before(char letter, ReaderCommand command, int occurrence,
+                        std::function<void()> action) {
+    const char drive = driveLetter(letter);
+    hooks_.before(
+        [drive, command](char on, const DecodedCommand& decoded) {
+            return on == drive && decoded.command == command;
+        },
+        occurrence, std::move(action));
+}
+
+bool SimVolumes::takeFault(ReaderCommand command, char letter, InjectedFault& fault) {
     if (!nextFaults_.empty()) {
         fault = std::move(nextFaults_.front());
         nextFaults_.erase(nextFaults_.begin());
         return true;
     }
-    for (auto it = operationFaults_.begin(); it != operationFaults_.end(); ++it) {
-        if (it->operationCode != operationCode) continue;
+    for (auto it = commandFaults_.begin(); it != commandFaults_.end(); ++it) {
+        if (it->command != command) continue;
         if (it->letter != kAnyVolume && it->letter != letter) continue;
         fault = it->fault;
-        if (it->remaining != kForever && --it->remaining == 0) operationFaults_.erase(it);
+        if (it->remaining != kForever && --it->remaining == 0) commandFaults_.erase(it);
         return true;
     }
     return false;
@@ -287,13 +297,15 @@ win::BOOL SimVolumes::passThrough(const PassThroughCall& call) {
     }
     if (call.volume.device == nullptr) return fail(kErrorInvalidFunction);
 
+    const std::span<const std::uint8_t> cdb(request.Cdb, request.CdbLength);
+    const DecodedCommand decoded = decodeCommand(cdb);
     InjectedFault fault;
-    const bool faulty = takeFault(request.Cdb[0], call.volume.letter, fault);
+    const bool faulty = takeFault(decoded.command, call.volume.letter, fault);
     if (faulty && fault.callReturnsFalse) return fail(fault.error);
     ScsiReply reply;
     if (!faulty || fault.deviceMovesData) {
-        reply = call.volume.device->execute(ScsiCommand{
-            std::span<const std::uint8_t>(request.Cdb, request.CdbLength), request.DataIn, data});
+        hooks_.coming(call.volume.letter, decoded);
+        reply = call.volume.device->execute(ScsiCommand{cdb, request.DataIn, data});
     }
     if (faulty) {
         reply.status = fault.reply.status;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "platform/clock.h"
 #include "platform/volumes.h"
 #include "platform/win_api.h"
+#include "sim/command_hooks.h"
+#include "sim/reader_commands.h"
 #include "sim/scsi_device.h"
 
 namespace sim {
@@ -93,8 +96,14 @@ class SimVolumes final : public platform::Volumes {
     void failOpens(win::DWORD error, int times = 1);
     void holdLockBusy(char letter, int attempts = kForever);
     void injectNext(InjectedFault fault);
-    void injectForOperation(std::uint8_t operationCode, InjectedFault fault, int times = kForever,
-                            char letter = kAnyVolume);
+    void injectForCommand(ReaderCommand command, InjectedFault fault, int times = kForever,
+                          char letter = kAnyVolume);
+
+    // `action` runs just before the reader behind `letter` sees its
+    // `occurrence`-th command (counted from 1) of the kind, as though a hand
+    // on its plug or its switch moved at that moment. A command a fault stops
+    // in the driver never reaches the reader and is not counted.
+    void before(char letter, ReaderCommand command, int occurrence, std::function<void()> action);
 
     // The platform calls.
     win::HANDLE CreateFileA(const char* path, win::DWORD desiredAccess, win::DWORD shareMode,
@@ -126,8 +135,8 @@ class SimVolumes final : public platform::Volumes {
         std::size_t volume = 0;
         win::DWORD desiredAccess = 0;
     };
-    struct OperationFault {
-        std::uint8_t operationCode = 0;
+    struct CommandInjection {
+        ReaderCommand command = ReaderCommand::Unknown;
         char letter = kAnyVolume;
         InjectedFault fault;
         int remaining = kForever;
@@ -147,7 +156,7 @@ class SimVolumes final : public platform::Volumes {
     Volume* attachedVolume(char letter);
     void addVolume(char letter, ScsiDevice* device);
     bool otherHandlesOpen(std::size_t volume, win::HANDLE except) const;
-    bool takeFault(std::uint8_t operationCode, char letter, InjectedFault& fault);
+    bool takeFault(ReaderCommand command, char letter, InjectedFault& fault);
 
     win::BOOL passThrough(const PassThroughCall& call);
     win::BOOL lock(win::HANDLE handle, Volume& volume);
@@ -163,7 +172,8 @@ class SimVolumes final : public platform::Volumes {
     win::DWORD openFailureError_ = 0;
     int openFailuresLeft_ = 0;
     std::vector<InjectedFault> nextFaults_;
-    std::vector<OperationFault> operationFaults_;
+    std::vector<CommandInjection> commandFaults_;
+    CommandHooks<DecodedCommand> hooks_;
 
     std::vector<OpenRecord> opens_;
     std::vector<PassThroughRecord> passThroughs_;

@@ -276,4 +276,16 @@ UsbStorageRecords UsbRegistryBuilder::attach(const UsbStorageDevice& device) {
     return laid;
 }
 
+UsbStorageDevice usbStorageDeviceOf(char driveLetter, const DeviceIdentity& identity) {
+    UsbStorageDevice device;
+    device.driveLetter = driveLetter;
+    device.vendor = identity.inquiry.vendor;
+    device.product = identity.inquiry.product;
+    device.revision = identity.inquiry.revision;
+    device.vendorId = identity.vendorId;
+    device.productId = identity.productId;
+    device.deviceRevision = identity.deviceRevision;
+    return device;
+}
+
 }  // namespace sim

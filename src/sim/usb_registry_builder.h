@@ -7,6 +7,7 @@
 
 #include "platform/win_api.h"
 #include "sim/registry_records.h"
+#include "sim/virtual_reader.h"
 
 namespace sim {
 
@@ -35,6 +36,10 @@ struct UsbStorageDevice {
     // the serial and it gets no ParentIdPrefix.
     std::string serialNumber;
 };
+
+// The device a reader of this identity is on the bus, on the first port of
+// the first hub and without a serial number.
+UsbStorageDevice usbStorageDeviceOf(char driveLetter, const DeviceIdentity& identity);
 
 // How the machine's Windows writes USB device ids: Windows 2000 and XP with
 // mixed-case labels and lower-case hexadecimal (Vid_0d9f&Pid_1001), Vista and

@@ -100,6 +100,19 @@ inline std::optional<std::string> lastWrite(const simrun::RunResult& result, std
     return data;
 }
 
+// The reader refuses the numbered firmware block with a write error, every
+// time it comes.
+inline sim::CommandFault refusedBlock(std::uint16_t block) {
+    sim::CommandFault fault;
+    fault.call = sim::DeviceCall::WriteBlock;
+    fault.block = block;
+    fault.times = sim::kForever;
+    fault.failCall = false;
+    fault.senseKey = sim::kSenseMediumError;
+    fault.asc = sim::kAscWriteError;
+    return fault;
+}
+
 inline bool started(const simrun::RunResult& result, std::string_view program) {
     return countEvents(result, sim::EventKind::ProcessStarted, program) > 0;
 }

@@ -76,16 +76,6 @@ sim::CommandFault fault(sim::DeviceCall call) {
     f.call = call;
     return f;
 }
-sim::CommandFault refusedBlock(std::uint16_t block) {
-    sim::CommandFault f = fault(sim::DeviceCall::WriteBlock);
-    f.block = block;
-    f.times = sim::kForever;
-    f.failCall = false;
-    f.senseKey = sim::kSenseMediumError;
-    f.asc = sim::kAscWriteError;
-    return f;
-}
-
 sim::CommandFault refusedFormat() {
     sim::CommandFault f = fault(sim::DeviceCall::Format);
     f.failCall = false;

@@ -23,6 +23,7 @@
 #include "sim/scenario_json.h"
 #include "support/case_names.h"
 #include "support/scratch_folder.h"
+#include "transcript.h"
 
 namespace {
 
@@ -317,18 +318,30 @@ std::vector<const sim::MachineEvent*> eventsOf(const simrun::RunResult& result,
     return found;
 }
 
+// A refused image, then a restart: the transcript says the reader came up
+// with its old firmware and why the new one was not taken.
+TEST(Rehearsal, ARestartAfterARefusedImageSaysTheOldFirmwareStays) {
+    sim::Scenario scenario = simrun::demoScenario();
+    scenario.faults = {e2e::refusedBlock(20)};
+    scenario.run.ifNotPoweredOff = sim::IfNotPoweredOff::Restart;
+    const simrun::RunResult result = simrun::runScenario(scenario);
+
+    const auto enumerated = eventsOf(result, sim::EventKind::ReaderEnumerated);
+    ASSERT_EQ(enumerated.size(), 1u);
+    EXPECT_FALSE(enumerated[0]->get(sim::field::kChanged));
+    const std::string text = simrun::transcriptText(*enumerated[0]);
+    EXPECT_NE(text.find("| the new firmware was not taken (only 19 of 96 blocks arrived): the "
+                        "old firmware stays"),
+              std::string::npos)
+        << text;
+}
+
 // Block 20 is refused and the user goes on each time: the row, the file, the
 // load, the header and every call that reached the reader are told, and every
 // later notice says why its block never got there.
 TEST(Rehearsal, ShowsTheRowTheLoadTheHeaderAndWhyEveryLaterBlockWasRefused) {
     sim::Scenario scenario = simrun::demoScenario();
-    sim::CommandFault refused;
-    refused.call = sim::DeviceCall::WriteBlock;
-    refused.block = 20;
-    refused.failCall = false;
-    refused.senseKey = 0x03;
-    refused.asc = 0x0C;
-    scenario.faults = {refused};
+    scenario.faults = {e2e::refusedBlock(20)};
     scenario.user.programs["Velcrest.exe"].defaults[id(UT::FlashFailure)] =
         sim::UserAction::cancel();
     const simrun::RunResult result = simrun::runScenario(scenario);

@@ -32,8 +32,9 @@ class DriveSelectTest : public ::testing::Test {
             }
             machine.addDrive(drive.letter, drive.type);
             if (drive.inquiryFails) {
-                machine.volumes.injectForOperation(kInquiry, sim::InjectedFault::callFails(),
-                                                   sim::kForever, drive.letter);
+                machine.volumes.injectForCommand(sim::ReaderCommand::Inquiry,
+                                                 sim::InjectedFault::callFails(), sim::kForever,
+                                                 drive.letter);
             }
         }
     }
@@ -115,9 +116,10 @@ TEST_F(DriveSelectTest, OnlyRemovableDrivesAreSentAnInquiry) {
 
     EXPECT_EQ(machine.comboBoxes()[0].entries, (std::vector<std::string>{"F:\\"}));
     for (const char letter : {'C', 'D', 'H', 'R'}) {
-        EXPECT_TRUE(machine.operationsSentTo(letter).empty()) << letter;
+        EXPECT_TRUE(machine.commandsSentTo(letter).empty()) << letter;
     }
-    EXPECT_EQ(machine.operationsSentTo('F'), (std::vector<std::uint8_t>{kInquiry}));
+    EXPECT_EQ(machine.commandsSentTo('F'),
+              (std::vector<sim::ReaderCommand>{sim::ReaderCommand::Inquiry}));
 }
 
 TEST_F(DriveSelectTest, OkTakesThePreselectedFirstEntry) {

@@ -57,7 +57,7 @@ class FormatAppTest : public ::testing::Test {
     }
 
     FormatMachine machine;
-    HookedReader& reader = machine.addReader('E');
+    sim::VirtualReader& reader = machine.addReader('E');
     std::optional<std::size_t> commandsBeforeMainDialog;
     int exitCode = -1;
     win::HMODULE library = nullptr;
@@ -88,7 +88,7 @@ TEST_P(MarkerModeTest, CompleteMarkerMeansAfterUpdate) {
 
     ASSERT_TRUE(commandsBeforeMainDialog.has_value());
     EXPECT_EQ(*commandsBeforeMainDialog, test.searches ? 1u : 0u);
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
     if (test.afterUpdate) {
         EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
         EXPECT_EQ(mainDialogTick(), kAfterUpdateWait);
@@ -173,8 +173,8 @@ TEST_P(ReaderMatchTest, ProductIsASubstringAndVendorIsExact) {
 
     start();
 
-    const std::vector<std::uint8_t> sent = machine.operationsSentTo('E');
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), kVendorCommand), test.found ? 1 : 0);
+    const std::vector<sim::ReaderCommand> sent = machine.commandsSentTo('E');
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), sim::ReaderCommand::Format), test.found ? 1 : 0);
     EXPECT_EQ(shown().back(), test.expectedLast);
     EXPECT_FALSE(machine.markerExists());
 }
@@ -227,10 +227,10 @@ TEST_F(FormatAppTest, TwoMatchingReadersUseTheLastDrive) {
 
     start();
 
-    const std::vector<std::uint8_t> onE = machine.operationsSentTo('E');
-    const std::vector<std::uint8_t> onG = machine.operationsSentTo('G');
-    EXPECT_EQ(onE, (std::vector<std::uint8_t>{kInquiry}));
-    EXPECT_EQ(std::count(onG.begin(), onG.end(), kVendorCommand), 1);
+    const std::vector<sim::ReaderCommand> onE = machine.commandsSentTo('E');
+    const std::vector<sim::ReaderCommand> onG = machine.commandsSentTo('G');
+    EXPECT_EQ(onE, (std::vector<sim::ReaderCommand>{sim::ReaderCommand::Inquiry}));
+    EXPECT_EQ(std::count(onG.begin(), onG.end(), sim::ReaderCommand::Format), 1);
 }
 
 TEST_F(FormatAppTest, CancelInTheMainDialogKeepsTheMarker) {
@@ -241,20 +241,20 @@ TEST_F(FormatAppTest, CancelInTheMainDialogKeepsTheMarker) {
 
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog}));
     EXPECT_TRUE(machine.markerExists());
-    EXPECT_EQ(reader.reader.completedFormats(), 0);
+    EXPECT_EQ(reader.completedFormats(), 0);
 }
 
 // A quit asked for while the format runs does not stop it, but the main
 // dialog then ends without OK and the marker stays for the next start.
 TEST_F(FormatAppTest, QuitDuringTheFormatKeepsTheMarker) {
     writeCompleteMarker();
-    reader.reader.setFormatDuration(8000);
+    reader.setFormatDuration(8000);
     machine.process.user.answer(kMainDialog, win::IDOK);
     machine.clock.at(kAfterUpdateWait + 2000, [&] { machine.process.simUi.PostQuitMessage(0); });
 
     start();
 
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
     EXPECT_TRUE(machine.markerExists());
 }
 
@@ -402,7 +402,7 @@ TEST_P(NoLibraryTest, RunsThroughWithoutFormattingOrDeletingTheMarker) {
 
     EXPECT_EQ(shown(), (std::vector<int>{kVersionNotice, kAdministratorNotice, kMainDialog}));
     EXPECT_TRUE(machine.markerExists());
-    EXPECT_EQ(reader.reader.completedFormats(), 0);
+    EXPECT_EQ(reader.completedFormats(), 0);
     EXPECT_EQ(machine.system.count("FreeLibrary"), 0);
 }
 

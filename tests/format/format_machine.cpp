@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 namespace formattest {
@@ -11,31 +9,13 @@ namespace formattest {
 namespace {
 
 constexpr std::size_t kAnswerLimit = 200;
+// The polls wait between passes; a loop that never ends shows as time
+// running on far past any format.
+constexpr std::uint64_t kTimeLimitMs = 60 * 60 * 1000;
 // As the update program spells it; the registry does not mind the case.
 constexpr const char* kMarkerKey = "SOFTWARE\\Kavo Corporation\\Pendrel";
 
 }  // namespace
-
-void ScheduledClock::Sleep(win::DWORD milliseconds) {
-    sleeps_.push_back(milliseconds);
-    now_ += milliseconds;
-    // The polls wait between passes; a loop that never ends shows as time
-    // running on far past any format.
-    if (now_ > kTimeLimitMs) {
-        ADD_FAILURE() << "more than " << kTimeLimitMs
-                      << " ms of virtual time; the program is looping";
-        throw std::runtime_error("time guard");
-    }
-    while (!timetable_.empty() && timetable_.begin()->first <= now_) {
-        const auto action = timetable_.begin()->second;
-        timetable_.erase(timetable_.begin());
-        action();
-    }
-}
-
-void ScheduledClock::at(win::DWORD tick, std::function<void()> action) {
-    timetable_.emplace(tick, std::move(action));
-}
 
 FormatMachine::FormatMachine() {
     process.simUi.setProgramResources(testsupport::repositoryScript("ardlow.rc"));
@@ -47,6 +27,11 @@ FormatMachine::FormatMachine() {
         ADD_FAILURE() << "the scripted user answered more than " << kAnswerLimit
                       << " times; the program is looping";
         throw std::runtime_error("loop guard");
+    });
+    clock.at(kTimeLimitMs + 1, [] {
+        ADD_FAILURE() << "more than " << kTimeLimitMs
+                      << " ms of virtual time; the program is looping";
+        throw std::runtime_error("time guard");
     });
 }
 
@@ -104,22 +89,8 @@ bool FormatMachine::deliver(win::HWND window, win::UINT message, win::WPARAM wPa
     return procedure != nullptr && procedure->windowProc(window, message, wParam, lParam, result);
 }
 
-sim::ScsiReply HookedReader::execute(const sim::ScsiCommand& command) {
-    if (!command.cdb.empty()) {
-        const auto key = std::make_pair(command.cdb[0], ++seen_[command.cdb[0]]);
-        const auto [first, last] = hooks_.equal_range(key);
-        for (auto hook = first; hook != last; ++hook) hook->second();
-    }
-    return reader.execute(command);
-}
-
-void HookedReader::before(std::uint8_t operationCode, int occurrence,
-                          std::function<void()> action) {
-    hooks_.emplace(std::make_pair(operationCode, occurrence), std::move(action));
-}
-
-HookedReader& FormatMachine::addReader(char letter, sim::ReaderIdentity identity,
-                                       std::optional<std::uint16_t> usbRevision) {
+sim::VirtualReader& FormatMachine::addReader(char letter, sim::ReaderIdentity identity,
+                                             std::optional<std::uint16_t> usbRevision) {
     if (usbRevision) {
         sim::UsbStorageDevice device;
         device.driveLetter = letter;
@@ -132,7 +103,7 @@ HookedReader& FormatMachine::addReader(char letter, sim::ReaderIdentity identity
         device.hubPort = static_cast<unsigned>(letter - 'A');
         usbRecords.attach(device);
     }
-    HookedReader& reader = readers_.emplace_back(clock, std::move(identity));
+    sim::VirtualReader& reader = readers_.emplace_back(clock, std::move(identity));
     addDrive(letter, win::DRIVE_REMOVABLE);
     volumes.attach(letter, reader);
     return reader;
@@ -173,20 +144,20 @@ bool FormatMachine::markerExists() const {
     return registry.keyExists(kMarkerKey);
 }
 
-std::vector<std::uint8_t> FormatMachine::operationsSentTo(char letter) const {
-    std::vector<std::uint8_t> operations;
+std::vector<sim::ReaderCommand> FormatMachine::commandsSentTo(char letter) const {
+    std::vector<sim::ReaderCommand> commands;
     for (const sim::PassThroughRecord& record : volumes.passThroughs()) {
-        if (record.letter == letter && !record.cdb.empty()) operations.push_back(record.cdb[0]);
+        if (record.letter == letter) commands.push_back(sim::decodeCommand(record.cdb).command);
     }
-    return operations;
+    return commands;
 }
 
-std::vector<std::uint8_t> FormatMachine::allOperations() const {
-    std::vector<std::uint8_t> operations;
+std::vector<sim::ReaderCommand> FormatMachine::allCommands() const {
+    std::vector<sim::ReaderCommand> commands;
     for (const sim::PassThroughRecord& record : volumes.passThroughs()) {
-        if (!record.cdb.empty()) operations.push_back(record.cdb[0]);
+        commands.push_back(sim::decodeCommand(record.cdb).command);
     }
-    return operations;
+    return commands;
 }
 
 }  // namespace formattest

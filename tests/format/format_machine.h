@@ -1,8 +1,6 @@
 #pragma once
 
 #include <deque>
-#include <functional>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -10,36 +8,19 @@
 
 #include "format/format_templates.h"
 #include "platform/services.h"
+#include "sim/reader_commands.h"
 #include "sim/sim_registry.h"
 #include "sim/sim_volumes.h"
 #include "sim/usb_registry_builder.h"
+#include "sim/virtual_clock.h"
 #include "sim/virtual_reader.h"
 #include "support/case_names.h"
+#include "support/recording_clock.h"
 #include "support/sim_process.h"
 
 namespace formattest {
 
 using testsupport::NameOfCase;
-
-// Virtual time with a timetable: an action set for a moment runs as soon as a
-// wait reaches it, which is how a test pulls a medium or asks to quit in the
-// middle of the format.
-class ScheduledClock final : public platform::Clock {
-  public:
-    void Sleep(win::DWORD milliseconds) override;
-    win::DWORD GetTickCount() override { return now_; }
-
-    void at(win::DWORD tick, std::function<void()> action);
-    win::DWORD now() const { return now_; }
-    std::vector<win::DWORD> sleeps() const { return sleeps_; }
-
-  private:
-    static constexpr win::DWORD kTimeLimitMs = 60 * 60 * 1000;
-
-    win::DWORD now_ = 0;
-    std::vector<win::DWORD> sleeps_;
-    std::multimap<win::DWORD, std::function<void()>> timetable_;
-};
 
 // One thing the program did to a window, at the moment it did it.
 struct TimedEvent {
@@ -55,30 +36,6 @@ struct ComboBox {
     std::vector<std::string> entries;
     win::LRESULT selection = win::CB_ERR;
 };
-
-// A reader with a hand on its plug: actions set for the n-th command of a
-// kind run just before the reader sees that command.
-class HookedReader final : public sim::ScsiDevice {
-  public:
-    HookedReader(platform::Clock& clock, sim::ReaderIdentity identity)
-        : reader(clock, std::move(identity)) {}
-
-    sim::ScsiReply execute(const sim::ScsiCommand& command) override;
-    // `occurrence` counts from 1.
-    void before(std::uint8_t operationCode, int occurrence, std::function<void()> action);
-
-    sim::VirtualReader reader;
-
-  private:
-    std::map<std::uint8_t, int> seen_;
-    std::multimap<std::pair<std::uint8_t, int>, std::function<void()>> hooks_;
-};
-
-inline constexpr std::uint8_t kTestUnitReady = 0x00;
-inline constexpr std::uint8_t kRequestSense = 0x03;
-inline constexpr std::uint8_t kInquiry = 0x12;
-inline constexpr std::uint8_t kModeSense10 = 0x5A;
-inline constexpr std::uint8_t kVendorCommand = 0xFA;
 
 // The templates as the language library numbers them.
 constexpr int templateOf(format::FormatTemplate id) {
@@ -115,22 +72,25 @@ inline constexpr const char* kReaderRevision = "1.00";
 // A machine for the format program: the process on the simulated system and
 // dialogs (the program's own resources and, once installed, the English
 // library that ships with it, a scripted user), the registry, the volumes
-// with their readers and the clock, handed to the program as its services.
-// Every Ui call is stamped with the clock's time.
+// with their readers and the virtual clock, handed to the program as its
+// services. Every Ui call is stamped with the clock's time, and every wait the
+// program asks for is written down. A test sets what happens at a moment on
+// the clock's timetable (`clock.at`) and what happens just before a command
+// reaches a reader with `volumes.before`.
 class FormatMachine {
   public:
     FormatMachine();
     FormatMachine(const FormatMachine&) = delete;
     FormatMachine& operator=(const FormatMachine&) = delete;
 
-    platform::Services services() { return {ui, system, registry, volumes, clock}; }
+    platform::Services services() { return {ui, system, registry, volumes, programClock}; }
 
     // A removable drive with a reader behind it, and the records Windows
     // keeps of it as a USB device with that revision (none for nullopt).
-    HookedReader& addReader(char letter,
-                            sim::ReaderIdentity identity = {kReaderVendor, kReaderProduct,
-                                                            kReaderRevision},
-                            std::optional<std::uint16_t> usbRevision = kUpdatedUsbRevision);
+    sim::VirtualReader& addReader(char letter,
+                                  sim::ReaderIdentity identity = {kReaderVendor, kReaderProduct,
+                                                                  kReaderRevision},
+                                  std::optional<std::uint16_t> usbRevision = kUpdatedUsbRevision);
     // A drive with no reader: only its type is known.
     void addDrive(char letter, win::UINT type);
 
@@ -151,9 +111,9 @@ class FormatMachine {
                         const std::vector<win::BYTE>& data);
     bool markerExists() const;
 
-    // The operation codes the program sent to a drive, in order.
-    std::vector<std::uint8_t> operationsSentTo(char letter) const;
-    std::vector<std::uint8_t> allOperations() const;
+    // The commands the program sent to a drive, in order, as the reader reads them.
+    std::vector<sim::ReaderCommand> commandsSentTo(char letter) const;
+    std::vector<sim::ReaderCommand> allCommands() const;
 
     // What the program did to its windows and when, from the Ui calls.
     std::vector<TimedEvent> events() const;
@@ -173,13 +133,14 @@ class FormatMachine {
     sim::SystemSetup& setup = process.setup;
     testsupport::RecordingUi& ui = process.ui;
     testsupport::RecordingSystem& system = process.system;
-    ScheduledClock clock;
+    sim::VirtualClock clock;
+    testsupport::RecordingClock programClock{clock};
     sim::SimRegistry registry;
     sim::SimVolumes volumes{clock};
     sim::UsbRegistryBuilder usbRecords{registry};
 
   private:
-    std::deque<HookedReader> readers_;
+    std::deque<sim::VirtualReader> readers_;
 };
 
 }  // namespace formattest

@@ -60,7 +60,7 @@ class FormatProcedureTest : public ::testing::Test {
     std::vector<int> shown() const { return machine.shownTemplates(); }
 
     FormatMachine machine;
-    HookedReader& reader = machine.addReader('E');
+    sim::VirtualReader& reader = machine.addReader('E');
     shell::Application application{machine.ui};
     std::unique_ptr<FormatDialog> dialog;
 };
@@ -93,13 +93,14 @@ TEST_P(DriveChoiceTest, FollowsTheUsersAnswers) {
     if (test.formats) {
         EXPECT_EQ(result, win::IDOK);
         EXPECT_EQ(dialog->selectedDriveRoot, "E:\\");
-        EXPECT_EQ(reader.reader.completedFormats(), 1);
+        EXPECT_EQ(reader.completedFormats(), 1);
     } else {
         // A quit: the main dialog's loop ends without OK, no command but the
         // drive list's inquiries reached the reader, and the marker stays.
         EXPECT_EQ(result, kMissing);
         EXPECT_TRUE(machine.process.simUi.quitPending());
-        for (const std::uint8_t operation : machine.allOperations()) EXPECT_EQ(operation, kInquiry);
+        for (const sim::ReaderCommand command : machine.allCommands())
+            EXPECT_EQ(command, sim::ReaderCommand::Inquiry);
         EXPECT_TRUE(machine.markerExists());
     }
     expectNothingLeftOpen();
@@ -152,7 +153,7 @@ TEST_F(FormatProcedureTest, MissingConfirmationTakesThePickedDrive) {
     EXPECT_EQ(pressOk(), win::IDOK);
 
     EXPECT_EQ(dialog->selectedDriveRoot, "E:\\");
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
 }
 
 // Without its drive selection the procedure goes on with the empty drive,
@@ -173,7 +174,7 @@ TEST_F(FormatProcedureTest, AfterUpdateModeNeverAsksForTheDrive) {
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
     expectNothingLeftOpen();
 }
 
@@ -188,7 +189,7 @@ class NotReadyCancelTest : public FormatProcedureTest,
                            public ::testing::WithParamInterface<NotReadyCase> {};
 
 TEST_P(NotReadyCancelTest, DeletesTheMarkerAndQuits) {
-    reader.reader.removeMedium();
+    reader.removeMedium();
     machine.process.user.answer(kNotReady, win::IDCANCEL);
     makeDialog(GetParam().mode);
 
@@ -199,7 +200,7 @@ TEST_P(NotReadyCancelTest, DeletesTheMarkerAndQuits) {
     // The maker's key itself is only the marker's parent.
     EXPECT_TRUE(machine.registry.keyExists("Software\\Kavo Corporation"));
     EXPECT_TRUE(machine.process.simUi.quitPending());
-    EXPECT_EQ(machine.operationsSentTo('E').back(), kTestUnitReady);
+    EXPECT_EQ(machine.commandsSentTo('E').back(), sim::ReaderCommand::TestUnitReady);
     expectNothingLeftOpen();
 }
 
@@ -209,24 +210,24 @@ INSTANTIATE_TEST_SUITE_P(BothModes, NotReadyCancelTest,
                          NameOfCase());
 
 TEST_F(FormatProcedureTest, NotReadyRetriesUntilAMediumArrives) {
-    reader.reader.removeMedium();
+    reader.removeMedium();
     int shows = 0;
     machine.process.user.whileOpen(kNotReady, [&](win::HWND) {
-        if (++shows == 3) reader.reader.insertMedium();
+        if (++shows == 3) reader.insertMedium();
     });
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_EQ(shown(),
               (std::vector<int>{kMainDialog, kNotReady, kNotReady, kNotReady, kRevisionMatches}));
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
     EXPECT_TRUE(machine.markerExists());
 }
 
 TEST_F(FormatProcedureTest, CancelWithTheMarkerAlreadyGoneFailsSilently) {
     machine.registry.RegDeleteKeyA(win::hkeyLocalMachine(), "Software\\Kavo Corporation\\Pendrel");
     ASSERT_FALSE(machine.markerExists());
-    reader.reader.removeMedium();
+    reader.removeMedium();
     machine.process.user.answer(kNotReady, win::IDCANCEL);
 
     EXPECT_EQ(runAfterUpdate(), kMissing);
@@ -268,12 +269,12 @@ class WriteProtectTest : public FormatProcedureTest,
 
 TEST_P(WriteProtectTest, ShowsTheNoticeUntilTheProtectionIsGone) {
     const WriteProtectCase& test = GetParam();
-    reader.reader.setDeviceSpecificParameter(test.deviceSpecificParameter);
+    reader.setDeviceSpecificParameter(test.deviceSpecificParameter);
     int shows = 0;
     machine.process.user.answerAlways(kWriteProtected,
                                       win::IDCANCEL);  // the answer changes nothing
     machine.process.user.whileOpen(kWriteProtected, [&](win::HWND) {
-        if (++shows == test.noticesUntilCleared) reader.reader.setDeviceSpecificParameter(0);
+        if (++shows == test.noticesUntilCleared) reader.setDeviceSpecificParameter(0);
     });
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
@@ -283,7 +284,7 @@ TEST_P(WriteProtectTest, ShowsTheNoticeUntilTheProtectionIsGone) {
                     kWriteProtected);
     expected.push_back(kRevisionMatches);
     EXPECT_EQ(shown(), expected);
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(OnlyTheWpBitProtects, WriteProtectTest,
@@ -296,23 +297,22 @@ INSTANTIATE_TEST_SUITE_P(OnlyTheWpBitProtects, WriteProtectTest,
 // A medium taken out while protected reads as writable (the mode sense
 // fails); the next step finds it gone.
 TEST_F(FormatProcedureTest, MediumTakenOutEndsTheWriteProtectLoop) {
-    reader.reader.setWriteProtected(true);
-    machine.process.user.whileOpen(kWriteProtected,
-                                   [&](win::HWND) { reader.reader.removeMedium(); });
+    reader.setWriteProtected(true);
+    machine.process.user.whileOpen(kWriteProtected, [&](win::HWND) { reader.removeMedium(); });
     machine.process.user.answer(kMediumAbsent, win::IDOK);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kWriteProtected, kMediumAbsent, kNotFormatted,
                                          kRevisionMatches}));
-    EXPECT_EQ(reader.reader.completedFormats(), 0);
+    EXPECT_EQ(reader.completedFormats(), 0);
 }
 
 // --- the medium disappearing around and during the format ---
 
 struct MediumGoneCase {
     const char* name;
-    std::uint8_t operationCode;  // the medium goes just before this command...
+    sim::ReaderCommand command;  // the medium goes just before this command...
     int occurrence;              // ...the n-th of its kind
     std::vector<win::INT_PTR> answers;
     std::vector<int> expectedShown;
@@ -327,16 +327,17 @@ class MediumGoneTest : public FormatProcedureTest,
 // so 154 comes before the closing notice.
 TEST_P(MediumGoneTest, NoticeOkFinishesAndOtherAnswersCarryOn) {
     const MediumGoneCase& test = GetParam();
-    reader.reader.setFormatDuration(10000);
-    reader.before(test.operationCode, test.occurrence, [&] { reader.reader.removeMedium(); });
+    reader.setFormatDuration(10000);
+    machine.volumes.before('E', test.command, test.occurrence, [&] { reader.removeMedium(); });
     for (const win::INT_PTR answer : test.answers)
         machine.process.user.answer(kMediumAbsent, answer);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_EQ(shown(), test.expectedShown);
-    const std::vector<std::uint8_t> sent = machine.operationsSentTo('E');
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), kVendorCommand), test.formatSent ? 1 : 0);
+    const std::vector<sim::ReaderCommand> sent = machine.commandsSentTo('E');
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), sim::ReaderCommand::Format),
+              test.formatSent ? 1 : 0);
     EXPECT_EQ(machine.eventsNamed("create").size(), test.progressShown ? 1u : 0u);
     EXPECT_EQ(machine.eventsNamed("destroy").size(), test.progressShown ? 1u : 0u);
     expectNothingLeftOpen();
@@ -348,14 +349,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Step 5: the sense request before the format.
         MediumGoneCase{
             .name = "BeforeTheFormatOk",
-            .operationCode = kRequestSense,
+            .command = sim::ReaderCommand::RequestSense,
             .occurrence = 1,
             .answers = {win::IDOK},
             .expectedShown = {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
             .formatSent = false,
             .progressShown = false},
         MediumGoneCase{.name = "BeforeTheFormatCancelSendsItAnyway",
-                       .operationCode = kRequestSense,
+                       .command = sim::ReaderCommand::RequestSense,
                        .occurrence = 1,
                        .answers = {win::IDCANCEL, win::IDOK},
                        .expectedShown = {kMainDialog, kMediumAbsent, kMediumAbsent, kNotFormatted,
@@ -365,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Step 6: the format command itself.
         MediumGoneCase{
             .name = "AtTheFormatCommand",
-            .operationCode = kVendorCommand,
+            .command = sim::ReaderCommand::Format,
             .occurrence = 1,
             .answers = {win::IDOK},
             .expectedShown = {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
@@ -374,14 +375,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Step 9: the first poll.
         MediumGoneCase{
             .name = "AtTheFirstPoll",
-            .operationCode = kRequestSense,
+            .command = sim::ReaderCommand::RequestSense,
             .occurrence = 2,
             .answers = {win::IDOK},
             .expectedShown = {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
             .formatSent = true,
             .progressShown = true},
         MediumGoneCase{.name = "AtTheFirstPollCancelKeepsPolling",
-                       .operationCode = kRequestSense,
+                       .command = sim::ReaderCommand::RequestSense,
                        .occurrence = 2,
                        .answers = {win::IDCANCEL, win::IDCANCEL, win::IDOK},
                        .expectedShown = {kMainDialog, kMediumAbsent, kMediumAbsent, kMediumAbsent,
@@ -391,7 +392,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Step 10.5: a later poll.
         MediumGoneCase{
             .name = "DuringThePolls",
-            .operationCode = kRequestSense,
+            .command = sim::ReaderCommand::RequestSense,
             .occurrence = 4,
             .answers = {win::IDOK},
             .expectedShown = {kMainDialog, kMediumAbsent, kNotFormatted, kRevisionMatches},
@@ -403,7 +404,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FormatProcedureTest, HalfWayProgressPutsTheBarAtHalf) {
     // Two seconds of format: the first poll, one second in, reads 0x80 0x00.
-    reader.reader.setFormatDuration(2000);
+    reader.setFormatDuration(2000);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
@@ -415,7 +416,7 @@ TEST_F(FormatProcedureTest, HalfWayProgressPutsTheBarAtHalf) {
 }
 
 TEST_F(FormatProcedureTest, ProgressWindowFollowsThePolls) {
-    reader.reader.setFormatDuration(8000);
+    reader.setFormatDuration(8000);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
@@ -438,14 +439,14 @@ TEST_F(FormatProcedureTest, ProgressWindowFollowsThePolls) {
     std::vector<TimedEvent> events = machine.events();
     events.erase(events.begin());  // the main dialog
     EXPECT_EQ(events, expected);
-    EXPECT_EQ(machine.clock.sleeps(),
+    EXPECT_EQ(machine.programClock.sleeps(),
               (std::vector<win::DWORD>{kFirstPollDelay, kPollInterval, kPollInterval, kPollInterval,
                                        kPollInterval}));
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
 }
 
 TEST_F(FormatProcedureTest, FormatOverBeforeTheFirstPoll) {
-    reader.reader.setFormatDuration(500);
+    reader.setFormatDuration(500);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
@@ -475,14 +476,14 @@ class RefusedFormatTest : public FormatProcedureTest,
 TEST_P(RefusedFormatTest, TellsThatTheCardWasNotFormatted) {
     const RefusedFormatCase& test = GetParam();
     machine.useEnglishLibrary(test.missingTemplates);
-    reader.reader.refuseFormat(true);
+    reader.refuseFormat(true);
     makeDialog(test.mode);
     machine.process.user.answer(kConfirmFormat, win::IDOK);
 
     EXPECT_EQ(pressOk(), win::IDOK);
 
     EXPECT_EQ(shown(), test.expectedShown);
-    EXPECT_EQ(reader.reader.completedFormats(), 0);
+    EXPECT_EQ(reader.completedFormats(), 0);
     expectNothingLeftOpen();
 }
 
@@ -506,13 +507,13 @@ INSTANTIATE_TEST_SUITE_P(
 // The format's one-shot commands each open their own handle; a lock held
 // across them would shut them out, so the volume is never locked.
 TEST_F(FormatProcedureTest, FormatNeverLocksTheVolume) {
-    reader.reader.setFormatDuration(6000);
+    reader.setFormatDuration(6000);
 
     EXPECT_EQ(runAfterUpdate(), win::IDOK);
 
     EXPECT_TRUE(machine.volumes.controls().empty());
     EXPECT_EQ(machine.volumes.opens().size(), machine.volumes.passThroughs().size());
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
 }
 
 // A REQUEST SENSE that itself fails says nothing about the format: the bar
@@ -537,14 +538,14 @@ class LostPollTest : public FormatProcedureTest,
 
 TEST_P(LostPollTest, KeepsPollingUntilFiveInARowAreLost) {
     const LostPollCase& test = GetParam();
-    reader.reader.setFormatDuration(test.formatDuration);
+    reader.setFormatDuration(test.formatDuration);
     for (const auto& [tick, count] : test.losses) {
         // A structured binding is captured through a copy: clang 14 cannot
         // capture one itself.
         const auto lostPolls = count;
         machine.clock.at(tick, [this, lostPolls] {
-            machine.volumes.injectForOperation(kRequestSense, sim::InjectedFault::callFails(),
-                                               lostPolls);
+            machine.volumes.injectForCommand(sim::ReaderCommand::RequestSense,
+                                             sim::InjectedFault::callFails(), lostPolls);
         });
     }
 
@@ -606,7 +607,7 @@ INSTANTIATE_TEST_SUITE_P(
 // time being, and ends with OK after the closing notice.
 TEST_F(FormatProcedureTest, MainDialogIsDismissedBeforeTheFormat) {
     std::vector<win::INT_PTR> endedBeforeFormat;
-    reader.before(kVendorCommand, 1, [&] {
+    machine.volumes.before('E', sim::ReaderCommand::Format, 1, [&] {
         for (const testsupport::UiCall& call : machine.ui.callsNamed("EndDialog")) {
             endedBeforeFormat.push_back(call.id);
         }
@@ -662,14 +663,14 @@ INSTANTIATE_TEST_SUITE_P(
 // --- a quit during the polls ---
 
 TEST_F(FormatProcedureTest, QuitDuringThePollsWaitsForTheFormatAndEndsWithoutOk) {
-    reader.reader.setFormatDuration(8000);
+    reader.setFormatDuration(8000);
     // Asked for while the second poll's wait runs.
     machine.clock.at(2000, [&] { machine.process.simUi.PostQuitMessage(0); });
 
     const win::INT_PTR result = runAfterUpdate();
 
     EXPECT_NE(result, win::IDOK);
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
     EXPECT_EQ(machine.eventsNamed("position").size(), 5u);
     EXPECT_EQ(shown(), (std::vector<int>{kMainDialog, kRevisionMatches}));
     // Met and posted again in each of the three passes after it came.
@@ -681,7 +682,7 @@ TEST_F(FormatProcedureTest, QuitDuringThePollsWaitsForTheFormatAndEndsWithoutOk)
 // --- the suspend rule ---
 
 TEST_F(FormatProcedureTest, SuspendIsRefusedWhileTheFormatDialogsAreOpen) {
-    reader.reader.removeMedium();
+    reader.removeMedium();
     std::vector<win::LRESULT> answers;
     const auto askToSuspend = [&](win::HWND window) {
         win::LRESULT result = 0;

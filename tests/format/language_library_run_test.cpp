@@ -20,7 +20,7 @@ class FormatLibraryRunTest : public ::testing::Test {
     FormatLibraryRunTest() {
         machine.process.user.setFallbackAnswer(UserAction::enter());
         machine.installEnglishLibrary();
-        reader.reader.setFormatDuration(6000);
+        reader.setFormatDuration(6000);
     }
 
     void run() {
@@ -49,7 +49,7 @@ class FormatLibraryRunTest : public ::testing::Test {
     FormatMachine machine;
     sim::SimUi& simUi = machine.process.simUi;
     const testsupport::DialogLog& screen = machine.process.screen;
-    HookedReader& reader = machine.addReader('E');
+    sim::VirtualReader& reader = machine.addReader('E');
 };
 
 TEST_F(FormatLibraryRunTest, AfterAnUpdateEnterFormatsAndConfirmsTheRevision) {
@@ -58,7 +58,7 @@ TEST_F(FormatLibraryRunTest, AfterAnUpdateEnterFormatsAndConfirmsTheRevision) {
     run();
 
     EXPECT_EQ(screen.shown, (std::vector<int>{kMainDialog, kRevisionMatches}));
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
     ASSERT_EQ(screen.lastBar.count(kProgressBar), 1u);
     EXPECT_EQ(screen.lastBar.at(kProgressBar).high, 0xFFFF);
     EXPECT_EQ(screen.lastBar.at(kProgressBar).position,
@@ -73,7 +73,7 @@ TEST_F(FormatLibraryRunTest, StandAloneListsTheReaderAndFormatsIt) {
               (std::vector<int>{kMainDialog, kDriveSelect, kConfirmFormat, kStandAloneDone}));
     EXPECT_EQ(lastCombo().items, (std::vector<std::string>{"E:\\"}));
     EXPECT_EQ(lastCombo().selection, 0);
-    EXPECT_EQ(reader.reader.completedFormats(), 1);
+    EXPECT_EQ(reader.completedFormats(), 1);
 }
 
 // The format program's main dialog has no Escape rule of its own: Escape
@@ -85,7 +85,7 @@ TEST_F(FormatLibraryRunTest, EscapeOnTheMainDialogEndsWithoutFormatting) {
     run();
 
     EXPECT_EQ(screen.shown, (std::vector<int>{kMainDialog}));
-    EXPECT_EQ(reader.reader.completedFormats(), 0);
+    EXPECT_EQ(reader.completedFormats(), 0);
     EXPECT_TRUE(machine.markerExists());
 }
 

@@ -270,10 +270,11 @@ TEST_F(SimVolumesTest, NextCallFaultsAreUsedOnceEachInOrder) {
     volumes.CloseHandle(handle);
 }
 
-TEST_F(SimVolumesTest, OperationFaultsHitOnlyTheirCommandAndVolume) {
+TEST_F(SimVolumesTest, CommandFaultsHitOnlyTheirCommandAndVolume) {
     sim::VirtualReader second{clock, sim::ReaderIdentity{"Kavo", "TKW-5", "1.00"}};
     volumes.attach('F', second);
-    volumes.injectForOperation(0x00, sim::InjectedFault::callFails(), 2, 'e');
+    volumes.injectForCommand(sim::ReaderCommand::TestUnitReady, sim::InjectedFault::callFails(), 2,
+                             'e');
     const win::HANDLE onE = open();
     const win::HANDLE onF = open("\\\\.\\F:");
 
@@ -289,6 +290,48 @@ TEST_F(SimVolumesTest, OperationFaultsHitOnlyTheirCommandAndVolume) {
     }
     request = testUnitReadyRequest();
     EXPECT_EQ(send(onE, request), win::TRUE);
+    volumes.CloseHandle(onE);
+    volumes.CloseHandle(onF);
+}
+
+// The reader sees its commands in order; the hook counts only what reaches
+// it: commands of its kind on its own drive, and not one a fault stopped in
+// the driver.
+TEST_F(SimVolumesTest, HookRunsJustBeforeTheNthCommandOfItsKindReachesTheReader) {
+    sim::VirtualReader onDriveF{clock, sim::ReaderIdentity{"Kavo", "TKW-5", "1.00"}};
+    volumes.attach('F', onDriveF);
+    int runs = 0;
+    volumes.before('e', sim::ReaderCommand::TestUnitReady, 2, [&] {
+        ++runs;
+        reader.removeMedium();
+    });
+    const win::HANDLE onE = open();
+    const win::HANDLE onF = open("\\\\.\\F:");
+    const auto testUnitReady = [&](win::HANDLE handle) {
+        Request request = testUnitReadyRequest();
+        EXPECT_EQ(send(handle, request), win::TRUE);
+        return request;
+    };
+
+    testUnitReady(onF);  // another drive
+    Request sense = testUnitReadyRequest();
+    sense.sptd.Cdb[0] = 0x03;  // another command on the hooked drive
+    EXPECT_EQ(send(onE, sense), win::TRUE);
+    EXPECT_EQ(testUnitReady(onE).sptd.ScsiStatus, sim::kStatusGood);
+    volumes.injectNext(sim::InjectedFault::callFails());
+    Request stopped = testUnitReadyRequest();
+    EXPECT_EQ(send(onE, stopped), win::FALSE);
+    EXPECT_EQ(runs, 0);
+
+    // The second one that reaches the reader finds the medium gone already.
+    const Request found = testUnitReady(onE);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(found.sptd.ScsiStatus, sim::kStatusCheckCondition);
+    EXPECT_EQ(found.sense[sim::kSenseKeyByte] & 0x0F, sim::kSenseNotReady);
+    EXPECT_EQ(found.sense[sim::kAscByte], sim::kAscMediumNotPresent);
+    reader.insertMedium();
+    testUnitReady(onE);
+    EXPECT_EQ(runs, 1);
     volumes.CloseHandle(onE);
     volumes.CloseHandle(onF);
 }

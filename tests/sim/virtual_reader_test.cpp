@@ -354,7 +354,7 @@ TEST_F(VirtualReaderTest, HeaderBlockBeginsANewStream) {
 
 struct ProgressCase {
     const char* name;
-    std::uint64_t elapsedMs;
+    win::DWORD elapsedMs;
     bool formatting;
     std::uint16_t progress;
 };
@@ -365,7 +365,7 @@ class FormatProgressTest : public VirtualReaderTest,
 TEST_P(FormatProgressTest, RisesOverTheFormatsDuration) {
     reader.setFormatDuration(10000);
     ASSERT_EQ(run(kFormat).status, sim::kStatusGood);
-    clock.advance(GetParam().elapsedMs);
+    clock.Sleep(GetParam().elapsedMs);
 
     const Bytes sense = currentSense();
     if (GetParam().formatting) {
@@ -398,20 +398,20 @@ INSTANTIATE_TEST_SUITE_P(
     NameOfCase{});
 
 TEST_F(VirtualReaderTest, FormatProgressSurvivesTheTickCountWrapping) {
-    clock.advance(0xFFFFFFFFull - 1000);
+    clock.Sleep(0xFFFFFFFFu - 1000);
     reader.setFormatDuration(4000);
     ASSERT_EQ(run(kFormat).status, sim::kStatusGood);
-    clock.advance(2000);
+    clock.Sleep(2000);
     EXPECT_TRUE(reader.formatInProgress());
     EXPECT_EQ(reader.formatProgress(), 32768);
-    clock.advance(2000);
+    clock.Sleep(2000);
     EXPECT_FALSE(reader.formatInProgress());
 }
 
 TEST_F(VirtualReaderTest, MediumRemovalStopsTheFormat) {
     reader.setFormatDuration(10000);
     ASSERT_EQ(run(kFormat).status, sim::kStatusGood);
-    clock.advance(3000);
+    clock.Sleep(3000);
     reader.removeMedium();
 
     expectCheckCondition(run(kTestUnitReady), kNoMedium);
@@ -421,7 +421,7 @@ TEST_F(VirtualReaderTest, MediumRemovalStopsTheFormat) {
     EXPECT_EQ(reader.abortedFormats(), 1);
 
     reader.insertMedium();
-    clock.advance(10000);
+    clock.Sleep(10000);
     EXPECT_EQ(run(kTestUnitReady).status, sim::kStatusGood);
     EXPECT_EQ(reader.completedFormats(), 0);
 }

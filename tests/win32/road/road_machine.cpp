@@ -98,7 +98,8 @@ int lay(const road::ReaderState& state) {
     awaitWinesMountRecord(registry, state.letter);
     sim::SeamRecords records(registry);
     const sim::UsbStorageRecords laid =
-        sim::UsbRegistryBuilder(records, spelling).attach(road::usbDeviceOf(state));
+        sim::UsbRegistryBuilder(records, spelling)
+            .attach(sim::usbStorageDeviceOf(state.letter, state.identity));
     std::printf("mount %s\nstorage %s\\%s\nusb %s\\%s\n", laid.mountValueName.c_str(),
                 laid.storageKeyPath.c_str(), laid.storageInstanceName.c_str(),
                 laid.usbKeyPath.c_str(), laid.usbInstanceName.c_str());

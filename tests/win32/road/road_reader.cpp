@@ -154,18 +154,6 @@ bool saveState(const std::string& path, const ReaderState& state) {
     return static_cast<bool>(file);
 }
 
-sim::UsbStorageDevice usbDeviceOf(const ReaderState& state) {
-    sim::UsbStorageDevice device;
-    device.driveLetter = state.letter;
-    device.vendor = trimmedRight(state.identity.inquiry.vendor);
-    device.product = trimmedRight(state.identity.inquiry.product);
-    device.revision = trimmedRight(state.identity.inquiry.revision);
-    device.vendorId = state.identity.vendorId;
-    device.productId = state.identity.productId;
-    device.deviceRevision = state.identity.deviceRevision;
-    return device;
-}
-
 bool powerCycle(ReaderState& state) {
     const sim::FirmwareReception reception = sim::receptionOf(state.received);
     if (!reception.written()) return false;

@@ -51,9 +51,6 @@ struct ReaderState {
 bool loadState(const std::string& path, ReaderState& state, std::string& error);
 bool saveState(const std::string& path, const ReaderState& state);
 
-// The records Windows lays for the reader as it is now.
-sim::UsbStorageDevice usbDeviceOf(const ReaderState& state);
-
 // What the reader comes up as after a power cycle: when it took a whole
 // firmware since it last came up, the identity the firmware's header gives
 // it (the received blocks are then spent); otherwise unchanged. True when
