@@ -90,6 +90,7 @@ Machine::Impl::Impl(Scenario s) : scenario(std::move(s)) {
     setup.tokenGroups = m.tokenGroups;
     setup.shutdownPrivilegeGrantable = m.shutdownPrivilege;
     setup.localeAbbreviation = m.locale;
+    setup.faults = m.faults;
     setup.currentDirectory = m.currentDirectory;
     setup.hostProgramFolder = m.programFolder.string();
 
@@ -312,8 +313,6 @@ MachineProcess& Machine::startProcess(const std::string& programFile) {
     UserScript& user = chosen != m.users.end() ? *chosen->second : scriptedUser(programFile);
 
     auto system = std::make_unique<SimSystem>(m.setup, m.mutexes);
-    system->failOpenProcessToken(m.scenario.machine.failOpenProcessToken);
-    system->failGetTokenInformation(m.scenario.machine.failGetTokenInformation);
     std::unique_ptr<UiObserver> observer = makeProcessObserver(m);
     auto ui = std::make_unique<SimUi>(user);
     ui->setObserver(observer.get());

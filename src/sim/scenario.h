@@ -85,8 +85,9 @@ struct ScenarioMachine {
     std::vector<TokenGroup> tokenGroups = {{win::DOMAIN_ALIAS_RID_ADMINS, win::SE_GROUP_ENABLED},
                                            {win::DOMAIN_ALIAS_RID_USERS, win::SE_GROUP_ENABLED}};
     bool shutdownPrivilege = true;
-    bool failOpenProcessToken = false;
-    bool failGetTokenInformation = false;
+    // How the system misbehaves: the administrator's failing calls and the
+    // machine's "faults".
+    SystemFaults faults;
 
     // The host folder behind the current directory: the firmware table, the
     // firmware files and, when present, the language libraries. Empty: the

@@ -1,6 +1,8 @@
 #include "sim/scenario_machine_json.h"
 
 #include <cctype>
+#include <cstdint>
+#include <string>
 
 namespace sim::scenario_json {
 
@@ -124,24 +126,69 @@ bool tokenGroups(JsonReader& json, const Json& value, const std::string& path,
                         out.tokenGroups);
 }
 
-// The token call that fails, by the flag that makes it fail.
-constexpr Named<bool ScenarioMachine::*> kFailingCalls[] = {
-    {"OpenProcessToken", &ScenarioMachine::failOpenProcessToken},
-    {"GetTokenInformation", &ScenarioMachine::failGetTokenInformation},
+// The call of the administrator check or the power-off that fails, by what
+// it does to the system. "GetTokenInformation" fails the size query, the
+// first of its two calls; "readingGroups" the second, which answers as if the
+// groups grew between the two.
+using FaultSetter = void (*)(SystemFaults&);
+constexpr Named<FaultSetter> kFailingCalls[] = {
+    {"OpenProcessToken", [](SystemFaults& f) { f.token = TokenFault::OpenToken; }},
+    {"GetTokenInformation", [](SystemFaults& f) { f.token = TokenFault::SizeQuery; }},
+    {"readingGroups", [](SystemFaults& f) { f.token = TokenFault::ReadGroups; }},
+    {"AllocateAndInitializeSid", [](SystemFaults& f) { f.token = TokenFault::AllocateSid; }},
+    {"LookupPrivilegeValueA", [](SystemFaults& f) { f.failPrivilegeLookup = true; }},
 };
 
 bool failingCall(JsonReader& json, const Json& value, const std::string& path,
                  ScenarioMachine& out) {
-    bool ScenarioMachine::*failing = nullptr;
-    if (!json.choice(value, path, kFailingCalls, failing)) return false;
-    out.*failing = true;
+    FaultSetter setFault = nullptr;
+    if (!json.choice(value, path, kFailingCalls, setFault)) return false;
+    setFault(out.faults);
     return true;
 }
 
+bool sizeQueryFails(const ScenarioMachine& m) {
+    return m.faults.token == TokenFault::SizeQuery;
+}
+
+// Error 0 is success; ERROR_INSUFFICIENT_BUFFER is the size query's normal
+// answer: as its failure either would fail nothing.
+constexpr std::int64_t kLowestError = 1;
+
+bool sizeQueryError(JsonReader& json, const Json& value, const std::string& path,
+                    ScenarioMachine& out) {
+    win::DWORD error = 0;
+    if (!json.number(value, path, error, kLowestError, highest<win::DWORD>())) return false;
+    const auto normalAnswer = static_cast<win::DWORD>(win::ERROR_INSUFFICIENT_BUFFER);
+    if (error == normalAnswer) {
+        return json.fail(path, std::to_string(normalAnswer) +
+                                   " is the size query's normal answer, not a failure");
+    }
+    out.faults.sizeQueryError = error;
+    return true;
+}
+
+bool overstatedGroupCount(JsonReader& json, const Json& value, const std::string& path,
+                          ScenarioMachine& out) {
+    return json.flag(value, path, out.faults.overstateGroupCount);
+}
+
+// "failing" comes before the fields that depend on it.
 constexpr Field<ScenarioMachine> kAdministratorFields[] = {
     {"groups", tokenGroups},
     {"shutdownPrivilege", flag<&ScenarioMachine::shutdownPrivilege>},
     {"failing", failingCall},
+    {"sizeQueryError", sizeQueryError, nullptr, sizeQueryFails,
+     "only with \"failing\": \"GetTokenInformation\""},
+    {"overstatedGroupCount", overstatedGroupCount},
+};
+
+// --- the system's own faults ------------------------------------------------------
+
+constexpr Field<SystemFaults> kSystemFaultFields[] = {
+    {"localeLookup", flag<&SystemFaults::failLocaleLookup>},
+    {"currentDirectory", flag<&SystemFaults::failCurrentDirectory>},
+    {"readsFailAfter", number<&SystemFaults::failReadsAfter, 0>},
 };
 
 // --- folders and the registry -----------------------------------------------------
@@ -221,6 +268,7 @@ constexpr Field<ScenarioMachine> kMachineFields[] = {
     {"currentDirectory", currentDirectory},
     {"otherPrograms", texts<&ScenarioMachine::otherPrograms>},
     {"registry", group<ScenarioMachine, kRegistryFields>},
+    {"faults", nested<&ScenarioMachine::faults, kSystemFaultFields>},
 };
 
 // Two devices cannot share a letter.

@@ -111,7 +111,7 @@ win::BOOL SimSystem::GetVersionExA(win::OSVERSIONINFOA* version) {
 
 win::BOOL SimSystem::OpenProcessToken(win::DWORD /*desiredAccess*/, win::HANDLE* token) {
     if (token == nullptr) return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
-    if (failOpenProcessToken_ || tokenFails(TokenFault::OpenToken)) return fail(ERROR_NO_TOKEN);
+    if (tokenFails(TokenFault::OpenToken)) return fail(ERROR_NO_TOKEN);
     *token = addHandle(Handle{HandleKind::Token, {}, {}, 0});
     return win::TRUE;
 }
@@ -124,7 +124,6 @@ win::BOOL SimSystem::GetTokenInformation(win::HANDLE token, int informationClass
     if (informationClass != win::TokenGroups || returnLength == nullptr) {
         return fail(static_cast<win::DWORD>(win::ERROR_INVALID_PARAMETER));
     }
-    if (failGetTokenInformation_) return fail(static_cast<win::DWORD>(win::ERROR_ACCESS_DENIED));
 
     // Everyone comes first, as in a real token, so the walk must compare
     // SIDs of different lengths.
@@ -376,10 +375,17 @@ win::HANDLE SimSystem::CreateFileA(const char* path, win::DWORD desiredAccess, w
     if (watchFiles_ && path != nullptr) {
         const Handle* opened = findHandle(handle, HandleKind::File);
         watchFiles_(path, opened != nullptr ? hostPathFor(path) : std::nullopt, lastError_,
-                    opened != nullptr ? std::span<const std::uint8_t>(opened->content)
-                                      : std::span<const std::uint8_t>());
+                    opened != nullptr ? readableContent(*opened) : std::span<const std::uint8_t>());
     }
     return handle;
+}
+
+// What the program can read of a file before its reads fail: a watcher told
+// more would say the program read what it never got.
+std::span<const std::uint8_t> SimSystem::readableContent(const Handle& file) const {
+    const std::span<const std::uint8_t> content(file.content);
+    const std::optional<std::size_t> limit = setup_.faults.failReadsAfter;
+    return limit && *limit < content.size() ? content.first(*limit) : content;
 }
 
 win::HANDLE SimSystem::openProgramFile(const char* path, win::DWORD desiredAccess,

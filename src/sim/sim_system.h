@@ -128,10 +128,6 @@ class SimSystem final : public platform::System {
     const std::vector<std::string>& librariesLoaded() const { return librariesLoaded_; }
     std::size_t librariesFreed() const { return librariesFreed_; }
 
-    // Faults a scenario can ask for, besides the setup's.
-    void failOpenProcessToken(bool fail) { failOpenProcessToken_ = fail; }
-    void failGetTokenInformation(bool fail) { failGetTokenInformation_ = fail; }
-
     win::BOOL GetVersionExA(win::OSVERSIONINFOA* version) override;
     win::BOOL OpenProcessToken(win::DWORD desiredAccess, win::HANDLE* token) override;
     win::BOOL GetTokenInformation(win::HANDLE token, int informationClass, void* information,
@@ -180,6 +176,7 @@ class SimSystem final : public platform::System {
                                 win::DWORD creationDisposition, win::DWORD flagsAndAttributes);
     win::HANDLE addHandle(Handle handle);
     Handle* findHandle(win::HANDLE handle, HandleKind kind);
+    std::span<const std::uint8_t> readableContent(const Handle& file) const;
     const SimDrive* driveFor(const char* rootPath) const;
     const std::vector<std::uint8_t>* programFileBytes(const std::string& windowsPath) const;
     bool tokenFails(TokenFault step) const { return setup_.faults.token == step; }
@@ -199,8 +196,6 @@ class SimSystem final : public platform::System {
     bool shutdownPrivilegeEnabled_ = false;
     bool powerOffRequested_ = false;
     win::UINT powerOffFlags_ = 0;
-    bool failOpenProcessToken_ = false;
-    bool failGetTokenInformation_ = false;
     std::vector<std::string> librariesLoaded_;
     std::size_t librariesFreed_ = 0;
 };

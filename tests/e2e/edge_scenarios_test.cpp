@@ -40,6 +40,9 @@ constexpr win::DWORD kLongFormat = 20000;
 // the second is the first poll.
 constexpr int kFirstPollSense = 2;
 constexpr int kLostPollsThatEndPolling = 5;
+// Past the example package's firmware table (588 bytes), well inside its
+// firmware file.
+constexpr std::size_t kReadsFailInTheFirmwareFile = 2000;
 
 sim::ProgramAnswers& answersOf(sim::Scenario& s, const char* program) {
     return s.user.programs[program];
@@ -251,6 +254,26 @@ const EdgeCase kStartUp[] = {
          EXPECT_EQ(dialogsOf(r, kFormat), std::vector<int>{id(FT::AdministratorNotice)});
          EXPECT_FALSE(r.summary.machine.markerPresent);
      }},
+    // Any step of reading the token that fails leaves the program unsure, and
+    // it takes the user for no administrator.
+    {"FailingTokenReadShowsTheAdministratorNotice",
+     [](sim::Scenario& s) {
+         s.machine.faults.token = sim::TokenFault::ReadGroups;
+         queue(s, kUpdate, id(UT::NotAdministrator), {kOk});
+     },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), std::vector<int>{id(UT::NotAdministrator)});
+         expectNothingDone(r);
+     }},
+    // The walk reads no further than the block holds, so the administrator
+    // is still found and nothing goes wrong.
+    {"OverstatedGroupCountStillFindsTheAdministrator",
+     [](sim::Scenario& s) { s.machine.faults.overstateGroupCount = true; },
+     [](const simrun::RunResult& r) {
+         EXPECT_FALSE(r.summary.showed(kUpdate, id(UT::NotAdministrator)));
+         EXPECT_FALSE(r.summary.showed(kFormat, id(FT::AdministratorNotice)));
+         expectWholeRoad(r);
+     }},
     {"CancelOnTheStartNoticeEnds",
      [](sim::Scenario& s) { queue(s, kUpdate, id(UT::StartNotice), {kCancel}); },
      [](const simrun::RunResult& r) {
@@ -278,6 +301,15 @@ const EdgeCase kStartUp[] = {
          }
          EXPECT_EQ(missing, (std::vector<std::int64_t>{id(UT::StartNotice), id(UT::MainDialog)}))
              << "the start notice is passed, the main dialog fails to open";
+         expectNothingDone(r);
+     }},
+    // A locale that cannot be read is no known locale: no library, and the
+    // program ends without a word, as for an unknown one.
+    {"FailingLocaleLookupLoadsNoLibraryAndShowsNothing",
+     [](sim::Scenario& s) { s.machine.faults.failLocaleLookup = true; },
+     [](const simrun::RunResult& r) {
+         EXPECT_TRUE(dialogsOf(r, kUpdate).empty());
+         EXPECT_EQ(countEvents(r, sim::EventKind::LibraryLoaded), 0u);
          expectNothingDone(r);
      }},
     {"UnknownLocaleInTheFormatProgramKeepsTheMarker",
@@ -536,6 +568,36 @@ const EdgeCase kFlash[] = {
          expectUpdated(r);
          EXPECT_EQ(lastWrite(r, sim::kRunOnceKeyPath, "pendrel"), "C:\\\\Ardlow.exe");
      }},
+    // The program offers the power-off, then cannot switch off and says
+    // nothing more: the hand-off waits for the user to switch off by hand.
+    {"FailingPrivilegeLookupLeavesTheMachineOn",
+     [](sim::Scenario& s) { s.machine.faults.failPrivilegeLookup = true; },
+     [](const simrun::RunResult& r) {
+         expectUpdated(r);
+         const sim::MachineSummary& m = r.summary.machine;
+         EXPECT_EQ(resultsOf(r, kUpdate, id(UT::PowerOffPrompt)),
+                   std::vector<std::int64_t>{win::IDOK});
+         EXPECT_EQ(dialogsOf(r, kUpdate).back(), id(UT::PowerOffPrompt))
+             << "nothing is shown after the prompt";
+         EXPECT_EQ(countEvents(r, sim::EventKind::PowerOff), 0u);
+         EXPECT_FALSE(m.poweredOff);
+         EXPECT_EQ(m.powerCycles, 0);
+         EXPECT_TRUE(m.markerPresent);
+         EXPECT_EQ(m.runOnceValues.size(), 1u);
+         EXPECT_FALSE(started(r, kFormat));
+     }},
+    // Without its folder the entry names a program at the root of the
+    // current drive, which is not there: after the log-on nothing starts, and
+    // the update's notice told the user to start the format program by hand.
+    {"FailingCurrentDirectoryLeavesAnEntryWithoutTheFolder",
+     [](sim::Scenario& s) { s.machine.faults.failCurrentDirectory = true; },
+     [](const simrun::RunResult& r) {
+         expectUpdated(r);
+         EXPECT_EQ(lastWrite(r, sim::kRunOnceKeyPath, "pendrel"), "\\Ardlow.exe");
+         EXPECT_EQ(r.summary.machine.powerCycles, 1);
+         EXPECT_FALSE(started(r, kFormat));
+         EXPECT_TRUE(r.summary.machine.markerPresent);
+     }},
     {"PowerOffDeclinedLeavesTheHandOff",
      [](sim::Scenario& s) { queue(s, kUpdate, id(UT::PowerOffPrompt), {kCancel}); },
      [](const simrun::RunResult& r) {
@@ -545,6 +607,24 @@ const EdgeCase kFlash[] = {
          EXPECT_EQ(m.runOnceValues.size(), 1u);
          EXPECT_EQ(countEvents(r, sim::EventKind::PowerOff), 0u);
          EXPECT_FALSE(started(r, kFormat));
+     }},
+    // A table that cannot be read is reported as a file that cannot be opened.
+    {"UnreadableTableShowsTheFileNotice",
+     [](sim::Scenario& s) { s.machine.faults.failReadsAfter = 0; },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({id(UT::FileCannotOpen)}));
+         expectNoHandOff(r);
+         EXPECT_FALSE(r.summary.machine.readers[0].firmware.headerReceived);
+     }},
+    // A firmware file that fails part way is a load that failed: the reader
+    // is never touched and the program ends without a notice.
+    {"FirmwareFileFailingPartWayEndsWithoutTouchingTheReader",
+     [](sim::Scenario& s) { s.machine.faults.failReadsAfter = kReadsFailInTheFirmwareFile; },
+     [](const simrun::RunResult& r) {
+         EXPECT_EQ(dialogsOf(r, kUpdate), startOfUpdate({}));
+         expectNoHandOff(r);
+         EXPECT_FALSE(r.summary.machine.readers[0].firmware.headerReceived);
+         EXPECT_FALSE(r.summary.machine.poweredOff);
      }},
     {"QuitDuringTheFlashDoesNotCutItShort",
      [](sim::Scenario& s) {

@@ -157,8 +157,40 @@ INSTANTIATE_TEST_SUITE_P(
                   "run.afterPowerOff: expected a string"},
         ErrorCase{"UnknownFailingCall",
                   "{\"machine\": {\"administrator\": {\"failing\": \"OpenToken\"}}}",
-                  "machine.administrator.failing: expected \"OpenProcessToken\" or "
+                  "machine.administrator.failing: expected \"OpenProcessToken\", "
+                  "\"GetTokenInformation\", \"readingGroups\", \"AllocateAndInitializeSid\" or "
+                  "\"LookupPrivilegeValueA\""},
+        // The size query's error means something only when the size query fails.
+        ErrorCase{"SizeQueryErrorWithoutItsFault",
+                  R"({"machine": {"administrator": {"sizeQueryError": 5}}})",
+                  "machine.administrator.sizeQueryError: only with \"failing\": "
                   "\"GetTokenInformation\""},
+        ErrorCase{"SizeQueryErrorForAnotherCall",
+                  R"({"machine": {"administrator": {"failing": "OpenProcessToken",
+                                                    "sizeQueryError": 5}}})",
+                  "machine.administrator.sizeQueryError: only with \"failing\": "
+                  "\"GetTokenInformation\""},
+        ErrorCase{"SizeQueryErrorThatIsItsNormalAnswer",
+                  R"({"machine": {"administrator": {"failing": "GetTokenInformation",
+                                                    "sizeQueryError": 122}}})",
+                  "machine.administrator.sizeQueryError: 122 is the size query's normal "
+                  "answer, not a failure"},
+        ErrorCase{"SizeQueryErrorZero",
+                  R"({"machine": {"administrator": {"failing": "GetTokenInformation",
+                                                    "sizeQueryError": 0}}})",
+                  "machine.administrator.sizeQueryError: ..."},
+        ErrorCase{"OverstatedGroupCountNotABoolean",
+                  R"({"machine": {"administrator": {"overstatedGroupCount": 3}}})",
+                  "machine.administrator.overstatedGroupCount: ..."},
+        ErrorCase{"SystemFaultsNotAnObject", R"({"machine": {"faults": []}})",
+                  "machine.faults: expected an object"},
+        ErrorCase{"LocaleLookupNotABoolean", R"({"machine": {"faults": {"localeLookup": "yes"}}})",
+                  "machine.faults.localeLookup: ..."},
+        ErrorCase{"ReadsFailAfterNegative", R"({"machine": {"faults": {"readsFailAfter": -1}}})",
+                  "machine.faults.readsFailAfter: ..."},
+        ErrorCase{"ReadsFailAfterNotANumber",
+                  R"({"machine": {"faults": {"readsFailAfter": "4k"}}})",
+                  "machine.faults.readsFailAfter: ..."},
         ErrorCase{"UnknownRegistryCall", "{\"faults\": [{\"registry\": \"read\", \"key\": \"X\"}]}",
                   "faults[0].registry: expected one of: open, create, enumValue, enumKey, "
                   "queryValue, setValue, deleteKey, close"},
@@ -221,7 +253,7 @@ INSTANTIATE_TEST_SUITE_P(
                          "description, machine, user, faults, incidents, run"},
         UnknownFieldCase{"Machine", R"({"machine": {"x": 1}})", "machine.x",
                          "drives, readers, locale, version, administrator, programFolder, "
-                         "libraryFolder, currentDirectory, otherPrograms, registry"},
+                         "libraryFolder, currentDirectory, otherPrograms, registry, faults"},
         UnknownFieldCase{"Drive", R"({"machine": {"drives": [{"letter": "A", "x": 1}]}})",
                          "machine.drives[0].x", "letter, type, medium, files"},
         UnknownFieldCase{"Reader", R"({"machine": {"readers": [{"x": 1}]}})",
@@ -237,7 +269,11 @@ INSTANTIATE_TEST_SUITE_P(
         UnknownFieldCase{"Version", R"({"machine": {"version": {"x": 1}}})", "machine.version.x",
                          "major, minor, build, platformId"},
         UnknownFieldCase{"Administrator", R"({"machine": {"administrator": {"x": 1}}})",
-                         "machine.administrator.x", "groups, shutdownPrivilege, failing"},
+                         "machine.administrator.x",
+                         "groups, shutdownPrivilege, failing, sizeQueryError, "
+                         "overstatedGroupCount"},
+        UnknownFieldCase{"SystemFaults", R"({"machine": {"faults": {"x": 1}}})", "machine.faults.x",
+                         "localeLookup, currentDirectory, readsFailAfter"},
         UnknownFieldCase{"TokenGroup",
                          R"({"machine": {"administrator": {"groups": [{"rid": 544, "x": 1}]}}})",
                          "machine.administrator.groups[0].x", "rid, attributes"},
@@ -264,6 +300,44 @@ INSTANTIATE_TEST_SUITE_P(
         UnknownFieldCase{"Run", R"({"run": {"x": 1}})", "run.x",
                          "start, afterPowerOff, ifNotPoweredOff"}),
     NameOfCase{});
+
+// Each failing call of the administrator's is the one fault of the system it
+// names, and nothing else fails.
+struct FailingCallCase {
+    const char* name;
+    const char* call;
+    sim::TokenFault token;
+    bool privilegeLookup;
+};
+
+class ScenarioJsonFailingCall : public ::testing::TestWithParam<FailingCallCase> {};
+
+TEST_P(ScenarioJsonFailingCall, SetsThatFaultAlone) {
+    const std::string text =
+        std::string(R"({"machine": {"administrator": {"failing": ")") + GetParam().call + R"("}}})";
+    const sim::ScenarioReading reading = sim::readScenarioText(text, kBase);
+    ASSERT_TRUE(reading.ok()) << *reading.error;
+    const sim::SystemFaults& faults = reading.scenario.machine.faults;
+    EXPECT_EQ(faults.token, GetParam().token);
+    EXPECT_EQ(faults.failPrivilegeLookup, GetParam().privilegeLookup);
+    EXPECT_FALSE(faults.overstateGroupCount);
+    EXPECT_FALSE(faults.failLocaleLookup);
+    EXPECT_FALSE(faults.failCurrentDirectory);
+    EXPECT_FALSE(faults.failReadsAfter.has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, ScenarioJsonFailingCall,
+    ::testing::Values(
+        FailingCallCase{"OpenProcessToken", "OpenProcessToken", sim::TokenFault::OpenToken, false},
+        FailingCallCase{"GetTokenInformation", "GetTokenInformation", sim::TokenFault::SizeQuery,
+                        false},
+        FailingCallCase{"ReadingGroups", "readingGroups", sim::TokenFault::ReadGroups, false},
+        FailingCallCase{"AllocateAndInitializeSid", "AllocateAndInitializeSid",
+                        sim::TokenFault::AllocateSid, false},
+        FailingCallCase{"LookupPrivilegeValueA", "LookupPrivilegeValueA", sim::TokenFault::None,
+                        true}),
+    NameOfCase());
 
 TEST(ScenarioJson, AnEmptyScenarioIsTheDemonstrationMachine) {
     const sim::ScenarioReading reading = sim::readScenarioText("{}", kBase);
@@ -295,12 +369,14 @@ TEST(ScenarioJson, ReadsEveryKindOfField) {
         "locale": "DEU",
         "version": {"major": 6, "minor": 0, "build": 6000, "platformId": 2},
         "administrator": {"groups": [{"rid": 544, "attributes": ["denyOnly"]}],
-                          "shutdownPrivilege": false, "failing": "GetTokenInformation"},
+                          "shutdownPrivilege": false, "failing": "GetTokenInformation",
+                          "sizeQueryError": 1344, "overstatedGroupCount": true},
         "programFolder": "pkg", "libraryFolder": null, "currentDirectory": "C:\\",
         "otherPrograms": ["C:\\Program.exe"],
         "registry": {"runOnceKey": false,
                      "keys": [{"path": "SOFTWARE\\Kavo Corporation\\Pendrel",
-                               "values": {"vender": "Kavo"}}]}
+                               "values": {"vender": "Kavo"}}]},
+        "faults": {"localeLookup": true, "currentDirectory": true, "readsFailAfter": 4096}
       },
       "user": {"fallback": "cancel",
                "programs": {"Ardlow.exe": {"answers": {"144": ["select 1", "ok"], "149": "cancel"},
@@ -338,7 +414,13 @@ TEST(ScenarioJson, ReadsEveryKindOfField) {
     ASSERT_EQ(s.machine.tokenGroups.size(), 1u);
     EXPECT_EQ(s.machine.tokenGroups[0].attributes, win::SE_GROUP_USE_FOR_DENY_ONLY);
     EXPECT_FALSE(s.machine.shutdownPrivilege);
-    EXPECT_TRUE(s.machine.failGetTokenInformation);
+    EXPECT_EQ(s.machine.faults.token, sim::TokenFault::SizeQuery);
+    EXPECT_EQ(s.machine.faults.sizeQueryError, 1344u);
+    EXPECT_TRUE(s.machine.faults.overstateGroupCount);
+    EXPECT_FALSE(s.machine.faults.failPrivilegeLookup);
+    EXPECT_TRUE(s.machine.faults.failLocaleLookup);
+    EXPECT_TRUE(s.machine.faults.failCurrentDirectory);
+    EXPECT_EQ(s.machine.faults.failReadsAfter, std::optional<std::size_t>(4096));
     EXPECT_EQ(s.machine.programFolder, base / "pkg") << "relative to the scenario's folder";
     EXPECT_FALSE(s.machine.useLibraryFolder);
     EXPECT_FALSE(s.machine.runOnceKeyPresent);

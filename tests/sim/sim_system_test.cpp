@@ -399,6 +399,11 @@ TEST_F(SimSystemTest, ProgramFilesGivenAsBytesComeBeforeTheHostFolder) {
 TEST_F(SimSystemTest, ReadsFailOnceTheFaultsByteCountIsReached) {
     setup_.faults.failReadsAfter = 7;
     SimSystem system(setup_, mutexes_);
+    std::string watched;
+    system.setFileWatcher([&watched](const std::string&, const std::optional<std::string>&,
+                                     win::DWORD, std::span<const std::uint8_t> content) {
+        watched.assign(content.begin(), content.end());
+    });
     const win::HANDLE file =
         system.CreateFileA("firmtable.txt", win::GENERIC_READ, win::FILE_SHARE_READ,
                            win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
@@ -413,6 +418,7 @@ TEST_F(SimSystemTest, ReadsFailOnceTheFaultsByteCountIsReached) {
     EXPECT_EQ(read, 0u);
     EXPECT_EQ(system.GetLastError(), static_cast<win::DWORD>(win::ERROR_IO_DEVICE));
     EXPECT_STREQ(bytes, "table b");
+    EXPECT_EQ(watched, "table b") << "the watcher is told only what the program can read";
     system.CloseHandle(file);
 }
 
