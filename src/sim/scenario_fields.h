@@ -174,7 +174,8 @@ class JsonReader {
 template <typename Table>
 bool JsonReader::onlyFieldsOf(const Json& value, const std::string& path, const Table& fields) {
     if (!value.is_object()) return fail(path, "expected an object");
-    for (const auto& [key, member] : value.items()) {
+    for (const auto& member : value.items()) {
+        const std::string& key = member.key();
         const bool known = std::any_of(std::begin(fields), std::end(fields),
                                        [&](const auto& entry) { return entry.name == key; });
         if (!known)

@@ -13,7 +13,6 @@ constexpr char kSlash = '/';
 constexpr char kDriveColon = ':';
 constexpr char kAnyRun = '*';
 constexpr char kAnyOne = '?';
-constexpr char kDot = '.';
 constexpr std::string_view kEveryName = "*.*";
 constexpr std::string_view kVolumePrefix = "\\\\.\\";
 constexpr std::size_t kDriveLength = 2;  // "E:"
